@@ -1,0 +1,33 @@
+# pw_library(NAME DIR [DEPS ...]): a static library from every .cpp in DIR (not recursive).
+function(pw_library name)
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(srcs)
+    add_library(${name} STATIC ${srcs})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} PUBLIC ${A_DEPS} Threads::Threads)
+  else()
+    # A layer that has no sources yet is still a target the others can link.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${A_DEPS} Threads::Threads)
+  endif()
+endfunction()
+
+# pw_test(NAME LABEL DEPS ...): one GoogleTest executable from every *_test.cpp in the
+# current folder, registered with CTest under the label (unit / integration).
+function(pw_test name label)
+  cmake_parse_arguments(A "" "" "DEPS;SOURCES" ${ARGN})
+  if(A_SOURCES)
+    set(srcs ${A_SOURCES})
+  else()
+    file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  endif()
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(${name} ${srcs})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name} PROPERTIES LABELS ${label} DISCOVERY_TIMEOUT 60)
+endfunction()

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, run and test.
+# Idempotent: only missing packages are installed, after one apt-get update.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libxcb1-dev libsystemd-dev
+  unixodbc unixodbc-dev odbcinst libodbcinst2 libsqliteodbc odbc-postgresql
+  sqlite3 postgresql
+  gammu smstools
+  xvfb xauth x11-utils xdotool trayer imagemagick
+  procps psmisc
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  # Services shipped by these packages (postgresql, smstools) are started by the tests themselves.
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

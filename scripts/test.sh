@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds twice and runs the tests:
+#   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer, unit tests only
+#   build/       the normal build, every test (unit, integration, fuzz)
+# The last lines printed are CTest's summary of the full suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+JOBS=$(nproc)
+
+echo "== sanitizer build (unit tests)"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPW_SANITIZE=ON -DPW_WERROR=ON -DPW_BENCH=OFF >/dev/null
+cmake --build build-asan -j "$JOBS"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan -L unit -j "$JOBS" --output-on-failure --timeout 300
+
+echo "== full build (all tests)"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_WERROR=ON >/dev/null
+cmake --build build -j "$JOBS"
+ctest --test-dir build -j "$JOBS" --output-on-failure --timeout 600

@@ -1,0 +1,40 @@
+#pragma once
+// The one diagnostic log of the process: a plain append-only text file kept below a
+// size limit by discarding its oldest bytes. Every write opens, appends and closes.
+#include <cstdarg>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+class CLogFile {
+public:
+    int m_nLimitKB = 1024;  // size limit in units of 1024 bytes
+
+    void SetFileName(const std::string& path);
+    std::string GetFileName() const;
+    void SetEnabled(int flag);
+    int IsEnabled() const { return m_bEnabled; }
+
+    // 1 written, 0 logging off, -1 the file cannot be opened.
+    int Write(const std::string& text);
+    int WriteTimed(const std::string& text);
+    // printf-style; always 1.
+    int Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    int PrintfTimed(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Applies the size limit: 1 done or nothing to do, -1 the file cannot be opened.
+    int Trim();
+
+    // Helpers exposed for tests: the line-end rule and the time-stamp prefix.
+    static std::string NormaliseLineEnds(const std::string& text);
+    static std::string TimeStamp(const std::tm& local, unsigned milliseconds);
+
+private:
+    int TrimLocked();
+    static std::string Format(const char* format, va_list args);
+
+    mutable std::mutex m_mutex;  // serialises writers of this process; flock covers others
+    std::string m_strFileName;
+    int m_bEnabled = 0;
+};
+
+extern CLogFile theLog;
