@@ -1,0 +1,37 @@
+#include "config/MessageHook.h"
+
+#include <cstdio>
+#include <mutex>
+#include <syslog.h>
+
+namespace {
+
+std::mutex g_hookMutex;
+ErrorMessageHook g_hook;
+
+}  // namespace
+
+void LogErrorMessage(const std::string& text, const std::string& caption) {
+    ::syslog(LOG_ERR, "%s: %s", caption.c_str(), text.c_str());
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    std::fflush(stderr);
+}
+
+void ShowErrorMessage(const std::string& text, const std::string& caption) {
+    ErrorMessageHook hook;
+    {
+        std::lock_guard lock(g_hookMutex);
+        hook = g_hook;
+    }
+    if (hook)
+        hook(text, caption);
+    else
+        LogErrorMessage(text, caption);
+}
+
+ErrorMessageHook SetErrorMessageHook(ErrorMessageHook hook) {
+    std::lock_guard lock(g_hookMutex);
+    ErrorMessageHook old = std::move(g_hook);
+    g_hook = std::move(hook);
+    return old;
+}

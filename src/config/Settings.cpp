@@ -1,0 +1,265 @@
+#include "config/Settings.h"
+
+#include "config/MessageHook.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+CSettings theSettings;
+
+const char* const DEFAULT_SELECT_SQL =
+    "select msgid as <MSGID>, phone as <PHONE>, msgbody as <MSGBODY> from smsout where status=0";
+const char* const DEFAULT_UPDATE_SQL = "update smsout set status=<RESULT> where msgid=<MSGID>";
+const char* const DEFAULT_INSERT_SQL =
+    "insert into smsin(phone, msgbody, rectime) values('<PHONE>', '<MSGBODY>', '<TIME>')";
+
+void CSettings::SetDefaults() {
+    m_nPort = 1;
+    m_nBaudRate = 0;
+    m_nRetryInterval = 3;
+    m_nRetryCount = 3;
+    m_strSmsc.clear();
+    m_bLongSms = 0;
+
+    m_strDsn = "DADIvav";
+    m_strDbUser.clear();
+    m_strDbPassword.clear();
+    m_strSelectSql = DEFAULT_SELECT_SQL;
+    m_strUpdateSql = DEFAULT_UPDATE_SQL;
+    m_strInsertSql = DEFAULT_INSERT_SQL;
+    m_nQueryInterval = 5;
+
+    m_bSendingPeriod = 1;
+    m_nStartTime = 9;
+    m_nEndTime = 17;
+    m_bDailyReport = 0;
+    m_nReportTime = 17;
+    m_bBatteryWarning = 0;
+    m_bDbLostWarning = 0;
+    m_strReportPhone.clear();
+    m_bAutoStart = 1;
+    m_bLogFile = 1;
+
+    m_bReportSent = 0;
+    m_bBatteryWarned = 0;
+    m_bDbLostWarned = 0;
+    m_nSent = 0;
+    m_nReceived = 0;
+    m_nFailed = 0;
+    m_nUnsent = 0;
+}
+
+namespace {
+
+// One stored field: an integer (width 0) or a text field of the given width.
+struct Field {
+    int CSettings::*integer;
+    std::string CSettings::*text;
+    std::size_t width;
+};
+
+constexpr Field Int(int CSettings::*member) { return {member, nullptr, 0}; }
+constexpr Field Text(std::string CSettings::*member, std::size_t width) {
+    return {nullptr, member, width};
+}
+
+constexpr std::size_t SHORT_TEXT = 32;
+constexpr std::size_t LONG_TEXT = 256;
+
+// The file order. The latches lie between the report hour and the auto-start flag, and
+// the counters are stored sent, received, failed, unsent.
+const std::array<Field, 30> kLayout = {{
+    Int(&CSettings::m_nPort),
+    Int(&CSettings::m_nBaudRate),
+    Int(&CSettings::m_nRetryInterval),
+    Int(&CSettings::m_nRetryCount),
+    Text(&CSettings::m_strSmsc, SHORT_TEXT),
+    Int(&CSettings::m_bLongSms),
+    Text(&CSettings::m_strDsn, SHORT_TEXT),
+    Text(&CSettings::m_strDbUser, SHORT_TEXT),
+    Text(&CSettings::m_strDbPassword, SHORT_TEXT),
+    Text(&CSettings::m_strSelectSql, LONG_TEXT),
+    Text(&CSettings::m_strUpdateSql, LONG_TEXT),
+    Text(&CSettings::m_strInsertSql, LONG_TEXT),
+    Int(&CSettings::m_nQueryInterval),
+    Int(&CSettings::m_bLogFile),
+    Int(&CSettings::m_bDailyReport),
+    Int(&CSettings::m_nReportTime),
+    Int(&CSettings::m_bReportSent),
+    Int(&CSettings::m_bBatteryWarned),
+    Int(&CSettings::m_bDbLostWarned),
+    Int(&CSettings::m_bAutoStart),
+    Text(&CSettings::m_strReportPhone, SHORT_TEXT),
+    Int(&CSettings::m_bSendingPeriod),
+    Int(&CSettings::m_nStartTime),
+    Int(&CSettings::m_nEndTime),
+    Int(&CSettings::m_bBatteryWarning),
+    Int(&CSettings::m_bDbLostWarning),
+    Int(&CSettings::m_nSent),
+    Int(&CSettings::m_nReceived),
+    Int(&CSettings::m_nFailed),
+    Int(&CSettings::m_nUnsent),
+}};
+
+std::size_t FieldSize(const Field& f) { return f.integer ? 4 : f.width; }
+
+void PutInt32(std::string& out, int value) {
+    auto v = static_cast<std::uint32_t>(value);
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+int GetInt32(const char* p) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+    return static_cast<int>(v);
+}
+
+std::mutex g_pathMutex;
+std::string g_path = "Pellwick.ini";
+
+// One lock around every save, so the window's and the worker's saves never interleave.
+std::mutex g_saveMutex;
+
+const char* const SAVE_ERROR_TEXT = "Save configure file error.";
+
+bool WriteAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Writes the bytes to a temporary file beside `path` and renames it over `path`, so
+// the file is either the old one or the new one, never a short one.
+bool ReplaceFile(const std::string& path, const std::string& data) {
+    std::string tmpl = path + ".XXXXXX";
+    int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok) ok = ::rename(tmpl.c_str(), path.c_str()) == 0;
+    if (!ok) ::unlink(tmpl.c_str());
+    return ok;
+}
+
+// Reads at most `limit` bytes; false on a read error.
+bool ReadUpTo(int fd, std::size_t limit, std::vector<char>& out) {
+    out.resize(limit);
+    std::size_t got = 0;
+    while (got < limit) {
+        ssize_t n = ::read(fd, out.data() + got, limit - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    out.resize(got);
+    return true;
+}
+
+}  // namespace
+
+std::string CutUtf8(const std::string& text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return text;
+    std::size_t n = maxBytes;
+    // Step back while the first byte left out continues a sequence begun before it.
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    return text.substr(0, n);
+}
+
+std::string EncodeSettings(const CSettings& settings) {
+    std::string out;
+    out.reserve(SETTINGS_FILE_SIZE);
+    for (const Field& f : kLayout) {
+        if (f.integer) {
+            PutInt32(out, settings.*f.integer);
+        } else {
+            std::string text = CutUtf8(settings.*f.text, f.width - 1);
+            text.resize(f.width, '\0');
+            out += text;
+        }
+    }
+    return out;
+}
+
+int DecodeSettings(CSettings& settings, const char* data, std::size_t size) {
+    if (size > SETTINGS_FILE_SIZE) size = SETTINGS_FILE_SIZE;
+    std::size_t offset = 0;
+    int fields = 0;
+    for (const Field& f : kLayout) {
+        std::size_t fieldSize = FieldSize(f);
+        if (offset + fieldSize > size) break;
+        const char* p = data + offset;
+        if (f.integer) {
+            settings.*f.integer = GetInt32(p);
+        } else {
+            settings.*f.text = std::string(p, ::strnlen(p, f.width));
+        }
+        offset += fieldSize;
+        ++fields;
+    }
+    // The worker takes its tick counter modulo this value.
+    if (settings.m_nQueryInterval < 1) settings.m_nQueryInterval = 1;
+    return fields;
+}
+
+void SetSettingsPath(const std::string& path) {
+    std::lock_guard lock(g_pathMutex);
+    g_path = path;
+}
+
+std::string GetSettingsPath() {
+    std::lock_guard lock(g_pathMutex);
+    return g_path;
+}
+
+int LoadSettingsFile(CSettings& settings, const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        std::vector<char> bytes;
+        bool ok = ReadUpTo(fd, SETTINGS_FILE_SIZE, bytes);
+        ::close(fd);
+        if (ok) {
+            DecodeSettings(settings, bytes.data(), bytes.size());
+            settings.m_bLogFile = 0;
+            return 1;
+        }
+    }
+    settings.SetDefaults();
+    SaveSettingsFile(settings, path);
+    return 0;
+}
+
+int SaveSettingsFile(const CSettings& settings, const std::string& path) {
+    bool ok;
+    {
+        std::lock_guard lock(g_saveMutex);
+        ok = ReplaceFile(path, EncodeSettings(settings));
+    }
+    // Reported outside the lock: the message may wait for a person, and the other
+    // thread must still be able to save meanwhile.
+    if (!ok) {
+        ShowErrorMessage(SAVE_ERROR_TEXT, "Error");
+        return 0;
+    }
+    return 1;
+}
+
+int LoadSettings() { return LoadSettingsFile(theSettings, GetSettingsPath()); }
+
+int SaveSettings() { return SaveSettingsFile(theSettings, GetSettingsPath()); }

@@ -1,0 +1,95 @@
+#pragma once
+// The settings record of the gateway and its binary file "Pellwick.ini": a fixed
+// sequence of 32-bit little-endian integers and fixed-width text fields, 1016 bytes.
+#include <cstddef>
+#include <string>
+
+class CSettings {
+public:
+    // The member initialisers are the values held before the first load; they differ
+    // from the defaults of a new file (SetDefaults) in the DSN, the SQL templates,
+    // the query interval and the start hour.
+
+    // Device
+    int m_nPort = 1;            // 0 = infrared, n = COMn
+    int m_nBaudRate = 0;        // index into 9600, 19200, 38400, 57600, 115200
+    int m_nRetryInterval = 3;   // seconds
+    int m_nRetryCount = 3;      // attempts after the first
+    std::string m_strSmsc;
+    int m_bLongSms = 0;
+    std::string m_strPin;       // memory only: never stored
+
+    // Database
+    std::string m_strDsn;
+    std::string m_strDbUser;
+    std::string m_strDbPassword;
+    std::string m_strSelectSql;
+    std::string m_strUpdateSql;
+    std::string m_strInsertSql;
+    int m_nQueryInterval = 10;  // worker ticks between outbox polls, at least 1
+
+    // Message
+    int m_bSendingPeriod = 1;
+    int m_nStartTime = 10;      // hour index 0..24
+    int m_nEndTime = 17;
+    int m_bDailyReport = 0;
+    int m_nReportTime = 17;
+    int m_bBatteryWarning = 0;
+    int m_bDbLostWarning = 0;
+    std::string m_strReportPhone;
+    int m_bAutoStart = 1;
+    int m_bLogFile = 1;         // reserved: 1 in a new file, 0 after a load
+
+    // Persisted state written by the engine
+    int m_bReportSent = 0;
+    int m_bBatteryWarned = 0;
+    int m_bDbLostWarned = 0;
+    int m_nSent = 0;
+    int m_nReceived = 0;
+    int m_nFailed = 0;
+    int m_nUnsent = 0;
+
+    // Memory only: set by the configuration window when a reconnect is needed.
+    int m_bDeviceChanged = 0;
+    int m_bDbChanged = 0;
+
+    // Every stored field to the value of a new file; m_strPin and the change flags stay.
+    void SetDefaults();
+};
+
+// Size of the stored record in bytes.
+constexpr std::size_t SETTINGS_FILE_SIZE = 1016;
+
+// The default templates of a new file.
+extern const char* const DEFAULT_SELECT_SQL;
+extern const char* const DEFAULT_UPDATE_SQL;
+extern const char* const DEFAULT_INSERT_SQL;
+
+// The record as stored: exactly SETTINGS_FILE_SIZE bytes. A text longer than its field
+// keeps its first (width - 1) bytes, shortened further so no UTF-8 sequence is split.
+std::string EncodeSettings(const CSettings& settings);
+
+// Reads the stored fields from the first `size` bytes of `data` (bytes past 1016 are
+// ignored). Fields the data does not hold whole keep their values; a query interval
+// below 1 becomes 1. Returns the number of fields read.
+int DecodeSettings(CSettings& settings, const char* data, std::size_t size);
+
+// The UTF-8-safe cut used for text fields: at most maxBytes bytes of `text`.
+std::string CutUtf8(const std::string& text, std::size_t maxBytes);
+
+// The one record of the process, shared by the window and the worker.
+extern CSettings theSettings;
+
+// Path of the settings file used by LoadSettings / SaveSettings.
+void SetSettingsPath(const std::string& path);
+std::string GetSettingsPath();
+
+// Loads theSettings from the settings file: 1 when the file was read, 0 when defaults
+// were applied (and written).
+int LoadSettings();
+// Writes theSettings whole: 1 on success, 0 after reporting "Save configure file error.".
+int SaveSettings();
+
+// The same operations on any record and file; saves of the process are serialised.
+int LoadSettingsFile(CSettings& settings, const std::string& path);
+int SaveSettingsFile(const CSettings& settings, const std::string& path);
