@@ -1,0 +1,156 @@
+#include "db/AdoDatabase.h"
+
+#include "db/Odbc.h"
+#include "db/Recordset.h"
+
+#include <charconv>
+#include <cmath>
+#include <mutex>
+
+namespace {
+
+// Guards the connection, the process-wide values and the recordsets.
+std::recursive_mutex& ConnectionLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+}  // namespace
+
+std::string CAdoDatabase::s_strConnect;
+std::shared_ptr<CDbConnection> CAdoDatabase::s_pConnection;
+int CAdoDatabase::s_bConnected = 0;
+
+CAdoDatabase::CAdoDatabase() = default;
+
+CAdoDatabase::~CAdoDatabase() {
+    std::lock_guard lock(ConnectionLock());
+    m_pRecordset.reset();
+    m_strPassword.clear();
+    m_strUser.clear();
+}
+
+void CAdoDatabase::SetDataSource(const std::string& connect) {
+    std::lock_guard lock(ConnectionLock());
+    s_strConnect = connect;
+}
+
+int CAdoDatabase::OpenDatabase() {
+    std::lock_guard lock(ConnectionLock());
+    try {
+        // Every open starts from new handles.
+        if (s_pConnection) CloseDatabase();
+        try {
+            s_pConnection = std::make_shared<CDbConnection>();
+            m_hrLast = DB_S_OK;
+        } catch (const CDbError& e) {
+            m_hrLast = e.Error();
+            s_bConnected = 0;
+        }
+        if (!s_pConnection) throw CDbError(DB_E_POINTER, "no database connection object");
+        s_pConnection->SetLoginTimeout(TIMEOUT_SECONDS);
+        try {
+            s_pConnection->Connect(s_strConnect, m_strUser, m_strPassword);
+            m_hrLast = DB_S_OK;
+            s_bConnected = 1;
+        } catch (const CDbError& e) {
+            m_hrLast = e.Error();
+            throw;
+        }
+        return s_bConnected;
+    } catch (...) {
+        s_bConnected = 0;
+        throw;
+    }
+}
+
+int CAdoDatabase::CloseDatabase() {
+    std::lock_guard lock(ConnectionLock());
+    if (!s_pConnection) return 1;
+    m_pRecordset.reset();
+    s_pConnection.reset();  // the last owner disconnects
+    s_bConnected = 0;
+    return 1;
+}
+
+int CAdoDatabase::ExecuteSql(const std::string& sql) {
+    std::lock_guard lock(ConnectionLock());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            if (!s_bConnected) {
+                OpenDatabase();
+                if (!s_bConnected) return 0;
+            }
+            CDbStatement statement(s_pConnection, TIMEOUT_SECONDS);
+            statement.Execute(sql);
+            return 1;
+        } catch (const CDbError& e) {
+            // The row exists already: the connection is sound, nothing to retry.
+            if (e.IsDuplicateKey()) return DUPLICATE_KEY;
+            s_bConnected = 0;
+            if (attempt == 1) throw;
+        }
+    }
+    return 0;
+}
+
+int CAdoDatabase::OpenQuery(const std::string& sql) {
+    std::lock_guard lock(ConnectionLock());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            if (!s_bConnected) {
+                OpenDatabase();
+                if (!s_bConnected) return 0;
+            }
+            // The old rows go first: their cursor is of no further use and may hold locks.
+            m_pRecordset.reset();
+            m_pRecordset = std::make_unique<CDbRecordset>(s_pConnection, sql, TIMEOUT_SECONDS);
+            return 1;
+        } catch (const CDbError&) {
+            s_bConnected = 0;
+        }
+    }
+    return 0;
+}
+
+const CDbRecordset& CAdoDatabase::Rows() const {
+    if (!m_pRecordset) throw CDbError(DB_E_POINTER, "no rows: no query has been opened");
+    return *m_pRecordset;
+}
+
+int CAdoDatabase::IsEof() {
+    std::lock_guard lock(ConnectionLock());
+    return Rows().IsEof() ? 1 : 0;
+}
+
+int CAdoDatabase::MoveNext() {
+    std::lock_guard lock(ConnectionLock());
+    Rows();
+    m_pRecordset->MoveNext();
+    return 1;
+}
+
+std::string CAdoDatabase::GetFieldString(const std::string& column) {
+    std::lock_guard lock(ConnectionLock());
+    const auto& value = Rows().Field(column);
+    return value ? *value : std::string();
+}
+
+int CAdoDatabase::GetFieldInt(const std::string& column) {
+    std::lock_guard lock(ConnectionLock());
+    const auto& value = Rows().Field(column);
+    if (!value) return 0;
+    const std::string& text = *value;
+    // Whole numbers of any width (INTEGER on SQLite, BIGINT counts on PostgreSQL).
+    long long whole = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), whole);
+    if (ec == std::errc() && end == text.data() + text.size()) return static_cast<int>(whole);
+    // Decimal and floating values keep their integer part.
+    double number = 0;
+    auto [dend, dec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (dec == std::errc() && dend == text.data() + text.size() && std::isfinite(number) &&
+        std::fabs(number) < 2147483648.0) {
+        return static_cast<int>(number);
+    }
+    throw CDbError(DB_E_FAIL, "column \"" + column + "\" does not hold an integer: \"" + text + "\"");
+}

@@ -1,0 +1,58 @@
+#pragma once
+// The engine's only way to its database: one ODBC connection shared by the process,
+// SQL text run with a reconnect-and-retry, and the rows of the last query read by
+// column name. Failures come back as return codes, as 99 for a duplicate key, or as
+// a thrown CDbError.
+//
+// Every operation holds one process-wide lock while it uses the connection, so the
+// final close from the user-interface thread waits for a worker call in progress.
+#include "db/DbError.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CDbConnection;
+class CDbRecordset;
+
+class CAdoDatabase {
+public:
+    // The value of ExecuteSql for an insert whose key already exists.
+    static constexpr int DUPLICATE_KEY = 99;
+    // Seconds allowed for logging in and for each statement.
+    static constexpr unsigned TIMEOUT_SECONDS = 10;
+
+    // Shared by every CAdoDatabase of the process.
+    static std::string s_strConnect;                    // data source name or connection string
+    static std::shared_ptr<CDbConnection> s_pConnection;  // the open connection, or none
+    static int s_bConnected;                            // 1 while the connection is believed open
+
+    std::string m_strPassword;
+    std::string m_strUser;
+    std::int32_t m_hrLast = DB_S_OK;  // result of the last creation or open of the connection
+    std::unique_ptr<CDbRecordset> m_pRecordset;  // rows of the last successful OpenQuery
+
+    CAdoDatabase();
+    virtual ~CAdoDatabase();
+    CAdoDatabase(const CAdoDatabase&) = delete;
+    CAdoDatabase& operator=(const CAdoDatabase&) = delete;
+
+    void SetDataSource(const std::string& connect);
+    // 1 when open; throws CDbError on any failure (s_bConnected is then 0).
+    int OpenDatabase();
+    // Drops the rows and the connection; always 1.
+    int CloseDatabase();
+    // 1 done, 0 no connection, 99 duplicate key; throws when the second attempt fails.
+    int ExecuteSql(const std::string& sql);
+    // 1 rows available, 0 failed twice or no connection; never throws.
+    int OpenQuery(const std::string& sql);
+
+    // Reading the rows of the last query; each throws CDbError (DB_E_POINTER before any query).
+    int IsEof();
+    int MoveNext();
+    std::string GetFieldString(const std::string& column);  // NULL gives ""
+    int GetFieldInt(const std::string& column);             // NULL gives 0
+
+private:
+    const CDbRecordset& Rows() const;
+};

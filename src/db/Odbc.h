@@ -1,0 +1,61 @@
+#pragma once
+// Thin owners of unixODBC handles for CAdoDatabase. Text crosses the ODBC boundary
+// as UTF-16 (the W entry points), converted from and to the UTF-8 used everywhere else.
+// Every failure is thrown as CDbError with the driver's diagnostic records.
+#include <sql.h>
+#include <sqlext.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+using WideText = std::basic_string<SQLWCHAR>;
+
+WideText Utf8ToWide(const std::string& text);
+std::string WideToUtf8(const SQLWCHAR* text, size_t length);
+
+// One ODBC environment and connection handle, connected or not.
+class CDbConnection {
+public:
+    CDbConnection();  // throws CDbError when the handles cannot be allocated
+    ~CDbConnection();
+    CDbConnection(const CDbConnection&) = delete;
+    CDbConnection& operator=(const CDbConnection&) = delete;
+
+    // Login time-out in seconds; a driver that has no such option is accepted.
+    void SetLoginTimeout(unsigned seconds);
+    // A text with '=' is a connection string; anything else names a data source.
+    void Connect(const std::string& connect, const std::string& user, const std::string& password);
+    bool IsConnected() const { return m_bConnected; }
+    SQLHDBC Handle() const { return m_hDbc; }
+
+private:
+    SQLHENV m_hEnv = SQL_NULL_HENV;
+    SQLHDBC m_hDbc = SQL_NULL_HDBC;
+    bool m_bConnected = false;
+};
+
+// One statement on a connection, kept alive by it.
+class CDbStatement {
+public:
+    CDbStatement(std::shared_ptr<CDbConnection> connection, unsigned queryTimeoutSeconds);
+    ~CDbStatement();
+    CDbStatement(const CDbStatement&) = delete;
+    CDbStatement& operator=(const CDbStatement&) = delete;
+
+    void Execute(const std::string& sql);
+    // Names of the result columns, in column order; empty when the statement returned no rows.
+    std::vector<std::string> ColumnNames();
+    // Moves to the next row; false past the last one.
+    bool Fetch();
+    // The column's value in the current row as text; nullopt for SQL NULL.
+    std::optional<std::string> GetText(SQLUSMALLINT column);
+
+private:
+    std::shared_ptr<CDbConnection> m_connection;
+    SQLHSTMT m_hStmt = SQL_NULL_HSTMT;
+};
+
+// Throws CDbError built from the diagnostic records of the handle.
+[[noreturn]] void ThrowDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle, const char* what);
