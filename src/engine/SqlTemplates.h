@@ -1,0 +1,39 @@
+#pragma once
+// The four statements the gateway runs, built from fresh copies of the user's templates.
+// Placeholders are replaced in one pass over the template, so a value is never searched
+// for further placeholders; single quotes inside values are doubled so that no value
+// can end the quoted literal it stands in.
+#include <string>
+#include <utility>
+#include <vector>
+
+// Column names under which the select statement delivers a row, and the count's column.
+inline constexpr const char* COLUMN_MSGID = "zMsgID";
+inline constexpr const char* COLUMN_PHONE = "zPhone";
+inline constexpr const char* COLUMN_MSGBODY = "zMsgBody";
+inline constexpr const char* COLUMN_COUNT = "count";
+
+// The time used when the modem's stamp is unusable.
+inline constexpr const char* DEFAULT_TIME_VALUE = "2000-01-01 00:00:00";
+
+// Replaces every placeholder (exact, case-sensitive) in one left-to-right pass.
+std::string ReplacePlaceholders(const std::string& sqlTemplate,
+                                const std::vector<std::pair<std::string, std::string>>& values);
+
+// A value with each ' doubled, for use inside a quoted SQL literal.
+std::string QuoteSqlText(const std::string& value);
+
+// "<MSGID>", "<PHONE>", "<MSGBODY>" become the column aliases.
+std::string BuildSelectSql(const std::string& selectTemplate);
+// "<MSGID>" the row's key, "<RESULT>" the send result as "%d" (1 sent, -1 failed).
+std::string BuildUpdateSql(const std::string& updateTemplate, const std::string& msgId, int result);
+// "<PHONE>", "<MSGBODY>" the received values; "<TIME>" a value made by FormatTimeValue.
+std::string BuildInsertSql(const std::string& insertTemplate, const std::string& phone,
+                           const std::string& body, const std::string& time);
+// "select count(*) as count " and the select template from its first "from" (any case);
+// "" when the template has no "from".
+std::string BuildCountSql(const std::string& selectTemplate);
+
+// The modem's time stamp (YYMMDDhhmmss, more digits ignored) as YYYY-MM-DD hh:mm:ss.
+// A stamp already in that form is kept; a short or non-numeric one gives DEFAULT_TIME_VALUE.
+std::string FormatTimeValue(const std::string& stamp);
