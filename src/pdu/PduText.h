@@ -1,0 +1,46 @@
+// Helpers of the codec: hex text, UTF-8 and UTF-16, septet packing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pdutext {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Value of one hex digit; anything else reads as 0.
+int HexDigit(char c);
+// Octets of a hex text; a trailing odd digit is ignored.
+Bytes HexToBytes(std::string_view hex);
+// Octet k of a hex text, or 0 past its end.
+int OctetAt(std::string_view hex, std::size_t k);
+// Upper-case hex of octets.
+std::string BytesToHex(const Bytes& bytes);
+void AppendHexOctet(std::string& out, unsigned value);
+
+// Code points of UTF-8 text; every byte of an invalid sequence becomes U+FFFD.
+std::u32string DecodeUtf8(std::string_view text);
+void AppendUtf8(std::string& out, char32_t ch);
+std::string EncodeUtf8(std::u32string_view chars);
+
+// UTF-16 units of code points (surrogate pairs above U+FFFF).
+std::u16string ToUtf16(std::u32string_view chars);
+// UTF-8 of UTF-16 units, ending at the first U+0000; unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view units);
+inline bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+inline bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// Packs septets LSB first after fillBits zero bits; the last octet is padded with zeros.
+Bytes PackSeptetBits(const Bytes& septets, int fillBits = 0);
+// Unpacks at most maxCount whole septets starting at bit firstBit.
+Bytes UnpackSeptetBits(const Bytes& octets, std::size_t firstBit, std::size_t maxCount);
+// Septets of UTF-8 text: extension characters as escape pairs, characters no table holds as
+// a space.
+Bytes TextToSeptets(std::string_view text);
+// UTF-8 of septets in the GSM default alphabet, escapes through the extension table.
+std::string SeptetsToText(const Bytes& septets);
+
+}  // namespace pdutext

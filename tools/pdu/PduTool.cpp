@@ -1,0 +1,160 @@
+#include "PduTool.h"
+
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "pdu/SmsPdu.h"
+
+namespace pdutool {
+namespace {
+
+const char* const USAGE =
+    "usage: pellwick-pdu decode HEX [--stored-status N]\n"
+    "       pellwick-pdu encode --to NUMBER (--text TEXT | --text-file FILE) [--kind N] [--report]";
+
+struct BadInput {
+    std::string message;
+};
+
+bool IsHex(const std::string& s) {
+    for (char c : s)
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+int ToInt(const std::string& s, const char* what) {
+    int v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (s.empty() || ec != std::errc() || end != s.data() + s.size())
+        throw BadInput{std::string(what) + " is not a number: " + s};
+    return v;
+}
+
+// Value of the option at args[i]; moves i past it.
+const std::string& OptionValue(const std::vector<std::string>& args, std::size_t& i) {
+    if (i + 1 >= args.size()) throw BadInput{args[i] + " needs a value"};
+    return args[++i];
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (u < 0x20 || u == 0x7F) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04X", u);
+                    out += buf;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+int Decode(const std::vector<std::string>& args, std::ostream& out) {
+    std::string hex;
+    int storedStatus = 0;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--stored-status") storedStatus = ToInt(OptionValue(args, i), "--stored-status");
+        else if (hex.empty() && !args[i].starts_with("--")) hex = args[i];
+        else throw BadInput{"unexpected argument: " + args[i]};
+    }
+    if (hex.empty()) throw BadInput{"decode needs the PDU hex"};
+    if (hex.size() % 2) throw BadInput{"PDU hex has an odd number of digits"};
+    if (!IsHex(hex)) throw BadInput{"PDU holds characters that are not hex digits"};
+
+    CSmsPdu pdu;
+    pdu.m_strPduIn = hex;
+    pdu.m_nStorageStatus = storedStatus;
+    pdu.m_nReference = 0;
+    if (pdu.Decode() != PDU_OK) throw BadInput{"PDU too short to decode"};
+
+    out << "{\"phone\":" << JsonString(pdu.m_strPhone) << ",\"text\":" << JsonString(pdu.m_strText)
+        << ",\"time\":" << JsonString(pdu.m_strTime) << ",\"kind\":" << pdu.m_nKind
+        << ",\"dcs\":" << pdu.m_nDcs << ",\"udl\":" << pdu.m_nUserDataLength
+        << ",\"reference\":" << pdu.m_nReference << ",\"delivered\":" << pdu.m_bDelivered
+        << ",\"concat\":";
+    if (pdu.m_nConcatTotal > 0)
+        out << "{\"ref\":" << pdu.m_nConcatRef << ",\"total\":" << pdu.m_nConcatTotal
+            << ",\"seq\":" << pdu.m_nConcatSeq << "}";
+    else
+        out << "null";
+    out << "}\n";
+    return 0;
+}
+
+std::string ReadTextFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw BadInput{"cannot read " + path};
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A file ends with a line break by convention; it is not part of the message.
+    if (text.ends_with("\r\n")) text.resize(text.size() - 2);
+    else if (text.ends_with('\n')) text.pop_back();
+    return text;
+}
+
+int Encode(const std::vector<std::string>& args, std::ostream& out) {
+    std::string to, text;
+    bool haveText = false, report = false;
+    int kind = KIND_TEXT;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--to") {
+            to = OptionValue(args, i);
+        } else if (a == "--text" || a == "--text-file") {
+            if (haveText) throw BadInput{"give either --text or --text-file, once"};
+            const std::string& v = OptionValue(args, i);
+            text = a == "--text" ? v : ReadTextFile(v);
+            haveText = true;
+        } else if (a == "--kind") {
+            kind = ToInt(OptionValue(args, i), "--kind");
+        } else if (a == "--report") {
+            report = true;
+        } else {
+            throw BadInput{"unexpected argument: " + a};
+        }
+    }
+    if (to.empty()) throw BadInput{"encode needs --to NUMBER"};
+    if (!haveText) throw BadInput{"encode needs --text TEXT or --text-file FILE"};
+    if (text.empty()) throw BadInput{"the text is empty"};
+    if (kind < KIND_TEXT || kind > KIND_DATA) throw BadInput{"--kind must be 1 to 5"};
+
+    CSmsPdu pdu;
+    pdu.m_strPhone = to;
+    pdu.m_strText = text;
+    pdu.m_nKind = kind;
+    pdu.m_bReportRequest = report ? 1 : 0;
+    const int rc = kind == KIND_LONG ? pdu.EncodeLong() : pdu.EncodeText();
+    if (rc == PDU_TOO_LONG) throw BadInput{"text too long: more than 64 segments"};
+    if (rc != PDU_OK) throw BadInput{"cannot encode the message (" + std::to_string(rc) + ")"};
+    for (int i = 0; i < pdu.m_nSegmentCount; ++i) out << pdu.m_pdusOut[static_cast<std::size_t>(i)] << '\n';
+    return 0;
+}
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    try {
+        if (args.empty()) throw BadInput{"missing command"};
+        if (args[0] == "decode") return Decode(args, out);
+        if (args[0] == "encode") return Encode(args, out);
+        throw BadInput{"unknown command: " + args[0]};
+    } catch (const BadInput& e) {
+        err << "pellwick-pdu: " << e.message << '\n';
+        if (args.empty()) err << USAGE << '\n';
+        return EXIT_BAD_INPUT;
+    }
+}
+
+}  // namespace pdutool
