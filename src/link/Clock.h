@@ -1,0 +1,39 @@
+#pragma once
+// Time and waiting services of the device layers. Every wait in the transports and the
+// driver goes through one of these, so tests can run the multi-second waits on a
+// simulated clock and a shutdown can cut every wait short.
+#include <atomic>
+#include <functional>
+
+class IClock {
+public:
+    virtual ~IClock() = default;
+    // Millisecond tick counter (monotonic).
+    virtual long long NowMs() = 0;
+    // Sleeps one slice; callers keep slices short (20 or 50 ms).
+    virtual void SleepMs(int ms) = 0;
+    // Dispatches the calling thread's pending window messages. The worker thread owns no
+    // windows, so the system clock does nothing here.
+    virtual void PumpMessages() {}
+    // True once a shutdown asked every wait to end early.
+    virtual bool StopRequested() { return false; }
+};
+
+class CSystemClock : public IClock {
+public:
+    long long NowMs() override;
+    void SleepMs(int ms) override;
+    bool StopRequested() override;
+    // The process shell installs a test of its stop flag here.
+    void SetStopCheck(std::function<bool()> check);
+
+private:
+    std::function<bool()> m_stopCheck;
+};
+
+// The clock every production object uses.
+CSystemClock& SystemClock();
+
+// Sleeps ms in slices of sliceMs, pumping messages between slices; ends early when a stop
+// is requested. Returns false when it ended early.
+bool SlicedSleep(IClock& clock, int ms, int sliceMs);

@@ -1,0 +1,34 @@
+#include "link/Transport.h"
+
+int CTransport::SetLines(int) { return 1; }
+
+void CTransport::Configure(int, int) {}
+
+void CTransport::Consume(int count) {
+    if (count <= 0 || static_cast<size_t>(count) >= m_strReceived.size()) return;
+    m_strReceived.erase(0, static_cast<size_t>(count));
+}
+
+bool CTransport::HasTerminator(const std::string& text, const std::string& t1,
+                               const std::string& t2, const std::string& t3) {
+    for (const std::string* t : {&t1, &t2, &t3})
+        if (!t->empty() && text.find(*t) != std::string::npos) return true;
+    return false;
+}
+
+std::string CTransport::CleanReply(std::string reply, const std::string& command) {
+    if (!command.empty()) {
+        for (size_t at = reply.find(command); at != std::string::npos; at = reply.find(command, at))
+            reply.erase(at, command.size());
+    }
+    const size_t first = reply.find_first_not_of("\r\n");
+    reply.erase(0, first == std::string::npos ? reply.size() : first);
+    return reply;
+}
+
+std::string CTransport::ExchangeSteps(const std::string& command, const std::string& extra,
+                                      int timeoutMs) {
+    Read();  // stale input still reaches m_strReceived and the log, but not this reply
+    if (Write(command) != static_cast<int>(command.size())) return std::string();
+    return CleanReply(ReadUntil("OK", "ERROR", extra, timeoutMs), command);
+}
