@@ -1,0 +1,311 @@
+#include "Control.h"
+
+#include <cctype>
+#include <map>
+#include <sstream>
+
+#include "Gsm7.h"
+
+namespace modemsim {
+
+namespace {
+
+std::string Ok(const std::vector<std::string>& lines = {}) {
+    std::string out;
+    for (const auto& l : lines)
+        out += l + "\n";
+    return out + "OK\n";
+}
+
+std::string Err(const std::string& reason) { return "ERR " + reason + "\n"; }
+
+// "key=value" words; `text=` (or `hex=`) takes the rest of the line.
+bool ParseOptions(const std::string& rest, std::map<std::string, std::string>& options, std::string& error) {
+    size_t p = 0;
+    while (p < rest.size()) {
+        while (p < rest.size() && rest[p] == ' ')
+            ++p;
+        if (p >= rest.size())
+            break;
+        const size_t eq = rest.find('=', p);
+        const size_t space = rest.find(' ', p);
+        if (eq == std::string::npos || (space != std::string::npos && space < eq)) {
+            error = "expected key=value at '" + rest.substr(p) + "'";
+            return false;
+        }
+        const std::string key = rest.substr(p, eq - p);
+        if (key == "text") {
+            options[key] = rest.substr(eq + 1);
+            break;
+        }
+        const size_t end = rest.find(' ', eq);
+        options[key] = rest.substr(eq + 1, end == std::string::npos ? std::string::npos : end - eq - 1);
+        p = end == std::string::npos ? rest.size() : end;
+    }
+    return true;
+}
+
+bool ToInt(const std::string& text, int& value) {
+    try {
+        size_t used = 0;
+        value = std::stoi(text, &used);
+        return used == text.size();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool ParseVia(const std::map<std::string, std::string>& o, Via& via) {
+    auto it = o.find("via");
+    if (it == o.end() || it->second == "auto") via = Via::Auto;
+    else if (it->second == "store") via = Via::Store;
+    else if (it->second == "direct") via = Via::Direct;
+    else if (it->second == "silent") via = Via::Silent;
+    else return false;
+    return true;
+}
+
+std::string Get(const std::map<std::string, std::string>& o, const std::string& key, const std::string& fallback) {
+    auto it = o.find(key);
+    return it == o.end() ? fallback : it->second;
+}
+
+// The message text from text= or hex= (UTF-8 in hex).
+bool MessageText(const std::map<std::string, std::string>& o, std::string& text) {
+    if (auto it = o.find("hex"); it != o.end()) {
+        const auto bytes = FromHex(it->second);
+        if (!bytes)
+            return false;
+        text.assign(bytes->begin(), bytes->end());
+        return true;
+    }
+    text = Get(o, "text", "");
+    return true;
+}
+
+ControlResult Deliver(Modem& modem, const std::string& verb, const std::string& rest) {
+    std::map<std::string, std::string> o;
+    std::string error;
+    if (!ParseOptions(rest, o, error))
+        return {Err(error)};
+    Via via;
+    if (!ParseVia(o, via))
+        return {Err("via must be auto, store, direct or silent")};
+    const std::string mem = Get(o, "mem", "");
+    EncodeResult encoded;
+    bool report = false;
+    if (verb == "DELIVER") {
+        DeliverOptions d;
+        d.from = Get(o, "from", d.from);
+        d.alpha = Get(o, "alpha", "");
+        d.timestamp = Get(o, "ts", d.timestamp);
+        d.smsc = modem.Id().smsc;
+        const std::string dcs = Get(o, "dcs", "auto");
+        if (dcs == "7bit") d.coding = Coding::Gsm7;
+        else if (dcs == "ucs2") d.coding = Coding::Ucs2;
+        else if (dcs == "8bit") d.coding = Coding::Octets;
+        else if (dcs != "auto") return {Err("dcs must be 7bit, ucs2, 8bit or auto")};
+        static int nextReference = 1;
+        d.reference = nextReference;
+        if ((o.count("ref") && !ToInt(o["ref"], d.reference)) ||
+            (o.count("refbits") && !ToInt(o["refbits"], d.refBits)) ||
+            (o.count("partlen") && !ToInt(o["partlen"], d.partLength)) ||
+            (o.count("class") && !ToInt(o["class"], d.messageClass)))
+            return {Err("bad number")};
+        if (!o.count("ref"))
+            nextReference = (nextReference + 1) & 0xFFFF;
+        if (!MessageText(o, d.text))
+            return {Err("bad hex text")};
+        encoded = EncodeDeliver(d);
+    } else if (verb == "REPORT") {
+        ReportOptions r;
+        r.recipient = Get(o, "to", r.recipient);
+        r.timestamp = Get(o, "ts", r.timestamp);
+        r.discharge = Get(o, "dt", "");
+        r.smsc = modem.Id().smsc;
+        if (!o.count("mr") || !ToInt(o["mr"], r.reference) || (o.count("status") && !ToInt(o["status"], r.status)))
+            return {Err("mr=<n> needed, status must be a number")};
+        encoded = EncodeStatusReport(r);
+        report = true;
+    } else {
+        const std::string type = Get(o, "type", "deliver");
+        if (type != "deliver" && type != "report")
+            return {Err("type must be deliver or report")};
+        report = type == "report";
+        const auto tpdu = FromHex(Get(o, "hex", ""));
+        if (!tpdu || tpdu->empty())
+            return {Err("hex=<tpdu> needed")};
+        encoded.pdus.push_back({"00" + ToHex(*tpdu), static_cast<int>(tpdu->size())});
+    }
+    if (!encoded.error.empty())
+        return {Err(encoded.error)};
+    std::vector<std::string> lines;
+    if (!modem.Deliver(encoded.pdus, report, via, mem, lines, error))
+        return {Err(error)};
+    return {Ok(lines)};
+}
+
+ControlResult Fault(Modem& modem, std::istringstream& in, const std::string& rest) {
+    std::string kind;
+    in >> kind;
+    Faults& f = modem.Fault();
+    int a = 0, b = 0;
+    if (kind == "CLEAR") {
+        f = Faults{};
+        return {Ok()};
+    }
+    if (kind == "INJECT") {
+        const size_t p = rest.find("INJECT");
+        std::string line = rest.substr(p + 6);
+        if (!line.empty() && line[0] == ' ')
+            line.erase(0, 1);
+        if (line.empty())
+            return {Err("INJECT needs a line")};
+        f.inject = line;
+        return {Ok()};
+    }
+    if (!(in >> a) || a < 0)
+        return {Err("FAULT " + kind + " needs a count")};
+    if (kind == "SILENT") f.silent = a;
+    else if (kind == "WAKE") f.silent = a > 0 ? a - 1 : 0;
+    else if (kind == "SIMBUSY") f.simBusy = a;
+    else if (kind == "SLOW") f.slowMs = a;
+    else if (kind == "CHUNK") {
+        f.chunkBytes = a;
+        f.chunkGapMs = (in >> b) ? b : 20;
+    } else if (kind == "CMGS") {
+        std::string mode = "prompt";
+        in >> mode;
+        if (mode != "prompt" && mode != "pdu" && mode != "noref")
+            return {Err("CMGS mode must be prompt, pdu or noref")};
+        f.cmgsFailures = a;
+        f.cmgsMode = mode;
+    } else {
+        return {Err("unknown fault " + kind)};
+    }
+    return {Ok()};
+}
+
+}  // namespace
+
+ControlResult HandleControl(Modem& modem, const std::string& rawLine) {
+    std::string line = rawLine;
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.pop_back();
+    std::istringstream in(line);
+    std::string verb;
+    in >> verb;
+    const size_t restAt = line.find_first_not_of(' ', line.find(verb) + verb.size());
+    const std::string rest = restAt == std::string::npos ? "" : line.substr(restAt);
+
+    if (verb == "PING")
+        return {Ok()};
+    if (verb == "QUIT")
+        return {Ok(), true};
+    if (verb == "PROFILE") {
+        const Profile* p = FindProfile(rest);
+        if (!p)
+            return {Err("unknown profile")};
+        modem.SetProfile(*p);
+        return {Ok()};
+    }
+    if (verb == "PIN") {
+        modem.SetPin(rest);
+        return {Ok()};
+    }
+    if (verb == "SET") {
+        std::string key;
+        in >> key;
+        const size_t at = rest.find(' ');
+        const std::string value = at == std::string::npos ? "" : rest.substr(at + 1);
+        Identity& id = modem.Id();
+        if (key == "manufacturer") id.manufacturer = value;
+        else if (key == "model") id.model = value;
+        else if (key == "imei") id.imei = value;
+        else if (key == "imsi") id.imsi = value;
+        else if (key == "revision") id.revision = value;
+        else if (key == "operator") id.operatorName = value;
+        else if (key == "smsc") id.smsc = value;
+        else if (key == "battery" || key == "signal") {
+            int x = 0, y = 0;
+            const size_t comma = value.find(',');
+            if (comma == std::string::npos || !ToInt(value.substr(0, comma), x) || !ToInt(value.substr(comma + 1), y))
+                return {Err(key + " needs <n>,<n>")};
+            if (key == "battery") {
+                id.bcs = x;
+                id.bcl = y;
+            } else {
+                id.rssi = x;
+                id.ber = y;
+            }
+        } else {
+            return {Err("unknown key")};
+        }
+        return {Ok()};
+    }
+    if (verb == "DELIVER" || verb == "REPORT" || verb == "PDU")
+        return Deliver(modem, verb, rest);
+    if (verb == "RING") {
+        std::map<std::string, std::string> o;
+        std::string number, error;
+        std::string words = rest;
+        if (!words.empty() && words.find('=') == std::string::npos) {
+            number = words;
+            words.clear();
+        } else if (!words.empty() && words.find(' ') != std::string::npos && words.find(' ') < words.find('=')) {
+            number = words.substr(0, words.find(' '));
+            words = words.substr(words.find(' ') + 1);
+        }
+        if (!ParseOptions(words, o, error))
+            return {Err(error)};
+        int count = 1;
+        if (o.count("count") && (!ToInt(o["count"], count) || count < 1))
+            return {Err("bad count")};
+        for (int i = 0; i < count; ++i)
+            modem.Ring(number);
+        return {Ok()};
+    }
+    if (verb == "HANGUP") {
+        modem.HangUp();
+        return {Ok()};
+    }
+    if (verb == "UNSOLICITED") {
+        if (rest.empty())
+            return {Err("UNSOLICITED needs a line")};
+        modem.Unsolicited(rest);
+        return {Ok()};
+    }
+    if (verb == "FAULT")
+        return Fault(modem, in, rest);
+    if (verb == "STATE")
+        return {Ok(modem.StateLines())};
+    if (verb == "LIST") {
+        std::vector<std::string> lines;
+        if (!modem.ListLines(rest, lines))
+            return {Err("unknown storage")};
+        return {Ok(lines)};
+    }
+    if (verb == "CLEAR") {
+        if (!modem.Clear(rest))
+            return {Err("unknown storage")};
+        return {Ok()};
+    }
+    if (verb == "RECORD") {
+        if (rest == "CLEAR") {
+            modem.ClearRecords();
+            return {Ok()};
+        }
+        return {Ok(modem.Records())};
+    }
+    if (verb == "SUBMITTED") {
+        std::vector<std::string> lines;
+        for (const auto& r : modem.Records()) {
+            if (r.find("\"kind\":\"pdu\"") != std::string::npos)
+                lines.push_back(r);
+        }
+        return {Ok(lines)};
+    }
+    return {Err("unknown request")};
+}
+
+}  // namespace modemsim

@@ -1,0 +1,174 @@
+#pragma once
+// The AT command side of the simulated modem: takes the bytes a client writes to the
+// serial line and answers as a GSM modem in PDU mode does. No I/O of its own: echo,
+// answers and unsolicited lines leave through ModemOutput, which the event loop turns
+// into (possibly delayed or chunked) writes to the pseudo-terminal.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "PduEncoder.h"
+#include "Profile.h"
+
+namespace modemsim {
+
+class ModemOutput {
+public:
+    virtual ~ModemOutput() = default;
+    virtual void Echo(const std::string& bytes) = 0;    // written at once
+    virtual void Answer(const std::string& bytes) = 0;  // subject to the slow and chunk faults
+};
+
+struct StoredMessage {
+    int stat = 0;     // 0 unread, 1 read, 2 stored unsent, 3 stored sent
+    std::string pdu;  // service-centre address and TPDU, hex
+    int length = 0;   // TPDU octets
+};
+
+struct Store {
+    std::string name;
+    int capacity = 0;
+    std::map<int, StoredMessage> slots;  // index from 1
+    int FirstFree() const;               // 0 when full
+    int Free() const { return capacity - static_cast<int>(slots.size()); }
+};
+
+struct Faults {
+    int silent = 0;            // command lines still to leave unanswered
+    int cmgsFailures = 0;      // submissions still to refuse
+    std::string cmgsMode = "prompt";  // prompt, pdu or noref
+    int slowMs = 0;
+    int chunkBytes = 0;
+    int chunkGapMs = 20;
+    std::string inject;        // line to put into the next answer
+    int simBusy = 0;           // SIM commands still to answer "SIM busy"
+};
+
+struct Identity {
+    std::string manufacturer, model, revision = "1.0", imei = "351234567890123",
+                imsi = "262011234567890", smsc = "+491710760000", operatorName = "MODEMSIM NET";
+    int smscType = 145;
+    int bcs = 0, bcl = 85, rssi = 17, ber = 99;
+};
+
+enum class Via { Auto, Store, Direct, Silent };
+
+class Modem {
+public:
+    Modem(ModemOutput& out, const Profile& profile);
+
+    // Bytes written by the client.
+    void Input(std::string_view bytes);
+
+    // Control operations.
+    void SetProfile(const Profile& profile);
+    const Profile& CurrentProfile() const { return m_profile; }
+    void SetPin(const std::string& pin);
+    Identity& Id() { return m_id; }
+    Faults& Fault() { return m_faults; }
+    // Puts PDUs into a store or hands them over directly, with the matching indications;
+    // `lines` receives "STORED <mem> <index>" or "DIRECT" per PDU. False with `error` set
+    // when the store lacks room (nothing is stored then) or the storage is unknown.
+    bool Deliver(const std::vector<EncodedPdu>& pdus, bool statusReport, Via via, const std::string& mem,
+                 std::vector<std::string>& lines, std::string& error);
+    void Unsolicited(const std::string& text);
+    void Ring(const std::string& number);
+    void HangUp() { m_callNumber.clear(); m_ringing = false; }
+    std::vector<std::string> StateLines() const;
+    // Empty `mem`: every store. False for an unknown storage name.
+    bool ListLines(const std::string& mem, std::vector<std::string>& lines) const;
+    bool Clear(const std::string& mem);
+    const std::vector<std::string>& Records() const { return m_records; }
+    void ClearRecords() { m_records.clear(); }
+    // Called with every new record line (for a record file).
+    void SetRecordSink(void (*sink)(const std::string&, void*), void* context) {
+        m_sink = sink;
+        m_sinkContext = context;
+    }
+
+private:
+    enum class Final { Ok, Error, Cme, Cms, Prompt, Silent };
+    struct Result {
+        std::vector<std::string> lines;
+        Final final = Final::Ok;
+        int code = 0;
+    };
+    enum class Type { Exec, Set, Read, Test };
+    struct Command {
+        std::string name;  // upper case: "E", "&F", "+CMGS"
+        Type type = Type::Exec;
+        std::string raw;   // parameter text as sent
+        std::vector<std::string> args;  // parameters, quotes removed
+    };
+
+    void CommandByte(char ch);
+    void PduByte(char ch);
+    void EndLine();
+    void RunLine(const std::string& line);
+    bool ParseChain(const std::string& body, std::vector<Command>& commands) const;
+    Result Execute(const Command& c);
+    Result Extended(const Command& c);
+    Result Basic(const Command& c);
+    Result Storage(const Command& c);
+    Result Messages(const Command& c);
+    Result Submit();
+    void Reset();
+    void SendAnswer(const std::vector<std::string>& lines, const Result& last);
+    std::string FormatFinal(const Result& r) const;
+    std::string FormatLine(const std::string& line) const;
+    void Emit(const std::string& bytes);
+    void FlushEcho();
+    void Record(const std::string& json);
+    void RecordUnsolicited(const std::string& text);
+    Store* FindStore(const std::string& name);
+    const Store* FindStore(const std::string& name) const;
+    bool SimNeeded(const std::string& name) const;
+    std::string EncodeText(const std::string& text) const;
+    bool DecodeText(const std::string& text, std::string& plain) const;
+
+    ModemOutput& m_out;
+    Profile m_profile;
+    Identity m_id;
+    Faults m_faults;
+    std::vector<Store> m_stores;
+    std::vector<std::string> m_records;
+    void (*m_sink)(const std::string&, void*) = nullptr;
+    void* m_sinkContext = nullptr;
+
+    // Line state.
+    std::string m_line;
+    std::string m_echo;
+    bool m_pduMode = false;
+    std::string m_pdu;
+    std::string m_pduCommand;
+    int m_pduLength = 0;
+    bool m_pduWrite = false;
+    int m_pduStat = 2;
+
+    // Settings.
+    bool m_echoOn = true;
+    bool m_verbose = true;
+    bool m_quiet = false;
+    int m_cmee = 0;
+    int m_cmgf = 0;
+    int m_clip = 0;
+    int m_creg = 0;
+    int m_cfun = 1;
+    std::string m_cscs = "GSM";
+    std::vector<int> m_cnmi = {0, 0, 0, 0, 0};
+    std::string m_mem[3] = {"SM", "SM", "SM"};
+    std::string m_pin;
+    bool m_simReady = true;
+    int m_nextMr = 0;
+
+    // Call state.
+    std::string m_callNumber;
+    bool m_ringing = false;
+};
+
+std::string JsonString(const std::string& text);
+int64_t NowMs();
+
+}  // namespace modemsim
