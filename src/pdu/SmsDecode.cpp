@@ -184,10 +184,15 @@ int CSmsPdu::Decode() {
     Coding coding = CodingOfDcs(m_nDcs);
     std::string text7;
     if (coding == Coding::Gsm7) {
-        // Some senders mark 8-bit data as 7-bit: read it as 8-bit when that reads better.
         text7 = sevenBitText();
+        // Some senders mark 8-bit data as 7-bit. Such user data holds TP-UDL whole octets,
+        // more than TP-UDL septets need; then it is read as 8-bit when that reads better.
+        // Packed 7-bit data never holds the extra octets, so short texts with accented
+        // letters (whose octets may look like ASCII) stay 7-bit.
+        const std::size_t septetOctets = (static_cast<std::size_t>(m_nUserDataLength) * 7 + 7) / 8;
         const std::string text8 = HexToText8(payloadHex);
-        if (CountPrintable(DecodeUtf8(text8)) > CountPrintable(DecodeUtf8(text7))) {
+        if (data.size() > septetOctets &&
+            CountPrintable(DecodeUtf8(text8)) > CountPrintable(DecodeUtf8(text7))) {
             coding = Coding::Data8;
             m_nDcs |= 0x04;
         }

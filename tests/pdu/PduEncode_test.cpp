@@ -1,0 +1,191 @@
+// SMS-SUBMIT encoding: header, plain segmentation and the concatenated long encoding.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "pdu/SmsPdu.h"
+
+namespace {
+
+CSmsPdu Message(const std::string& phone, const std::string& text, int kind = KIND_TEXT, int report = 0) {
+    CSmsPdu pdu;
+    pdu.m_strPhone = phone;
+    pdu.m_strText = text;
+    pdu.m_nKind = kind;
+    pdu.m_bReportRequest = report;
+    return pdu;
+}
+
+// Octet k of a PDU as a number.
+int Octet(const std::string& pdu, std::size_t k) { return std::stoi(pdu.substr(2 * k, 2), nullptr, 16); }
+
+std::string Repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+TEST(PduEncode, ShortTextGivesOneSubmitPdu) {
+    struct Case {
+        const char* phone;
+        const char* text;
+        int kind;
+        int report;
+        const char* pdu;
+    } cases[] = {
+        {"+123", "Hi", KIND_TEXT, 0, "001100039121F30000AD02C834"},
+        {"+123", "Hi", KIND_TEXT, 1, "003100039121F30000AD02C834"},
+        {"12345", "Hi", KIND_TEXT, 0, "00110005812143F50000AD02C834"},
+        {"+49 171-234", "Hi", KIND_TEXT, 0, "0011000891947121430000AD02C834"},  // separators dropped
+        {"+123", "Hi", KIND_DATA, 0, "001100039121F30000AD02C834"},
+        {"+123", "Hi", KIND_CLASSED, 0, "001100039121F30010AD02C834"},
+        {"+123", "{Hi}", KIND_CLASSED, 0, "001100039121F30018AD08007B00480069007D"},
+        {"+123", "L35", KIND_CLASSED, 0, "001100039121F30014AD034C3335"},
+        {"+123", "abc", KIND_MARKED, 0, "001100039121F30008AD0A00010061006200630001"},
+        {"+123", "a^b", KIND_MARKED, 0, "001100039121F30008AD06006100010062"},
+        {"+123", "olá", KIND_TEXT, 0, "001100039121F30008AD06006F006C00E1"},
+    };
+    for (const auto& c : cases) {
+        CSmsPdu pdu = Message(c.phone, c.text, c.kind, c.report);
+        ASSERT_EQ(pdu.EncodeText(), PDU_OK) << c.text;
+        ASSERT_EQ(pdu.m_nSegmentCount, 1);
+        EXPECT_EQ(pdu.m_pdusOut[0].substr(0, std::string(c.pdu).size()), c.pdu) << c.phone << " " << c.text;
+    }
+}
+
+TEST(PduEncode, MarkedKindWrapsTheTextInCarets) {
+    CSmsPdu pdu = Message("+1", "abc", KIND_MARKED);
+    ASSERT_EQ(pdu.EncodeText(), PDU_OK);
+    EXPECT_EQ(pdu.m_strText, "^abc^");
+}
+
+TEST(PduEncode, ValidityMinutesMapToRelativeBands) {
+    const std::pair<int, int> cases[] = {
+        {4, 0x00},     {5, 0x00},      {60, 0x0B},     {719, 0x8E},     {720, 0x8F},   {1439, 0xA6},
+        {1440, 0xA7},  {10080, 0xAD},  {43199, 0xC3},  {43200, 0xC4},   {302399, 0xDD}, {302400, 0xFF},
+        {5000000, 0xFF},
+    };
+    for (auto [minutes, vp] : cases) {
+        CSmsPdu pdu = Message("+123", "Hi");
+        pdu.m_nValidityMinutes = minutes;
+        ASSERT_EQ(pdu.BuildHeader(), PDU_OK);
+        EXPECT_EQ(Octet(pdu.m_strHeader, 1), 0x11);
+        EXPECT_EQ(Octet(pdu.m_strHeader, 9), vp) << minutes;
+    }
+    // Without a validity no TP-VPF bit is set and no TP-VP octet follows.
+    CSmsPdu none = Message("+123", "Hi");
+    none.m_nValidityMinutes = 0;
+    ASSERT_EQ(none.EncodeText(), PDU_OK);
+    EXPECT_EQ(none.m_pdusOut[0], "000100039121F3000002C834");
+}
+
+TEST(PduEncode, EmptyDestinationIsRefused) {
+    CSmsPdu pdu = Message("", "Hi");
+    EXPECT_EQ(pdu.BuildHeader(), PDU_NO_ADDRESS);
+    EXPECT_EQ(pdu.m_strHeader, "");
+    EXPECT_EQ(pdu.EncodeText(), PDU_NO_ADDRESS);
+    EXPECT_EQ(pdu.EncodeLong(), PDU_NO_ADDRESS);
+    EXPECT_EQ(pdu.m_nSegmentCount, 0);
+}
+
+struct SplitCase {
+    const char* name;
+    std::string text;
+    int kind;
+    std::vector<int> udls;
+};
+
+TEST(PduEncode, PlainEncodingSplitsIntoIndependentMessages) {
+    const SplitCase cases[] = {
+        {"7-bit 160", std::string(160, 'a'), KIND_TEXT, {160}},
+        {"7-bit 161", std::string(161, 'a'), KIND_TEXT, {160, 1}},
+        {"7-bit 321", std::string(321, 'a'), KIND_TEXT, {160, 160, 1}},
+        {"UCS2 71", Repeat("ж", 71), KIND_TEXT, {140, 2}},
+        {"8-bit 141", "L35" + std::string(138, 'x'), KIND_TEXT, {140, 1}},
+        // 69 characters then an emoji: the pair moves whole into the second message.
+        {"surrogates", std::string(69, 'a') + "😀", KIND_TEXT, {138, 4}},
+    };
+    for (const auto& c : cases) {
+        CSmsPdu pdu = Message("+123", c.text, c.kind, 1);
+        ASSERT_EQ(pdu.EncodeText(), PDU_OK) << c.name;
+        ASSERT_EQ(pdu.m_nSegmentCount, static_cast<int>(c.udls.size())) << c.name;
+        for (std::size_t i = 0; i < c.udls.size(); ++i) {
+            const std::string& p = pdu.m_pdusOut[i];
+            const bool last = i + 1 == c.udls.size();
+            EXPECT_EQ(Octet(p, 1), last ? 0x31 : 0x11) << c.name << " first octet, segment " << i;
+            EXPECT_EQ(Octet(p, 10), c.udls[i]) << c.name << " TP-UDL, segment " << i;
+        }
+    }
+}
+
+TEST(PduEncode, TextsBeyondSixtyFourSegmentsAreRefused) {
+    struct Case {
+        const char* name;
+        std::string unit;
+        int perSegment;
+        int kind;
+    } cases[] = {
+        {"7-bit", "a", 160, KIND_TEXT},
+        {"UCS2", "ж", 70, KIND_TEXT},
+        {"long 8-bit", "a", 134, KIND_LONG},
+        {"long UCS2", "ж", 67, KIND_LONG},
+    };
+    for (const auto& c : cases) {
+        const std::string text = Repeat(c.unit, 64 * c.perSegment);
+        CSmsPdu fits = Message("+1", text, c.kind);
+        ASSERT_EQ(c.kind == KIND_LONG ? fits.EncodeLong() : fits.EncodeText(), PDU_OK) << c.name;
+        EXPECT_EQ(fits.m_nSegmentCount, 64) << c.name;
+        CSmsPdu over = Message("+1", text + c.unit, c.kind);
+        EXPECT_EQ(c.kind == KIND_LONG ? over.EncodeLong() : over.EncodeText(), PDU_TOO_LONG) << c.name;
+        EXPECT_EQ(over.m_nSegmentCount, 0) << c.name;
+        EXPECT_TRUE(over.m_pdusOut.empty()) << c.name;
+    }
+}
+
+TEST(PduEncode, LongEncodingConcatenatesWithAnEightBitReference) {
+    CSmsPdu pdu = Message("+123", std::string(300, 'x'), KIND_LONG);
+    ASSERT_EQ(pdu.EncodeLong(), PDU_OK);
+    ASSERT_EQ(pdu.m_nSegmentCount, 3);
+    const int ref = Octet(pdu.m_pdusOut[0], 14);
+    const int udls[] = {0x8C, 0x8C, 0x26};
+    for (int i = 0; i < 3; ++i) {
+        const std::string& p = pdu.m_pdusOut[static_cast<std::size_t>(i)];
+        EXPECT_EQ(p.substr(0, 20), "005100039121F30004AD");
+        EXPECT_EQ(Octet(p, 10), udls[i]);
+        EXPECT_EQ(p.substr(22, 6), "050003");
+        EXPECT_EQ(Octet(p, 14), ref);
+        EXPECT_EQ(Octet(p, 15), 3);
+        EXPECT_EQ(Octet(p, 16), i + 1);
+        EXPECT_EQ(p.size() / 2, 11u + udls[i]);
+    }
+    // The next long message carries the next reference.
+    CSmsPdu next = Message("+123", std::string(300, 'y'), KIND_LONG, 1);
+    ASSERT_EQ(next.EncodeLong(), PDU_OK);
+    EXPECT_EQ(Octet(next.m_pdusOut[0], 14), (ref + 1) & 0xFF);
+    EXPECT_EQ(Octet(next.m_pdusOut[0], 1), 0x51);
+    EXPECT_EQ(Octet(next.m_pdusOut[2], 1), 0x71);  // report request on the last only
+}
+
+TEST(PduEncode, LongEncodingOfAShortTextHasNoHeader) {
+    CSmsPdu pdu = Message("+123", std::string(100, 'x'), KIND_LONG);
+    ASSERT_EQ(pdu.EncodeLong(), PDU_OK);
+    ASSERT_EQ(pdu.m_nSegmentCount, 1);
+    EXPECT_EQ(pdu.m_pdusOut[0].substr(0, 22), "001100039121F30004AD64");
+    EXPECT_EQ(pdu.m_pdusOut[0].substr(22, 4), "7878");
+
+    CSmsPdu ucs2 = Message("+123", Repeat("ж", 100), KIND_LONG);
+    ASSERT_EQ(ucs2.EncodeLong(), PDU_OK);
+    ASSERT_EQ(ucs2.m_nSegmentCount, 2);
+    EXPECT_EQ(Octet(ucs2.m_pdusOut[0], 8), 0x08);
+    EXPECT_EQ(Octet(ucs2.m_pdusOut[0], 10), 140);
+    EXPECT_EQ(Octet(ucs2.m_pdusOut[1], 10), 33 * 2 + 6);
+
+    // 66 units then an emoji: the 67th unit would split the pair, so it starts the next part.
+    CSmsPdu emoji = Message("+123", std::string(66, 'a') + "😀" + std::string(10, 'b'), KIND_LONG);
+    ASSERT_EQ(emoji.EncodeLong(), PDU_OK);
+    ASSERT_EQ(emoji.m_nSegmentCount, 2);
+    EXPECT_EQ(Octet(emoji.m_pdusOut[0], 10), 66 * 2 + 6);
+    EXPECT_EQ(emoji.m_pdusOut[1].substr(34, 8), "D83DDE00");
+}
+
+}  // namespace
