@@ -1,6 +1,7 @@
 #pragma once
-// Thin owners of unixODBC handles for CAdoDatabase. Text crosses the ODBC boundary
-// as UTF-16 (the W entry points), converted from and to the UTF-8 used everywhere else.
+// Thin owners of unixODBC handles for CAdoDatabase. Text crosses the ODBC boundary as
+// UTF-8 through the narrow entry points: the driver manager then hands it to the driver
+// unchanged (its own wide-to-narrow mapping is Latin-1 and would corrupt other text).
 // Every failure is thrown as CDbError with the driver's diagnostic records.
 #include <sql.h>
 #include <sqlext.h>
@@ -9,11 +10,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-using WideText = std::basic_string<SQLWCHAR>;
-
-WideText Utf8ToWide(const std::string& text);
-std::string WideToUtf8(const SQLWCHAR* text, size_t length);
 
 // One ODBC environment and connection handle, connected or not.
 class CDbConnection {
