@@ -5,7 +5,8 @@
 //
 //   PwSqlite    SQLite file in the temporary folder
 //   PwNoFolder  SQLite file in a folder that does not exist
-//   PwPg        the PostgreSQL server of the test run (when PW_PG_STATE names its state)
+//   PwPg        the PostgreSQL server of the test run (PW_PG_STATE names the folder
+//               where pg_server.sh keeps its state)
 //   PwRefused   PostgreSQL driver aimed at CountingListener (accepts and hangs up)
 #include "support/TempDir.h"
 
@@ -73,7 +74,8 @@ public:
         return sources;
     }
 
-    bool HasPostgres() const { return !m_pg.empty(); }
+    bool PostgresExpected() const { return !m_pgState.empty(); }
+    bool HasPostgres() const { return !Pg("PGPORT").empty(); }
     // Values of the server's state file: PGPORT, PW_PG_USER, PW_PG_PASSWORD...
     std::string Pg(const std::string& key) const {
         auto it = m_pg.find(key);
@@ -81,7 +83,7 @@ public:
     }
     // Restarts the PostgreSQL server, which drops every client connection.
     bool RestartPostgres() const {
-        std::string command = "bash '" + m_pgScript + "' restart '" + m_pgState + "'";
+        std::string command = "bash '" + Pg("PW_PG_SCRIPT") + "' restart '" + m_pgState + "'";
         return std::system(command.c_str()) == 0;
     }
     const std::string& Folder() const { return m_dir.path(); }
@@ -89,11 +91,8 @@ public:
 
 private:
     TestDataSources() {
-        const char* state = std::getenv("PW_PG_STATE");
-        const char* script = std::getenv("PW_PG_SCRIPT");
-        if (state && script) {
+        if (const char* state = std::getenv("PW_PG_STATE")) {
             m_pgState = state;
-            m_pgScript = script;
             std::ifstream env(m_pgState + "/env");
             std::string line;
             while (std::getline(env, line)) {
@@ -123,6 +122,5 @@ private:
     TempDir m_dir;
     CountingListener m_listener;
     std::string m_pgState;
-    std::string m_pgScript;
     std::map<std::string, std::string> m_pg;
 };

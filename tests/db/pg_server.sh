@@ -3,7 +3,8 @@
 #   pg_server.sh start   STATE_DIR   initdb + start on a free loopback port
 #   pg_server.sh restart STATE_DIR   fast restart (drops every client connection)
 #   pg_server.sh stop    STATE_DIR   stop and delete the cluster
-# STATE_DIR/env receives PGPORT, PGHOST, PGDATA_DIR, PW_PG_USER, PW_PG_PASSWORD for the tests.
+# STATE_DIR/env receives PGPORT, PGHOST, PGROOT, PW_PG_USER, PW_PG_PASSWORD and
+# PW_PG_SCRIPT (this script) for the tests, one KEY=value a line.
 # The server runs as an unprivileged user: the caller itself, or "postgres" when run as root.
 set -euo pipefail
 
@@ -35,7 +36,7 @@ start)
   mkdir -p "$state"
   if [ -f "$state/env" ]; then
     # A server left over from an interrupted run.
-    "$0" stop "$state" || true
+    bash "$0" stop "$state" || true
   fi
   root=$(mktemp -d /tmp/pellwick-pg-XXXXXX)
   chmod 755 "$root"
@@ -53,10 +54,10 @@ start)
       cat > "$state/env" <<EOT
 PGHOST=127.0.0.1
 PGPORT=$port
-PGDATA_DIR=$root/data
 PGROOT=$root
 PW_PG_USER=$user
 PW_PG_PASSWORD=$password
+PW_PG_SCRIPT=$(realpath "$0")
 EOT
       PGPASSWORD=$password "$bindir/psql" -h 127.0.0.1 -p "$port" -U "$user" -d postgres -qc \
         "create database pellwick" >/dev/null
