@@ -12,8 +12,8 @@ namespace pdutool {
 namespace {
 
 const char* const USAGE =
-    "usage: pellwick-pdu decode HEX [--stored-status N]\n"
-    "       pellwick-pdu encode --to NUMBER (--text TEXT | --text-file FILE) [--kind N] [--report]";
+    "usage: pellwick-pdu decode HEX [--stored-status N] | encode --to NUMBER (--text TEXT | "
+    "--text-file FILE) [--kind N] [--report]";
 
 struct BadInput {
     std::string message;
@@ -146,13 +146,12 @@ int Encode(const std::vector<std::string>& args, std::ostream& out) {
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     try {
-        if (args.empty()) throw BadInput{"missing command"};
+        if (args.empty()) throw BadInput{USAGE};
         if (args[0] == "decode") return Decode(args, out);
         if (args[0] == "encode") return Encode(args, out);
-        throw BadInput{"unknown command: " + args[0]};
+        throw BadInput{"unknown command " + args[0] + "; " + USAGE};
     } catch (const BadInput& e) {
         err << "pellwick-pdu: " << e.message << '\n';
-        if (args.empty()) err << USAGE << '\n';
         return EXIT_BAD_INPUT;
     }
 }
