@@ -71,8 +71,10 @@ std::size_t CountPrintable(const std::u32string& chars) {
 }  // namespace
 
 int CSmsPdu::ParseFields() {
-    const std::string& w = m_strPduWork;
-    if (w.size() < 4) return PDU_TOO_SHORT;
+    if (m_strPduWork.size() < 4) return PDU_TOO_SHORT;
+    // Canonical upper-case hex: a character that is no hex digit reads as 0, so every field
+    // copied out of the PDU (digits, time stamps) is made of hex digits only.
+    const std::string w = BytesToHex(HexToBytes(m_strPduWork));
 
     std::size_t p = static_cast<std::size_t>(OctetAt(w, 0)) + 1;  // past the service centre
     const int first = OctetAt(w, p++);
