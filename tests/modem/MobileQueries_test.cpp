@@ -1,0 +1,133 @@
+#include "ScriptedTransport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(BatteryLevel, Table) {
+    struct Case {
+        const char* reply;
+        int level;
+    };
+    const Case cases[] = {
+        {"+CBC: 0,85\r\n\r\nOK\r\n", 85},  {"+CBC: 0,0\r\n\r\nOK\r\n", 102},
+        {"+CBC: 1,100\r\n\r\nOK\r\n", 101}, {"+CBC: 2,0\r\n\r\nOK\r\n", 102},
+        {"+CBC: 3,0\r\n\r\nOK\r\n", -1},   {"+CBC: 0,100\r\n\r\nOK\r\n", 100},
+        {"+CBC: 0\r\n\r\nOK\r\n", -1},     {"+CBC: 0,85\r\n", -1},  // no final OK
+        {"ERROR\r\n", -1},                  {"", -1},
+        {"+CBC: x,85\r\n\r\nOK\r\n", 85},  // a status that is no number counts as 0
+    };
+    for (const Case& c : cases) {
+        ScriptedMobile rig;
+        rig.device->m_answers["AT+CBC\r"] = c.reply;
+        EXPECT_EQ(c.level, rig.mobile->GetBatteryLevel()) << c.reply;
+        EXPECT_EQ("AT+CBC\r", rig.device->m_calls.at(0).command);
+        EXPECT_EQ(0, rig.mobile->m_bBusy);
+    }
+}
+
+TEST(SignalQuality, Table) {
+    struct Case {
+        const char* reply;
+        int rssi;
+    };
+    const Case cases[] = {
+        {"+CSQ: 99,99\r\n\r\nOK\r\n", 99}, {"+CSQ: 17,0\r\n\r\nOK\r\n", 17},
+        {"+CSQ: 0,0\r\n\r\nOK\r\n", 0},    {"+CSQ: 31,7\r\n\r\nOK\r\n", 31},
+        {"+CSQ: 100,0\r\n\r\nOK\r\n", -1}, {"+CSQ: -1,0\r\n\r\nOK\r\n", -1},
+        {"ERROR\r\n", -1},                  {"OK\r\n", -1},
+    };
+    for (const Case& c : cases) {
+        ScriptedMobile rig;
+        rig.device->m_answers["AT+CSQ\r"] = c.reply;
+        EXPECT_EQ(c.rssi, rig.mobile->GetSignalQuality()) << c.reply;
+    }
+}
+
+struct CentreFixture : ::testing::Test {
+    ScriptedMobile rig;
+    CMobile& mobile = *rig.mobile;
+    ScriptedTransport& device = *rig.device;
+};
+
+TEST_F(CentreFixture, NumberIsSentWithoutBlanks) {
+    device.m_answers["AT+CSCA=\"+491710760000\"\r"] = "OK\r\n";
+    EXPECT_EQ(1, mobile.SetServiceCentre("+49 171 0760000"));
+    ASSERT_EQ(1u, device.m_calls.size());
+    EXPECT_EQ(2000, device.m_calls[0].timeoutMs);
+}
+
+TEST_F(CentreFixture, RefusedNumberIsRetriedInUcs2Hex) {
+    mobile.m_strCharset = "UCS2";
+    device.m_answers["AT+CSCA=\"002B0034003900310037\"\r"] = "OK\r\n";
+    EXPECT_EQ(1, mobile.SetServiceCentre("+49 17"));
+    EXPECT_EQ((std::vector<std::string>{"AT+CSCA=\"+4917\"\r", "AT+CSCA=\"002B0034003900310037\"\r"}),
+              device.Commands());
+}
+
+TEST_F(CentreFixture, TwoRefusalsFail) {
+    mobile.m_strCharset = "HEX";
+    EXPECT_EQ(-1, mobile.SetServiceCentre("+4917"));
+    EXPECT_EQ(2u, device.m_calls.size());
+    EXPECT_EQ(0, mobile.m_bBusy);
+}
+
+TEST_F(CentreFixture, WavecomKeepsAPlainNumberInTheSecondAttempt) {
+    mobile.m_strManufacturer = "WAVECOM MODEM";
+    mobile.m_strCharset = "HEX";
+    EXPECT_EQ(-1, mobile.SetServiceCentre("+491710760000"));
+    EXPECT_EQ((std::vector<std::string>{"AT+CSCA=\"+491710760000\"\r", "AT+CSCA=\"+491710760000\"\r"}),
+              device.Commands());
+}
+
+TEST_F(CentreFixture, EmptyNumberSendsNothing) {
+    EXPECT_EQ(-1, mobile.SetServiceCentre(""));
+    EXPECT_TRUE(device.m_calls.empty());
+}
+
+TEST(EncodeForCharset, FormPerCharacterSet) {
+    struct Case {
+        const char* manufacturer;
+        const char* charset;
+        std::string text;
+        std::string encoded;
+    };
+    const Case cases[] = {
+        {"MODEMSIM", "UCS2", "+49", "002B00340039"},
+        {"MODEMSIM", "HEX", "A", "0041"},
+        {"MODEMSIM", "GSM", "AB", "4121"},  // two septets packed
+        {"MODEMSIM", "8859-1", "+49", "+49"},
+        {"MODEMSIM", "PCCP437", "+49", "+49"},
+        {"MODEMSIM", "ucs2", "+49", "+49"},  // the set names are compared exactly
+        {"WAVECOM MODEM", "GSM", "+49", "+49"},
+        {"WAVECOM MODEM", "HEX", "\xD0\x96", "80" "0416"},  // a Cyrillic letter needs UCS2
+        {"MODEMSIM", "UCS2", "", ""},
+    };
+    for (const Case& c : cases) {
+        CMobile mobile;
+        mobile.m_strManufacturer = c.manufacturer;
+        mobile.m_strCharset = c.charset;
+        EXPECT_EQ(c.encoded, mobile.EncodeForCharset(c.text)) << c.manufacturer << " " << c.charset;
+    }
+}
+
+TEST(Identity, QueriesDoNotChangeTheInitialisationValues) {
+    ScriptedMobile rig;
+    rig.AnswerLikeAModem();
+    rig.mobile->m_strManufacturer = "OLD";
+    rig.mobile->m_strModel = "OLD-1";
+    EXPECT_EQ("351234567890123", rig.mobile->GetImei());
+    EXPECT_EQ("MODEMSIM", rig.mobile->GetManufacturer());
+    EXPECT_EQ("MS-100", rig.mobile->GetModel());
+    EXPECT_EQ("OLD", rig.mobile->m_strManufacturer);
+    EXPECT_EQ("OLD-1", rig.mobile->m_strModel);
+}
+
+TEST(Identity, ImeiFromTheSecondCommand) {
+    ScriptedMobile rig;
+    rig.device->m_answers["AT+GSN\r"] = "490154203237518\r\n\r\nOK\r\n";
+    EXPECT_EQ("490154203237518", rig.mobile->GetImei());
+    EXPECT_EQ((std::vector<std::string>{"AT+CGSN\r", "AT+GSN\r"}), rig.device->Commands());
+}
+
+}  // namespace
