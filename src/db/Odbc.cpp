@@ -2,6 +2,8 @@
 
 #include "db/DbError.h"
 
+#include <strings.h>
+
 #include <algorithm>
 
 namespace {
@@ -13,6 +15,7 @@ SQLCHAR* Text(const std::string& text) { return reinterpret_cast<SQLCHAR*>(const
 // A connection-string value; one with a separator or brace is braced, a '}' inside doubled.
 // Plain values stay plain: not every driver removes the braces.
 std::string ConnectValue(const std::string& value) {
+    if (value.empty()) return value;
     if (value.find_first_of(";{}=") == std::string::npos && value.front() != ' ' && value.back() != ' ') return value;
     std::string out = "{";
     for (char c : value) {
@@ -20,6 +23,36 @@ std::string ConnectValue(const std::string& value) {
         if (c == '}') out += '}';
     }
     return out + "}";
+}
+
+// Whether a connection string sets the keyword (keywords are not case-sensitive).
+bool HasKeyword(const std::string& text, const std::string& keyword) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(';', start);
+        if (end == std::string::npos) end = text.size();
+        size_t eq = text.find('=', start);
+        if (eq < end) {
+            std::string key = text.substr(start, eq - start);
+            key.erase(0, key.find_first_not_of(' '));
+            key.erase(key.find_last_not_of(' ') + 1);
+            if (::strcasecmp(key.c_str(), keyword.c_str()) == 0) return true;
+            // A braced value may hold ';': skip to its closing brace.
+            size_t value = text.find_first_not_of(' ', eq + 1);
+            if (value != std::string::npos && text[value] == '{') {
+                size_t close = value + 1;
+                while ((close = text.find('}', close)) != std::string::npos && close + 1 < text.size() &&
+                       text[close + 1] == '}') {
+                    close += 2;
+                }
+                if (close == std::string::npos) return false;
+                end = text.find(';', close);
+                if (end == std::string::npos) end = text.size();
+            }
+        }
+        start = end + 1;
+    }
+    return false;
 }
 
 // The SQLSTATE of the handle's first diagnostic record, or "".
@@ -95,19 +128,20 @@ void CDbConnection::SetLoginTimeout(unsigned seconds) {
 }
 
 void CDbConnection::Connect(const std::string& connect, const std::string& user, const std::string& password) {
-    SQLRETURN rc;
-    if (connect.find('=') != std::string::npos) {
-        std::string text = connect;
-        if (text.back() != ';') text += ';';
-        if (!user.empty()) text += "UID=" + ConnectValue(user) + ";";
-        if (!password.empty()) text += "PWD=" + ConnectValue(password) + ";";
-        SQLCHAR out[1024];
-        SQLSMALLINT outLength = 0;
-        rc = SQLDriverConnect(m_hDbc, nullptr, Text(text), SQL_NTS, out, sizeof out, &outLength,
-                              SQL_DRIVER_NOPROMPT);
-    } else {
-        rc = SQLConnect(m_hDbc, Text(connect), SQL_NTS, Text(user), SQL_NTS, Text(password), SQL_NTS);
+    std::string text = connect.find('=') != std::string::npos ? connect : "DSN=" + ConnectValue(connect);
+    if (!text.empty() && text.back() != ';') text += ';';
+    // Rows must come from the cursor one at a time, not be loaded whole by the driver:
+    // libsqliteodbc does that with StepAPI, psqlODBC with UseDeclareFetch. A driver
+    // ignores keywords it does not know; a connection string that sets one keeps its value.
+    for (const char* keyword : {"StepAPI", "UseDeclareFetch"}) {
+        if (!HasKeyword(text, keyword)) text += std::string(keyword) + "=1;";
     }
+    if (!user.empty()) text += "UID=" + ConnectValue(user) + ";";
+    if (!password.empty()) text += "PWD=" + ConnectValue(password) + ";";
+    SQLCHAR out[1024];
+    SQLSMALLINT outLength = 0;
+    SQLRETURN rc =
+        SQLDriverConnect(m_hDbc, nullptr, Text(text), SQL_NTS, out, sizeof out, &outLength, SQL_DRIVER_NOPROMPT);
     if (!Succeeded(rc)) ThrowDiagnostics(SQL_HANDLE_DBC, m_hDbc, "connecting");
     m_bConnected = true;
 }

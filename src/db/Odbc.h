@@ -22,6 +22,7 @@ public:
     // Login time-out in seconds; a driver that has no such option is accepted.
     void SetLoginTimeout(unsigned seconds);
     // A text with '=' is a connection string; anything else names a data source.
+    // Options that make the driver stream rows are added.
     void Connect(const std::string& connect, const std::string& user, const std::string& password);
     bool IsConnected() const { return m_bConnected; }
     SQLHDBC Handle() const { return m_hDbc; }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -24,6 +25,7 @@ struct Backend {
     const char* name;
     const char* dsn;
     const char* schema[2];
+    const char* millionRows;  // a query of 1,000,000 outbox-like rows
 };
 
 void PrintTo(const Backend& backend, std::ostream* out) { *out << backend.name; }
@@ -33,13 +35,18 @@ const Backend kSqlite{"SQLite",
                       {"create table smsout(msgid integer primary key, phone varchar(32), msgbody text, "
                        "status integer default 0)",
                        "create table smsin(id integer primary key autoincrement, phone varchar(32), "
-                       "msgbody text, rectime datetime)"}};
+                       "msgbody text, rectime datetime)"},
+                      "with recursive n(x) as (select 1 union all select x + 1 from n where x < 1000000) "
+                      "select x as zMsgID, '+4915100' || x as zPhone, 'Outbox message number ' || x || ', waiting to be sent by the gateway.' "
+                      "as zMsgBody from n"};
 const Backend kPostgres{"PostgreSQL",
                         "PwPg",
                         {"create table smsout(msgid integer primary key, phone varchar(32), msgbody text, "
                          "status integer default 0)",
                          "create table smsin(id serial primary key, phone varchar(32), msgbody text, "
-                         "rectime timestamp)"}};
+                         "rectime timestamp)"},
+                        "select x as zMsgID, '+4915100' || x as zPhone, 'Outbox message number ' || x || ', waiting to be "
+                        "sent by the gateway.' as zMsgBody from generate_series(1, 1000000) as x"};
 
 // Every value of one column of a query, in row order.
 std::vector<std::string> ReadColumn(CAdoDatabase& db, const std::string& sql, const std::string& column) {
@@ -217,6 +224,38 @@ TEST_P(DatabaseTest, LongAndNonAsciiValuesReadWhole) {
     text += "end";
     AddOutbox(1, "+1", text, 0);
     EXPECT_EQ(ReadColumn(m_db, "select msgbody from smsout", "msgbody"), std::vector<std::string>{text});
+}
+
+// A field of /proc/self/status in kB ("VmRSS", "VmHWM").
+long StatusKb(const std::string& field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+    }
+    return -1;
+}
+
+// Sets the peak resident size back to the current one, so the next peak is this test's own.
+void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+TEST_P(DatabaseTest, RowsAreReadFromTheCursorNotLoadedWhole) {
+    // A million rows of about 90 bytes would take well over 100 MB if loaded at once.
+    ResetPeak();
+    const long residentBefore = StatusKb("VmRSS");
+    ASSERT_GT(residentBefore, 0);
+    ASSERT_EQ(m_db.OpenQuery(GetParam().millionRows), 1);
+    long rows = 0;
+    std::string last;
+    while (!m_db.IsEof()) {
+        last = m_db.GetFieldString(COLUMN_MSGBODY);
+        m_db.MoveNext();
+        ++rows;
+    }
+    EXPECT_EQ(rows, 1000000);
+    EXPECT_EQ(last, "Outbox message number 1000000, waiting to be sent by the gateway.");
+    const long growth = StatusKb("VmHWM") - residentBefore;
+    EXPECT_LT(growth, 32 * 1024) << "peak memory grew by " << growth << " kB";
 }
 
 TEST_P(DatabaseTest, FailedStatementTriesTwiceThenThrowsWithTheDriverText) {
