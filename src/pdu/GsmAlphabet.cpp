@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-const std::array<char32_t, 128> GSM_TABLE = {
+namespace {
+constexpr std::array<char32_t, 128> TABLE = {
     U'@',    U'\u00A3', U'$',      U'\u00A5', U'\u00E8', U'\u00E9', U'\u00F9', U'\u00EC',  // 00
     U'\u00F2', U'\u00C7', U'\n',   U'\u00D8', U'\u00F8', U'\r',     U'\u00C5', U'\u00E5',  // 08
     U'\u0394', U'_',    U'\u03A6', U'\u0393', U'\u039B', U'\u03A9', U'\u03A0', U'\u03A8',  // 10
@@ -20,6 +21,9 @@ const std::array<char32_t, 128> GSM_TABLE = {
     U'p',    U'q',      U'r',      U's',      U't',      U'u',      U'v',      U'w',       // 70
     U'x',    U'y',      U'z',      U'\u00E4', U'\u00F6', U'\u00F1', U'\u00FC', U'\u00E0',  // 78
 };
+}  // namespace
+
+const std::array<char32_t, 128> GSM_TABLE = TABLE;
 
 namespace gsm {
 namespace {
@@ -34,26 +38,18 @@ constexpr ExtensionEntry EXTENSION[] = {
     {0x3C, U'['},  {0x3D, U'~'}, {0x3E, U']'}, {0x40, U'|'}, {0x65, U'\u20AC'},
 };
 
-// Reverse of GSM_TABLE for the characters up to U+00FF (the Greek capitals are looked up in
-// the table itself); built once.
-struct Reverse {
-    std::array<std::int16_t, 256> latin{};
-    Reverse() {
-        latin.fill(NONE);
-        for (int s = 0; s < 128; ++s) {
-            if (s == ESCAPE) continue;
-            char32_t ch = GSM_TABLE[s];
-            if (ch < 256 && latin[ch] == NONE) latin[ch] = static_cast<std::int16_t>(s);
-        }
-    }
-};
-
-const Reverse& reverse() {
-    static const Reverse r;
-    return r;
-}
-
 }  // namespace
+
+constexpr std::array<std::int8_t, 256> LATIN_SEPTET = [] {
+    std::array<std::int8_t, 256> r{};
+    for (auto& v : r) v = NONE;
+    for (int s = 0; s < 128; ++s) {
+        if (s == ESCAPE) continue;
+        const char32_t ch = TABLE[static_cast<std::size_t>(s)];
+        if (ch < 256 && r[ch] == NONE) r[ch] = static_cast<std::int8_t>(s);
+    }
+    return r;
+}();
 
 char32_t ExtensionChar(std::uint8_t code) {
     for (const auto& e : EXTENSION)
@@ -61,8 +57,7 @@ char32_t ExtensionChar(std::uint8_t code) {
     return 0;
 }
 
-int BasicSeptet(char32_t ch) {
-    if (ch < 256) return reverse().latin[ch];
+int GreekSeptet(char32_t ch) {
     for (int s = 0x10; s <= 0x1A; ++s)
         if (GSM_TABLE[s] == ch) return s;
     return NONE;

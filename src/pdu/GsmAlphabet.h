@@ -14,10 +14,15 @@ constexpr std::uint8_t ESCAPE = 0x1B;   // switches the next septet to the exten
 constexpr std::uint8_t SPACE = 0x20;    // sent for a character no table holds
 constexpr int NONE = -1;
 
+// Septet of each character U+0000..U+00FF in the default table, or NONE.
+extern const std::array<std::int8_t, 256> LATIN_SEPTET;
+// Septet of a Greek capital of the default table, or NONE.
+int GreekSeptet(char32_t ch);
+
 // Extension-table character of the code after an escape, or 0 when the code is undefined.
 char32_t ExtensionChar(std::uint8_t code);
 // Septet of a character in the default table, or NONE.
-int BasicSeptet(char32_t ch);
+inline int BasicSeptet(char32_t ch) { return ch < 256 ? LATIN_SEPTET[ch] : GreekSeptet(ch); }
 // Extension-table code of a character (to be sent after ESCAPE), or NONE.
 int ExtensionSeptet(char32_t ch);
 

@@ -5,16 +5,15 @@
 namespace pdutext {
 
 namespace {
-constexpr char HEX[] = "0123456789ABCDEF";
 constexpr char32_t REPLACEMENT = 0xFFFD;
 }  // namespace
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return 0;
-}
+const std::uint8_t HEX_VALUE[256] = {
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 0, 0, 0,
+    0, 10, 11, 12, 13, 14, 15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 10, 11, 12, 13, 14, 15,  // the rest reads as 0
+};
 
 Bytes HexToBytes(std::string_view hex) {
     Bytes out(hex.size() / 2);
@@ -28,50 +27,38 @@ int OctetAt(std::string_view hex, std::size_t k) {
     return HexDigit(hex[2 * k]) << 4 | HexDigit(hex[2 * k + 1]);
 }
 
-void AppendHexOctet(std::string& out, unsigned value) {
-    out += HEX[(value >> 4) & 0xF];
-    out += HEX[value & 0xF];
+std::string BytesToHex(const Bytes& bytes) {
+    std::string out(bytes.size() * 2, '0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) WriteHexOctet(out.data() + 2 * i, bytes[i]);
+    return out;
 }
 
-std::string BytesToHex(const Bytes& bytes) {
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (auto b : bytes) AppendHexOctet(out, b);
-    return out;
+char32_t NextMultiByteChar(std::string_view text, std::size_t& i) {
+    const auto b0 = static_cast<unsigned char>(text[i]);
+    int len = 0;
+    char32_t ch = 0, min = 0;
+    if ((b0 & 0xE0) == 0xC0) { len = 2; ch = b0 & 0x1F; min = 0x80; }
+    else if ((b0 & 0xF0) == 0xE0) { len = 3; ch = b0 & 0x0F; min = 0x800; }
+    else if ((b0 & 0xF8) == 0xF0) { len = 4; ch = b0 & 0x07; min = 0x10000; }
+    bool ok = len > 0 && i + static_cast<std::size_t>(len) <= text.size();
+    for (int k = 1; ok && k < len; ++k) {
+        const auto b = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+        if ((b & 0xC0) != 0x80) ok = false;
+        else ch = ch << 6 | (b & 0x3F);
+    }
+    if (ok && (ch < min || ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF))) ok = false;
+    if (!ok) {
+        ++i;
+        return REPLACEMENT;
+    }
+    i += static_cast<std::size_t>(len);
+    return ch;
 }
 
 std::u32string DecodeUtf8(std::string_view text) {
     std::u32string out;
     out.reserve(text.size());
-    std::size_t i = 0;
-    const std::size_t n = text.size();
-    while (i < n) {
-        const auto b0 = static_cast<unsigned char>(text[i]);
-        if (b0 < 0x80) {
-            out += static_cast<char32_t>(b0);
-            ++i;
-            continue;
-        }
-        int len = 0;
-        char32_t ch = 0, min = 0;
-        if ((b0 & 0xE0) == 0xC0) { len = 2; ch = b0 & 0x1F; min = 0x80; }
-        else if ((b0 & 0xF0) == 0xE0) { len = 3; ch = b0 & 0x0F; min = 0x800; }
-        else if ((b0 & 0xF8) == 0xF0) { len = 4; ch = b0 & 0x07; min = 0x10000; }
-        bool ok = len > 0 && i + len <= n;
-        for (int k = 1; ok && k < len; ++k) {
-            const auto b = static_cast<unsigned char>(text[i + k]);
-            if ((b & 0xC0) != 0x80) ok = false;
-            else ch = ch << 6 | (b & 0x3F);
-        }
-        if (ok && (ch < min || ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF))) ok = false;
-        if (ok) {
-            out += ch;
-            i += len;
-        } else {
-            out += REPLACEMENT;
-            ++i;
-        }
-    }
+    for (std::size_t i = 0; i < text.size();) out += NextChar(text, i);
     return out;
 }
 
@@ -164,35 +151,47 @@ Bytes UnpackSeptetBits(const Bytes& octets, std::size_t firstBit, std::size_t ma
 }
 
 Bytes TextToSeptets(std::string_view text) {
-    Bytes septets;
-    septets.reserve(text.size());
-    for (char32_t ch : DecodeUtf8(text)) {
+    Bytes septets(2 * text.size());  // an escape pair is the most one character takes
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t ch = NextChar(text, i);
         int s = gsm::BasicSeptet(ch);
         if (s != gsm::NONE) {
-            septets.push_back(static_cast<std::uint8_t>(s));
+            septets[n++] = static_cast<std::uint8_t>(s);
         } else if ((s = gsm::ExtensionSeptet(ch)) != gsm::NONE) {
-            septets.push_back(gsm::ESCAPE);
-            septets.push_back(static_cast<std::uint8_t>(s));
+            septets[n++] = gsm::ESCAPE;
+            septets[n++] = static_cast<std::uint8_t>(s);
         } else {
-            septets.push_back(gsm::SPACE);
+            septets[n++] = gsm::SPACE;
         }
     }
+    septets.resize(n);
     return septets;
 }
 
 std::string SeptetsToText(const Bytes& septets) {
-    std::string out;
-    out.reserve(septets.size());
+    std::string out(3 * septets.size(), '\0');  // no character of the tables takes more
+    char* p = out.data();
     for (std::size_t i = 0; i < septets.size(); ++i) {
-        const std::uint8_t s = septets[i] & 0x7F;
+        std::uint8_t s = septets[i] & 0x7F;
+        char32_t ch = GSM_TABLE[s];
         if (s == gsm::ESCAPE && i + 1 < septets.size()) {
-            const std::uint8_t code = septets[++i] & 0x7F;
-            const char32_t ext = gsm::ExtensionChar(code);
-            AppendUtf8(out, ext ? ext : GSM_TABLE[code]);
+            s = septets[++i] & 0x7F;
+            const char32_t ext = gsm::ExtensionChar(s);
+            ch = ext ? ext : GSM_TABLE[s];
+        }
+        if (ch < 0x80) {
+            *p++ = static_cast<char>(ch);
+        } else if (ch < 0x800) {
+            *p++ = static_cast<char>(0xC0 | ch >> 6);
+            *p++ = static_cast<char>(0x80 | (ch & 0x3F));
         } else {
-            AppendUtf8(out, GSM_TABLE[s]);
+            *p++ = static_cast<char>(0xE0 | ch >> 12);
+            *p++ = static_cast<char>(0x80 | (ch >> 6 & 0x3F));
+            *p++ = static_cast<char>(0x80 | (ch & 0x3F));
         }
     }
+    out.resize(static_cast<std::size_t>(p - out.data()));
     return out;
 }
 

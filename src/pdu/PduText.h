@@ -11,16 +11,41 @@ namespace pdutext {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Value of one hex digit; anything else reads as 0.
-int HexDigit(char c);
+// Value of each character as a hex digit; anything else reads as 0.
+extern const std::uint8_t HEX_VALUE[256];
+inline int HexDigit(char c) { return HEX_VALUE[static_cast<unsigned char>(c)]; }
 // Octets of a hex text; a trailing odd digit is ignored.
 Bytes HexToBytes(std::string_view hex);
 // Octet k of a hex text, or 0 past its end.
 int OctetAt(std::string_view hex, std::size_t k);
 // Upper-case hex of octets.
 std::string BytesToHex(const Bytes& bytes);
-void AppendHexOctet(std::string& out, unsigned value);
 
+inline constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
+// Writes the two hex digits of an octet at p.
+inline void WriteHexOctet(char* p, unsigned value) {
+    p[0] = HEX_DIGITS[(value >> 4) & 0xF];
+    p[1] = HEX_DIGITS[value & 0xF];
+}
+// Makes room for n more characters at the end of s and returns where they start.
+inline char* GrowBy(std::string& s, std::size_t n) {
+    const std::size_t at = s.size();
+    s.resize(at + n);
+    return s.data() + at;
+}
+inline void AppendHexOctet(std::string& out, unsigned value) { WriteHexOctet(GrowBy(out, 2), value); }
+
+// The character at text[i], advancing i past it; a byte that starts no valid sequence reads
+// as U+FFFD and advances by one.
+char32_t NextMultiByteChar(std::string_view text, std::size_t& i);
+inline char32_t NextChar(std::string_view text, std::size_t& i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+        ++i;
+        return b;
+    }
+    return NextMultiByteChar(text, i);
+}
 // Code points of UTF-8 text; every byte of an invalid sequence becomes U+FFFD.
 std::u32string DecodeUtf8(std::string_view text);
 void AppendUtf8(std::string& out, char32_t ch);

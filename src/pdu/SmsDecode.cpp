@@ -1,6 +1,8 @@
 // Decoding of SMS-DELIVER, stored SMS-SUBMIT and SMS-STATUS-REPORT PDUs.
+#include <algorithm>
 #include <string_view>
 
+#include "pdu/GsmAlphabet.h"
 #include "pdu/PduText.h"
 #include "pdu/SmsPdu.h"
 
@@ -61,20 +63,40 @@ Coding CodingOfDcs(int dcs) {
     return Coding::Gsm7;  // message waiting discard/store, and reserved groups
 }
 
-std::size_t CountPrintable(const std::u32string& chars) {
+bool IsPrintable(char32_t ch) { return ch >= 0x20 && ch <= 0x7F; }
+
+// Characters of the 7-bit reading in U+0020..U+007F (an escape pair counts as its character).
+std::size_t CountPrintable7(const Bytes& septets) {
     std::size_t n = 0;
-    for (char32_t ch : chars)
-        if (ch >= 0x20 && ch <= 0x7F) ++n;
+    for (std::size_t i = 0; i < septets.size(); ++i) {
+        char32_t ch = GSM_TABLE[septets[i]];
+        if (septets[i] == gsm::ESCAPE && i + 1 < septets.size()) {
+            ++i;
+            const char32_t ext = gsm::ExtensionChar(septets[i]);
+            ch = ext ? ext : GSM_TABLE[septets[i]];
+        }
+        if (IsPrintable(ch)) ++n;
+    }
     return n;
+}
+
+std::size_t CountPrintable8(const Bytes& octets) {
+    return static_cast<std::size_t>(std::count_if(octets.begin(), octets.end(), IsPrintable));
 }
 
 }  // namespace
 
 int CSmsPdu::ParseFields() {
     if (m_strPduWork.size() < 4) return PDU_TOO_SHORT;
-    // Canonical upper-case hex: a character that is no hex digit reads as 0, so every field
-    // copied out of the PDU (digits, time stamps) is made of hex digits only.
-    const std::string w = BytesToHex(HexToBytes(m_strPduWork));
+    // Fields are copied out of canonical upper-case hex: a character that is no hex digit reads
+    // as 0, so digits and time stamps are made of hex digits only.
+    std::string canonical;
+    const bool isCanonical = m_strPduWork.size() % 2 == 0 &&
+                             std::all_of(m_strPduWork.begin(), m_strPduWork.end(), [](char c) {
+                                 return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+                             });
+    if (!isCanonical) canonical = BytesToHex(HexToBytes(m_strPduWork));
+    const std::string& w = isCanonical ? m_strPduWork : canonical;
 
     std::size_t p = static_cast<std::size_t>(OctetAt(w, 0)) + 1;  // past the service centre
     const int first = OctetAt(w, p++);
@@ -173,28 +195,22 @@ int CSmsPdu::Decode() {
     }
 
     const Bytes data = HexToBytes(m_strUserData);
-    const std::size_t headerOctets = m_strUserHeader.size() / 2;
+    const std::size_t headerOctets = std::min(m_strUserHeader.size() / 2, data.size());
     // Octet-aligned payload after the header (8-bit and UCS2).
-    const std::string payloadHex = m_strUserData.substr(std::min(m_strUserData.size(), 2 * headerOctets));
-
-    // 7-bit text starts at the first septet boundary after the header and its fill bits.
-    const std::size_t headerSeptets = (headerOctets * 8 + 6) / 7;
-    const std::size_t textSeptets =
-        m_nUserDataLength > static_cast<int>(headerSeptets) ? m_nUserDataLength - headerSeptets : 0;
-    auto sevenBitText = [&] { return SeptetsToText(UnpackSeptetBits(data, headerSeptets * 7, textSeptets)); };
+    const Bytes payload(data.begin() + static_cast<long>(headerOctets), data.end());
 
     Coding coding = CodingOfDcs(m_nDcs);
-    std::string text7;
+    Bytes septets;
     if (coding == Coding::Gsm7) {
-        text7 = sevenBitText();
+        // 7-bit text starts at the first septet boundary after the header and its fill bits.
+        const std::size_t headerSeptets = (headerOctets * 8 + 6) / 7;
+        const std::size_t udl = static_cast<std::size_t>(m_nUserDataLength);
+        septets = UnpackSeptetBits(data, headerSeptets * 7, udl > headerSeptets ? udl - headerSeptets : 0);
         // Some senders mark 8-bit data as 7-bit. Such user data holds TP-UDL whole octets,
-        // more than TP-UDL septets need; then it is read as 8-bit when that reads better.
-        // Packed 7-bit data never holds the extra octets, so short texts with accented
-        // letters (whose octets may look like ASCII) stay 7-bit.
-        const std::size_t septetOctets = (static_cast<std::size_t>(m_nUserDataLength) * 7 + 7) / 8;
-        const std::string text8 = HexToText8(payloadHex);
-        if (data.size() > septetOctets &&
-            CountPrintable(DecodeUtf8(text8)) > CountPrintable(DecodeUtf8(text7))) {
+        // more than TP-UDL septets need; it is then read as 8-bit when that reads better.
+        // Packed 7-bit data never holds the extra octets, so a short text with accented letters
+        // (whose octets may look like ASCII) stays 7-bit.
+        if (data.size() > (udl * 7 + 7) / 8 && CountPrintable8(payload) > CountPrintable7(septets)) {
             coding = Coding::Data8;
             m_nDcs |= 0x04;
         }
@@ -202,11 +218,10 @@ int CSmsPdu::Decode() {
 
     switch (coding) {
         case Coding::Ucs2: {
-            const Bytes octets = HexToBytes(payloadHex);
-            std::u16string units(octets.size() / 2, u'\0');
+            std::u16string units(payload.size() / 2, u'\0');
             bool marked = false;
             for (std::size_t i = 0; i < units.size(); ++i) {
-                units[i] = static_cast<char16_t>(octets[2 * i] << 8 | octets[2 * i + 1]);
+                units[i] = static_cast<char16_t>(payload[2 * i] << 8 | payload[2 * i + 1]);
                 if (units[i] == 0x0001) {
                     units[i] = u'^';
                     marked = true;
@@ -218,11 +233,12 @@ int CSmsPdu::Decode() {
         }
         case Coding::Gsm7:
             m_nKind = KIND_TEXT;
-            m_strText = std::move(text7);
+            m_strText = SeptetsToText(septets);
             break;
         case Coding::Data8:
             m_nKind = KIND_DATA;
-            m_strText = HexToText8(payloadHex);
+            m_strText.reserve(payload.size());
+            for (auto b : payload) AppendUtf8(m_strText, b);
             break;
     }
     if ((m_nDcs & 0xF0) == 0x10) m_nKind = KIND_CLASSED;

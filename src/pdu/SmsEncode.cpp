@@ -50,58 +50,113 @@ bool IsNumberSeparator(char c) {
 
 enum class Coding { Gsm7, Data8, Ucs2 };
 
-// One piece of user data ready for a PDU.
-struct Piece {
-    std::string hex;
-    unsigned udl;  // septets (7-bit) or octets
-};
+Coding CodingOf(int cls, int kind) {
+    if (cls == ALPHABET_UCS2 || kind == KIND_MARKED) return Coding::Ucs2;
+    return cls == ALPHABET_GSM7 ? Coding::Gsm7 : Coding::Data8;
+}
 
-// Cuts the text in its coding into pieces of at most `limit` septets/octets. A septet escape
-// pair or a UTF-16 surrogate pair is never split between two pieces.
-std::vector<Piece> CutPieces(const CSmsPdu& codec, const std::string& text, Coding coding,
-                             bool markCarets, std::size_t limit, std::string& all) {
-    std::vector<Piece> pieces;
-    if (coding == Coding::Gsm7) {
-        const Bytes units = TextToSeptets(text);
-        all = BytesToHex(PackSeptetBits(units));
-        std::size_t i = 0;
-        do {
-            std::size_t n = std::min(limit, units.size() - i);
-            if (i + n < units.size() && n > 0 && units[i + n - 1] == gsm::ESCAPE) --n;
-            Bytes part(units.begin() + static_cast<long>(i), units.begin() + static_cast<long>(i + n));
-            pieces.push_back({BytesToHex(PackSeptetBits(part)), static_cast<unsigned>(n)});
-            i += n;
-        } while (i < units.size());
-    } else if (coding == Coding::Ucs2) {
-        std::u16string units = ToUtf16(DecodeUtf8(text));
-        if (markCarets)
-            for (auto& u : units)
-                if (u == u'^') u = 0x0001;
-        all.clear();
-        for (char16_t u : units) {
-            AppendHexOctet(all, u >> 8);
-            AppendHexOctet(all, u & 0xFF);
+unsigned DcsOf(Coding coding, int kind) {
+    const unsigned dcs = coding == Coding::Ucs2 ? DCS_UCS2 : coding == Coding::Gsm7 ? DCS_GSM7 : DCS_8BIT;
+    return kind == KIND_CLASSED ? dcs + DCS_CLASS0 : dcs;
+}
+
+// The text in its coding: one unit per septet, octet or UTF-16 unit.
+struct UserData {
+    Coding coding;
+    std::u16string units;
+
+    UserData(const std::string& text, Coding c, bool markCarets) : coding(c) {
+        units.reserve(text.size());
+        if (coding == Coding::Gsm7) {
+            const Bytes septets = TextToSeptets(text);
+            units.assign(septets.begin(), septets.end());
+        } else if (coding == Coding::Data8) {
+            // ISO 8859-1: a character above U+00FF has no octet.
+            units.resize(text.size());
+            std::size_t n = 0;
+            for (std::size_t i = 0; i < text.size();) {
+                const char32_t ch = NextChar(text, i);
+                units[n++] = static_cast<char16_t>(ch <= 0xFF ? ch : U'?');
+            }
+            units.resize(n);
+        } else {
+            units = ToUtf16(DecodeUtf8(text));
+            if (markCarets)
+                for (auto& u : units)
+                    if (u == u'^') u = 0x0001;
         }
-        const std::size_t perPiece = limit / 2;
+    }
+
+    std::size_t Octets() const {
+        const std::size_t n = units.size();
+        return coding == Coding::Gsm7 ? (n * 7 + 7) / 8 : coding == Coding::Ucs2 ? 2 * n : n;
+    }
+
+    // TP-UDL of n units: septets on the 7-bit path, octets otherwise.
+    unsigned Length(std::size_t n) const { return static_cast<unsigned>(coding == Coding::Ucs2 ? 2 * n : n); }
+
+    // Appends the hex of units [i, i + n).
+    void AppendHex(std::string& out, std::size_t i, std::size_t n) const {
+        if (coding == Coding::Gsm7) {
+            // Septets packed least significant bit first from the piece's own first octet.
+            char* p = GrowBy(out, 2 * ((n * 7 + 7) / 8));
+            unsigned acc = 0;
+            int bits = 0;
+            for (std::size_t k = i; k < i + n; ++k) {
+                acc |= static_cast<unsigned>(units[k] & 0x7F) << bits;
+                bits += 7;
+                if (bits >= 8) {
+                    WriteHexOctet(p, acc & 0xFF);
+                    p += 2;
+                    acc >>= 8;
+                    bits -= 8;
+                }
+            }
+            if (bits > 0) WriteHexOctet(p, acc & 0xFF);
+        } else if (coding == Coding::Ucs2) {
+            char* p = GrowBy(out, 4 * n);
+            for (std::size_t k = i; k < i + n; ++k, p += 4) {
+                WriteHexOctet(p, units[k] >> 8);
+                WriteHexOctet(p + 2, units[k] & 0xFF);
+            }
+        } else {
+            char* p = GrowBy(out, 2 * n);
+            for (std::size_t k = i; k < i + n; ++k, p += 2) WriteHexOctet(p, units[k]);
+        }
+    }
+
+    // Appends the hex of units [i, i + n), taken from `all` (the hex of every unit) when the
+    // piece starts on an octet boundary there.
+    void AppendPiece(std::string& out, const std::string& all, std::size_t i, std::size_t n) const {
+        if (coding != Coding::Gsm7) {
+            const std::size_t digits = coding == Coding::Ucs2 ? 4 : 2;
+            out.append(all, i * digits, n * digits);
+        } else if (i % 8 == 0) {
+            out.append(all, i / 8 * 14, 2 * ((n * 7 + 7) / 8));
+        } else {
+            AppendHex(out, i, n);
+        }
+    }
+
+    // Start and size of each piece of at most perPiece units (at least one piece). A septet
+    // escape pair or a UTF-16 surrogate pair is never split between two pieces.
+    std::vector<std::pair<std::size_t, std::size_t>> Cut(std::size_t perPiece) const {
+        std::vector<std::pair<std::size_t, std::size_t>> pieces;
         std::size_t i = 0;
         do {
             std::size_t n = std::min(perPiece, units.size() - i);
-            if (i + n < units.size() && n > 1 && IsHighSurrogate(units[i + n - 1])) --n;
-            pieces.push_back({all.substr(4 * i, 4 * n), static_cast<unsigned>(2 * n)});
+            if (i + n < units.size() && n > 1) {
+                const char16_t lastUnit = units[i + n - 1];
+                if ((coding == Coding::Gsm7 && lastUnit == gsm::ESCAPE) ||
+                    (coding == Coding::Ucs2 && IsHighSurrogate(lastUnit)))
+                    --n;
+            }
+            pieces.emplace_back(i, n);
             i += n;
         } while (i < units.size());
-    } else {
-        all = codec.TextToHex8(text);
-        const std::size_t octets = all.size() / 2;
-        std::size_t i = 0;
-        do {
-            const std::size_t n = std::min(limit, octets - i);
-            pieces.push_back({all.substr(2 * i, 2 * n), static_cast<unsigned>(n)});
-            i += n;
-        } while (i < octets);
+        return pieces;
     }
-    return pieces;
-}
+};
 
 }  // namespace
 
@@ -121,14 +176,8 @@ int CSmsPdu::BuildHeader() {
     if (m_bHeaderIndicator) first |= TP_UDHI;
 
     if (m_nPid < 0 || m_nPid > 255) m_nPid = 0;
-    if (m_nDcs < 0 || m_nDcs > 255) {
-        const int cls = ClassifyText(m_strText);
-        unsigned dcs = (cls == ALPHABET_UCS2 || m_nKind == KIND_MARKED) ? DCS_UCS2
-                       : cls == ALPHABET_GSM7                           ? DCS_GSM7
-                                                                        : DCS_8BIT;
-        if (m_nKind == KIND_CLASSED) dcs += DCS_CLASS0;
-        m_nDcs = static_cast<int>(dcs);
-    }
+    if (m_nDcs < 0 || m_nDcs > 255)
+        m_nDcs = static_cast<int>(DcsOf(CodingOf(ClassifyText(m_strText), m_nKind), m_nKind));
 
     std::string h = "00";
     AppendHexOctet(h, first);
@@ -156,36 +205,39 @@ void ClearOutput(CSmsPdu& r) {
 
 int CSmsPdu::EncodeText() {
     ClearOutput(*this);
+    if (m_nKind == KIND_MARKED && m_strText.find('^') == std::string::npos) m_strText = "^" + m_strText + "^";
+    const Coding coding = CodingOf(ClassifyText(m_strText), m_nKind);
+
     const int report = m_bReportRequest;
     m_bReportRequest = 0;
-    m_nDcs = PDU_AUTO;
-    m_nPid = PDU_AUTO;
+    m_nDcs = static_cast<int>(DcsOf(coding, m_nKind));
+    m_nPid = 0;
     m_bHeaderIndicator = 0;
     const int rc = BuildHeader();
     m_bReportRequest = report;
     if (rc != PDU_OK) return rc;
     const std::string plainHeader = m_strHeader;
 
-    if (m_nKind == KIND_MARKED && m_strText.find('^') == std::string::npos) m_strText = "^" + m_strText + "^";
-
-    const int cls = ClassifyText(m_strText);
-    const Coding coding = (cls == ALPHABET_UCS2 || m_nKind == KIND_MARKED) ? Coding::Ucs2
-                          : cls == ALPHABET_GSM7                           ? Coding::Gsm7
-                                                                           : Coding::Data8;
-    const std::size_t limit = coding == Coding::Gsm7 ? SEPTETS_PER_PDU : OCTETS_PER_PDU;
-    const std::vector<Piece> pieces =
-        CutPieces(*this, m_strText, coding, m_nKind == KIND_MARKED, limit, m_strUserData);
+    const UserData ud(m_strText, coding, m_nKind == KIND_MARKED);
+    m_strUserData.clear();
+    ud.AppendHex(m_strUserData, 0, ud.units.size());  // whole user data; pieces are cut from it
+    const auto pieces = ud.Cut(coding == Coding::Gsm7 ? SEPTETS_PER_PDU : coding == Coding::Ucs2 ? OCTETS_PER_PDU / 2
+                                                                                                   : OCTETS_PER_PDU);
     if (pieces.size() > PDU_MAX_SEGMENTS) return PDU_TOO_LONG;
 
+    m_pdusOut.reserve(pieces.size());
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         const bool last = i + 1 == pieces.size();
         if (last && report && BuildHeader() != PDU_OK) {
             ClearOutput(*this);
             return PDU_NO_ADDRESS;
         }
-        std::string pdu = last && report ? m_strHeader : plainHeader;
-        AppendHexOctet(pdu, pieces[i].udl);
-        pdu += pieces[i].hex;
+        const auto [start, count] = pieces[i];
+        std::string pdu;
+        pdu.reserve(plainHeader.size() + 2 + 2 * OCTETS_PER_PDU);
+        pdu = last && report ? m_strHeader : plainHeader;
+        AppendHexOctet(pdu, ud.Length(count));
+        ud.AppendPiece(pdu, m_strUserData, start, count);
         m_pdusOut.push_back(std::move(pdu));
     }
     m_nSegmentCount = static_cast<int>(m_pdusOut.size());
@@ -208,10 +260,11 @@ int CSmsPdu::EncodeLong() {
     m_bReportRequest = report;
     if (rc != PDU_OK) return rc;
 
-    std::string all;
-    std::vector<Piece> pieces = CutPieces(*this, m_strText, coding, false, OCTETS_PER_PDU, all);
-    if (pieces.size() > 1) pieces = CutPieces(*this, m_strText, coding, false, OCTETS_PER_PART, all);
-    m_strUserData = all;
+    const UserData ud(m_strText, coding, false);
+    m_strUserData.clear();
+    ud.AppendHex(m_strUserData, 0, ud.units.size());
+    const std::size_t unitOctets = coding == Coding::Ucs2 ? 2 : 1;
+    const auto pieces = ud.Cut((ud.Octets() <= OCTETS_PER_PDU ? OCTETS_PER_PDU : OCTETS_PER_PART) / unitOctets);
     if (pieces.size() > PDU_MAX_SEGMENTS) return PDU_TOO_LONG;
 
     if (pieces.size() == 1) {
@@ -219,9 +272,9 @@ int CSmsPdu::EncodeLong() {
         m_bHeaderIndicator = 0;
         if ((rc = BuildHeader()) != PDU_OK) return rc;
         std::string pdu = m_strHeader;
-        AppendHexOctet(pdu, pieces[0].udl);
-        pdu += pieces[0].hex;
-        m_segmentData.push_back(pieces[0].hex);
+        AppendHexOctet(pdu, ud.Length(ud.units.size()));
+        pdu += m_strUserData;
+        m_segmentData.push_back(m_strUserData);
         m_pdusOut.push_back(std::move(pdu));
         m_nSegmentCount = 1;
         return PDU_OK;
@@ -236,12 +289,16 @@ int CSmsPdu::EncodeLong() {
             return PDU_NO_ADDRESS;
         }
         // Information element 00 (concatenation, 8-bit reference): reference, total, sequence.
-        std::string data = "0003";
+        std::string data;
+        data.reserve(2 * (5 + OCTETS_PER_PART));
+        data = "0003";
         AppendHexOctet(data, reference);
         AppendHexOctet(data, total);
         AppendHexOctet(data, i + 1);
-        data += pieces[i].hex;
-        std::string pdu = last && report ? m_strHeader : plainHeader;
+        ud.AppendPiece(data, m_strUserData, pieces[i].first, pieces[i].second);
+        std::string pdu;
+        pdu.reserve(plainHeader.size() + 4 + data.size());
+        pdu = last && report ? m_strHeader : plainHeader;
         AppendHexOctet(pdu, static_cast<unsigned>(data.size() / 2 + 1));
         pdu += "05";  // user-data-header length
         pdu += data;

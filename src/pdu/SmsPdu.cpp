@@ -11,15 +11,12 @@ CSmsPdu::~CSmsPdu() = default;
 int CSmsPdu::ClassifyText(const std::string& text) const {
     // Binary payloads are marked by this token and always travel as 8-bit data.
     if (text.find("L35") != std::string::npos) return ALPHABET_8BIT;
-    const std::u32string chars = DecodeUtf8(text);
-    for (char32_t ch : chars)
-        if (ch > 0xFF) return ALPHABET_UCS2;
-    // Extension-table characters would need escape septets; the whole text goes as UCS2.
-    for (char32_t ch : chars)
-        if (gsm::ExtensionSeptet(ch) != gsm::NONE) return ALPHABET_UCS2;
-    // A character the default alphabet lacks must not be lost: UCS2 carries it.
-    for (char32_t ch : chars)
-        if (gsm::BasicSeptet(ch) == gsm::NONE) return ALPHABET_UCS2;
+    // A character above U+00FF, an extension-table character (which would need an escape) or
+    // one the default alphabet lacks sends the whole text as UCS2, so nothing is lost.
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t ch = NextChar(text, i);
+        if (ch > 0xFF || gsm::BasicSeptet(ch) == gsm::NONE) return ALPHABET_UCS2;
+    }
     return ALPHABET_GSM7;
 }
 
