@@ -1,0 +1,109 @@
+// The outbound cycle: count the outbox, send each pending row, write the result back.
+#include "db/DbError.h"
+#include "engine/Gateway.h"
+#include "engine/SqlTemplates.h"
+
+#include <string>
+
+void CGateway::CountUnsent() {
+    if (m_run.m_bDatabaseLinked != 1) {
+        m_settings.m_nUnsent = 0;
+        return;
+    }
+    m_status.SetStatus(STATUS_DB_QUERY);
+    std::string sql = BuildCountSql(m_settings.m_strSelectSql);
+    if (sql.empty()) {
+        m_status.SetStatus(STATUS_SELECT_ERROR);
+        return;
+    }
+    try {
+        m_db.OpenQuery(sql);
+        m_settings.m_nUnsent = m_db.IsEof() ? 0 : m_db.GetFieldInt("count");
+    } catch (const CDbError&) {
+        m_run.m_bDatabaseLinked = 0;
+        m_status.SetStatus(STATUS_SELECT_ERROR);
+    }
+}
+
+// Writes back results kept from earlier cycles whose update failed. Throws the
+// database error of the first one that fails again; the rest stay journalled.
+void CGateway::FlushJournal() {
+    auto entries = m_journal.Entries();
+    for (const auto& [msgId, result] : entries) {
+        m_db.ExecuteSql(BuildUpdateSql(m_settings.m_strUpdateSql, msgId, result));
+        m_journal.Remove(msgId);
+    }
+}
+
+void CGateway::SendPending() {
+    if (m_settings.m_nUnsent <= 0 && m_journal.Empty()) return;
+    try {
+        FlushJournal();
+    } catch (const CDbError&) {
+        m_run.m_bDatabaseLinked = 0;
+        m_status.SetStatus(STATUS_UPDATE_ERROR);
+        return;
+    }
+    if (m_settings.m_nUnsent <= 0) return;
+
+    if (m_settings.m_bSendingPeriod) {
+        int hour = m_clock.LocalHour();
+        if (hour < m_settings.m_nStartTime || hour >= m_settings.m_nEndTime) {
+            m_status.SetStatus(STATUS_PERIOD_EXCEEDED);
+            return;
+        }
+    }
+
+    std::string msgId;
+    int result = 0;
+    try {
+        m_db.OpenQuery(BuildSelectSql(m_settings.m_strSelectSql));
+        while (!m_db.IsEof()) {
+            m_status.SetStatus(STATUS_SENDING_SMS);
+            std::string phone = m_db.GetFieldString("zPhone");
+            std::string text = m_db.GetFieldString("zMsgBody") + " ";
+            msgId = m_db.GetFieldString("zMsgID");
+
+            // A row whose result is journalled already went out: never send it twice.
+            if (m_journal.Contains(msgId)) {
+                m_db.MoveNext();
+                continue;
+            }
+
+            bool answered = false;
+            for (int i = 0; i < 3 && !answered; ++i) {
+                if (m_run.m_bStop) return;
+                answered = m_modem.SendCommand("AT\r", "OK", 100).find("OK") != std::string::npos;
+                if (!answered) m_clock.SleepMs(100);
+            }
+            if (!answered) {
+                // Skipped: it keeps status 0 and is selected again by a later cycle.
+                m_db.MoveNext();
+                if (!SleepSlices(m_clock, m_run.m_bStop, 10, m_settings.m_nRetryInterval * 100)) return;
+                continue;
+            }
+
+            int kind = m_settings.m_bLongSms + 1;
+            if (m_modem.SendMessage(phone, text, kind) >= 0) {
+                ++m_settings.m_nSent;
+                result = RESULT_SENT;
+            } else {
+                ++m_settings.m_nFailed;
+                result = RESULT_FAILED;
+            }
+            // Kept until the database holds it, so a failed update never resends the row.
+            m_journal.Add(msgId, result);
+            --m_settings.m_nUnsent;
+            Save();
+
+            m_db.ExecuteSql(BuildUpdateSql(m_settings.m_strUpdateSql, msgId, result));
+            m_journal.Remove(msgId);
+            m_db.MoveNext();
+            m_status.SetStatus(STATUS_IDLE);
+            if (!SleepSlices(m_clock, m_run.m_bStop, 10, m_modem.RetryInterval() * 100)) return;
+        }
+    } catch (const CDbError&) {
+        m_run.m_bDatabaseLinked = 0;
+        m_status.SetStatus(STATUS_UPDATE_ERROR);
+    }
+}

@@ -1,0 +1,67 @@
+#pragma once
+// What the engine needs of the modem driver and the database layer. The shell
+// hands it adapters over `CMobile` and `CAdoDatabase`; tests hand it scripted fakes.
+#include <string>
+
+// A message as the driver holds it in its received or last-read slot.
+struct ModemMessage {
+    std::string phone;
+    std::string text;
+    std::string time;  // the modem's time stamp, "YYMMDDhhmmss"
+    int kind = 0;      // SmsKind; above 5 carries no text (status report)
+};
+
+// Everything the device link is prepared with before each connect.
+struct DeviceLinkSettings {
+    std::string pin;
+    int mode = 1;        // 1 serial, 0 infrared
+    int comNumber = 1;
+    int baudRate = 9600;
+    int statusReport = 0;      // ask the network for status reports
+    int deleteAfterRead = 1;   // delete a message from the store once read
+    int deleteStatusReports = 1;
+};
+
+class IModem {
+public:
+    virtual ~IModem() = default;
+    virtual void Prepare(const DeviceLinkSettings& link) = 0;
+    virtual int Connect() = 0;     // 1 when open and initialised
+    virtual int Disconnect() = 0;  // 1 when closed
+    virtual int SetServiceCentre(const std::string& number) = 0;
+    virtual std::string SendCommand(const std::string& command, const std::string& expect, int timeoutMs) = 0;
+    virtual std::string GetManufacturer() = 0;
+    virtual std::string GetModel() = 0;
+    virtual std::string GetImei() = 0;
+    virtual int GetSignalQuality() = 0;
+    virtual int GetBatteryLevel() = 0;
+    // 0 or more when the modem accepted the message.
+    virtual int SendMessage(const std::string& phone, const std::string& text, int kind) = 0;
+    virtual int PollEvents() = 0;  // POLL_NEW_MESSAGE fills Received()
+    virtual ModemMessage Received() const = 0;
+    virtual int SetStorage(const std::string& store) = 0;  // 0 or more on success
+    virtual int GetUsedCount() = 0;
+    virtual int GetTotalCount() = 0;
+    virtual int ReadStoredMessage(int index) = 0;  // above 0 fills LastRead()
+    virtual ModemMessage LastRead() const = 0;
+    virtual int DeleteMessage(int index) = 0;
+    // The driver's pause between submissions (seconds) and attempts per PDU.
+    virtual void SetRetry(int intervalSeconds, int attempts) = 0;
+    virtual int RetryInterval() const = 0;
+};
+
+// Errors arrive as CDbError (db/); ExecuteSql answers 1, 99 (duplicate key) or 0.
+class IDatabase {
+public:
+    virtual ~IDatabase() = default;
+    virtual void SetDataSource(const std::string& dsn) = 0;
+    virtual void SetCredentials(const std::string& user, const std::string& password) = 0;
+    virtual int OpenDatabase() = 0;
+    virtual int CloseDatabase() = 0;
+    virtual int ExecuteSql(const std::string& sql) = 0;
+    virtual int OpenQuery(const std::string& sql) = 0;
+    virtual int IsEof() = 0;
+    virtual int MoveNext() = 0;
+    virtual std::string GetFieldString(const std::string& column) = 0;
+    virtual int GetFieldInt(const std::string& column) = 0;
+};

@@ -1,0 +1,50 @@
+#pragma once
+// A gateway wired to fakes, with the statuses it shows recorded in order.
+#include "EngineFakes.h"
+#include "engine/Gateway.h"
+#include "engine/Worker.h"
+
+#include <string>
+#include <vector>
+
+struct EngineHarness {
+    struct Shown {
+        int code;
+        int icon;
+    };
+    CSettings settings;
+    RunState run;
+    FakeClock clock;
+    FakeModem modem;
+    FakeDatabase db;
+    CStatusBoard status{run, clock};
+    int saves = 0;
+    std::vector<Shown> shown;
+    CGateway gateway{settings, run, status, clock, modem, db, [this] { return ++saves, 1; }};
+    CWorker worker{gateway, settings, run, status, clock};
+
+    EngineHarness() {
+        settings.SetDefaults();
+        status.SetDisplay([this](int code, int icon, const std::string&) { shown.push_back({code, icon}); });
+    }
+    std::vector<int> Codes() const {
+        std::vector<int> codes;
+        for (const auto& s : shown) codes.push_back(s.code);
+        return codes;
+    }
+    void LinksUp() {
+        run.m_bDatabaseLinked = 1;
+        run.m_bDeviceLinked = 1;
+    }
+    void AddOutboxRow(const std::string& id, const std::string& phone, const std::string& body) {
+        db.outbox.push_back({{"zMsgID", id}, {"zPhone", phone}, {"zMsgBody", body}});
+    }
+};
+
+#include "support/TempDir.h"
+
+// A journal file in a folder of its own.
+struct TempDirJournal {
+    TempDir dir;
+    std::string path = dir.file("Pellwick.journal");
+};

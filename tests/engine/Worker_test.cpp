@@ -1,0 +1,108 @@
+#include "EngineHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+namespace {
+
+bool Has(const std::vector<int>& v, int x) { return std::find(v.begin(), v.end(), x) != v.end(); }
+
+}  // namespace
+
+TEST(Worker, DatabaseDownPassShowsConnectFailIdleUnderErrorIcon) {
+    EngineHarness h;
+    h.run.m_bDeviceLinked = 1;
+    h.db.reachable = false;
+    h.worker.Pass();  // tick 0 also refreshes the device
+    h.shown.clear();
+    h.clock.slept = 0;
+    h.worker.Pass();
+    EXPECT_EQ((std::vector<int>{3, 5, 1}), h.Codes());
+    for (const auto& s : h.shown) EXPECT_EQ(ICON_ERROR, s.icon);
+    EXPECT_EQ(3500u, h.clock.slept);
+    EXPECT_TRUE(h.db.queries.empty());
+    EXPECT_TRUE(h.modem.sent.empty());
+}
+
+TEST(Worker, BothLinksDownShowsDeviceFailureFirst) {
+    EngineHarness h;
+    h.db.reachable = false;
+    h.modem.connectResult = 0;
+    h.worker.Pass();
+    EXPECT_EQ((std::vector<int>{3, 5, 9, 11, 1}), h.Codes());
+}
+
+TEST(Worker, PausedPassClosesLinksAndSleepsOneSecond) {
+    EngineHarness h;
+    h.LinksUp();
+    h.run.m_bRunning = 0;
+    h.worker.Pass();
+    EXPECT_EQ(0, h.run.m_bDatabaseLinked.load());
+    EXPECT_EQ(0, h.run.m_bDeviceLinked.load());
+    EXPECT_EQ((std::vector<int>{6, 12, 2}), h.Codes());
+    for (const auto& s : h.shown) EXPECT_EQ(ICON_PAUSED, s.icon);
+    h.shown.clear();
+    h.clock.slept = 0;
+    h.worker.Pass();  // nothing left to close; the paused code costs nothing now
+    EXPECT_TRUE(h.shown.empty());
+    EXPECT_EQ(1000u, h.clock.slept);
+    EXPECT_EQ(2u, h.worker.Ticks());
+}
+
+TEST(Worker, PeriodsFollowTheTickCounter) {
+    EngineHarness h;
+    h.settings.m_nQueryInterval = 4;
+    h.LinksUp();
+    std::vector<std::vector<int>> perTick;
+    for (int tick = 0; tick <= 60; ++tick) {
+        h.shown.clear();
+        h.worker.Pass();
+        perTick.push_back(h.Codes());
+    }
+    for (int tick = 0; tick <= 60; ++tick) {
+        EXPECT_EQ(tick % 10 == 0, Has(perTick[tick], STATUS_GSM_REFRESH)) << tick;
+        EXPECT_EQ(tick % 4 == 0, Has(perTick[tick], STATUS_DB_QUERY)) << tick;
+        EXPECT_EQ(tick % 60 == 0, Has(perTick[tick], STATUS_READING_SMS)) << tick;
+    }
+    EXPECT_EQ(61u, h.worker.Ticks());
+}
+
+TEST(Worker, PollsEveryRunningTickAndInsertsNewMessages) {
+    EngineHarness h;
+    h.LinksUp();
+    h.modem.polls = {0, 9001};
+    h.modem.received = {"+4915", "hello", "261207093000", 1};
+    h.worker.Pass();
+    EXPECT_TRUE(h.db.executed.empty());
+    h.worker.Pass();
+    ASSERT_EQ(1u, h.db.executed.size());
+    EXPECT_EQ("insert into smsin(phone, msgbody, rectime) values('+4915', 'hello', '2026-12-07 09:30:00')",
+              h.db.executed[0]);
+    EXPECT_EQ(1, h.settings.m_nReceived);
+}
+
+TEST(Worker, PauseKeepsTheTickCounterAndResumeReconnects) {
+    EngineHarness h;
+    h.worker.Pass();
+    EXPECT_EQ(1, h.run.m_bDatabaseLinked.load());
+    h.run.m_bRunning = 0;
+    h.worker.Pass();
+    EXPECT_EQ(0, h.run.m_bDatabaseLinked.load());
+    h.run.m_bRunning = 1;
+    h.worker.Pass();
+    EXPECT_EQ(1, h.run.m_bDatabaseLinked.load());
+    EXPECT_EQ(1, h.run.m_bDeviceLinked.load());
+    EXPECT_EQ(3u, h.worker.Ticks());
+}
+
+TEST(Worker, StopEndsTheLoopAndClearsTheFlag) {
+    EngineHarness h;
+    h.clock.onSleep = [&] {
+        if (h.worker.Ticks() == 2) h.run.m_bStop = 1;
+    };
+    EXPECT_EQ(1, h.worker.WorkerThreadProc());
+    EXPECT_EQ(0, h.run.m_bStop.load());
+    EXPECT_EQ(3u, h.worker.Ticks());
+}
