@@ -18,6 +18,7 @@ public:
     struct Call {
         std::string command, extra;
         int timeoutMs;
+        long long atMs;  // clock time when it was sent
     };
 
     explicit ScriptedTransport(IClock& clock) : CTransport(clock) {}
@@ -42,7 +43,7 @@ public:
     int Write(const std::string& text) override { return static_cast<int>(text.size()); }
     std::string ReadUntil(const std::string&, const std::string&, const std::string&, int) override { return {}; }
     std::string Exchange(const std::string& command, const std::string& extra, int timeoutMs) override {
-        m_calls.push_back({command, extra, timeoutMs});
+        m_calls.push_back({command, extra, timeoutMs, m_clock.NowMs()});
         if (m_onExchange) m_onExchange(command);
         std::string reply = m_fallback;
         if (auto q = m_queued.find(command); q != m_queued.end() && !q->second.empty()) {
