@@ -16,6 +16,7 @@ constexpr unsigned TP_SRR = 0x20;
 constexpr unsigned TP_UDHI = 0x40;
 
 constexpr unsigned TOA_INTERNATIONAL = 0x91;
+constexpr std::size_t MAX_ADDRESS_DIGITS = 20;
 constexpr unsigned TOA_UNKNOWN = 0x81;
 
 constexpr unsigned DCS_GSM7 = 0x00;
@@ -168,6 +169,8 @@ int CSmsPdu::BuildHeader() {
     for (char c : m_strPhone)
         if (c != '+' && !IsNumberSeparator(c)) digits += c;
     const std::size_t digitCount = digits.size();
+    // An address holds at most 20 digits; a longer one cannot be written into the PDU.
+    if (digitCount > MAX_ADDRESS_DIGITS) return PDU_NO_ADDRESS;
     if (digits.size() % 2) digits += 'F';
 
     unsigned first = TP_MTI_SUBMIT;

@@ -23,7 +23,7 @@ enum SmsKind : int {
 
 // Results of the encoding and decoding operations (1 is success).
 constexpr int PDU_OK = 1;
-constexpr int PDU_NO_ADDRESS = -23;  // empty destination: no header can be built
+constexpr int PDU_NO_ADDRESS = -23;  // empty (or over 20 digits) destination: no header
 constexpr int PDU_TOO_SHORT = -24;   // PDU shorter than two octets
 constexpr int PDU_TOO_LONG = -25;    // text needs more than PDU_MAX_SEGMENTS segments
 
@@ -34,8 +34,8 @@ constexpr int PDU_MAX_SEGMENTS = 64;
 
 class CSmsPdu {
 public:
-    CSmsPdu();
-    virtual ~CSmsPdu();
+    CSmsPdu();           // an empty record with the sending defaults below
+    virtual ~CSmsPdu();  // the record is the only state; nothing else to release
 
     // --- Characters (UTF-8 text) ---------------------------------------------------------
     // ALPHABET_8BIT when the text holds "L35"; ALPHABET_UCS2 when a character is above U+00FF,
@@ -59,6 +59,7 @@ public:
     // --- Encoding (SMS-SUBMIT) -----------------------------------------------------------
     // Builds m_strHeader from phone, kind, text, report request, validity, DCS, PID and the
     // header indicator; resolves automatic DCS and PID. PDU_OK or PDU_NO_ADDRESS.
+    // Blanks, '-', '.' and parentheses between the digits are dropped.
     int BuildHeader();
     // Plain encoding into independent PDUs (no concatenation header). PDU_OK, PDU_NO_ADDRESS
     // or PDU_TOO_LONG.

@@ -79,13 +79,17 @@ TEST(PduEncode, ValidityMinutesMapToRelativeBands) {
     EXPECT_EQ(none.m_pdusOut[0], "000100039121F3000002C834");
 }
 
-TEST(PduEncode, EmptyDestinationIsRefused) {
-    CSmsPdu pdu = Message("", "Hi");
-    EXPECT_EQ(pdu.BuildHeader(), PDU_NO_ADDRESS);
-    EXPECT_EQ(pdu.m_strHeader, "");
-    EXPECT_EQ(pdu.EncodeText(), PDU_NO_ADDRESS);
-    EXPECT_EQ(pdu.EncodeLong(), PDU_NO_ADDRESS);
-    EXPECT_EQ(pdu.m_nSegmentCount, 0);
+TEST(PduEncode, UnusableDestinationIsRefused) {
+    for (const char* phone : {"", "+123456789012345678901"}) {
+        CSmsPdu pdu = Message(phone, "Hi");
+        EXPECT_EQ(pdu.BuildHeader(), PDU_NO_ADDRESS) << phone;
+        EXPECT_EQ(pdu.m_strHeader, "") << phone;
+        EXPECT_EQ(pdu.EncodeText(), PDU_NO_ADDRESS) << phone;
+        EXPECT_EQ(pdu.EncodeLong(), PDU_NO_ADDRESS) << phone;
+        EXPECT_EQ(pdu.m_nSegmentCount, 0) << phone;
+    }
+    CSmsPdu twenty = Message("+12345678901234567890", "Hi");
+    EXPECT_EQ(twenty.EncodeText(), PDU_OK);
 }
 
 struct SplitCase {
