@@ -8,12 +8,15 @@ namespace {
 constexpr char32_t REPLACEMENT = 0xFFFD;
 }  // namespace
 
-const std::uint8_t HEX_VALUE[256] = {
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 0, 0, 0,
-    0, 10, 11, 12, 13, 14, 15, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    0, 10, 11, 12, 13, 14, 15,  // the rest reads as 0
-};
+constexpr std::array<std::uint8_t, 256> HEX_VALUE = [] {
+    std::array<std::uint8_t, 256> v{};  // anything but a hex digit reads as 0
+    for (int d = 0; d < 10; ++d) v['0' + d] = static_cast<std::uint8_t>(d);
+    for (int d = 0; d < 6; ++d) {
+        v['A' + d] = static_cast<std::uint8_t>(10 + d);
+        v['a' + d] = static_cast<std::uint8_t>(10 + d);
+    }
+    return v;
+}();
 
 Bytes HexToBytes(std::string_view hex) {
     Bytes out(hex.size() / 2);

@@ -1,6 +1,7 @@
 // Helpers of the codec: hex text, UTF-8 and UTF-16, septet packing.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,7 +13,7 @@ namespace pdutext {
 using Bytes = std::vector<std::uint8_t>;
 
 // Value of each character as a hex digit; anything else reads as 0.
-extern const std::uint8_t HEX_VALUE[256];
+extern const std::array<std::uint8_t, 256> HEX_VALUE;
 inline int HexDigit(char c) { return HEX_VALUE[static_cast<unsigned char>(c)]; }
 // Octets of a hex text; a trailing odd digit is ignored.
 Bytes HexToBytes(std::string_view hex);
