@@ -83,7 +83,7 @@ class Gammu : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(Shell("command -v gammu").empty(), false) << "gammu is not installed";
-        std::ofstream(dir.file("gammurc")) << "[gammu]\ndevice = " << sim.LinkPath() << "\nconnection = at\n";
+        std::ofstream(dir.file("gammurc")) << "[gammu]\ndevice = " << sim.LinkPath() << "\nconnection = at\nuse_locking = no\n";
     }
     std::string RunGammu(const std::string& args, int* status = nullptr) {
         return Shell("LC_ALL=C.UTF-8 gammu -c " + dir.file("gammurc") + " " + args, status);

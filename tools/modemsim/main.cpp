@@ -265,11 +265,6 @@ int main(int argc, char** argv) {
                 modem.Input(std::string_view(buf, static_cast<size_t>(n)));
             }
         }
-        if (fds[1].revents & POLLIN) {
-            const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (fd >= 0)
-                clients.push_back({fd, {}, {}});
-        }
         if (fds[2].revents & POLLIN)
             running = false;
         size_t k = 3;
@@ -305,6 +300,12 @@ int main(int argc, char** argv) {
             } else {
                 ++it;
             }
+        }
+        // Accepted last, so that the poll entries above match the clients walked.
+        if (fds[1].revents & POLLIN) {
+            const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd >= 0)
+                clients.push_back({fd, {}, {}});
         }
     }
     // Let the last answers (a QUIT's OK) reach their readers before closing.
