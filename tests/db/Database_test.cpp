@@ -254,6 +254,9 @@ TEST_P(DatabaseTest, RowsAreReadFromTheCursorNotLoadedWhole) {
     }
     EXPECT_EQ(rows, 1000000);
     EXPECT_EQ(last, "Outbox message number 1000000, waiting to be sent by the gateway.");
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine: the peak says nothing here";
+#endif
     const long growth = StatusKb("VmHWM") - residentBefore;
     EXPECT_LT(growth, 32 * 1024) << "peak memory grew by " << growth << " kB";
 }
