@@ -16,7 +16,7 @@ const std::string GSM7_160 = [] {
 
 const std::string UCS2_70 = [] {
     std::string s;
-    for (int i = 0; i < 7; ++i) s += "Привет, мир";  // 10 characters each
+    for (int i = 0; i < 7; ++i) s += "Привет мир";  // 10 characters each
     return s;
 }();
 
