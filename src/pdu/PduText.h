@@ -22,11 +22,18 @@ int OctetAt(std::string_view hex, std::size_t k);
 // Upper-case hex of octets.
 std::string BytesToHex(const Bytes& bytes);
 
-inline constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
+// The two upper-case hex digits of every octet.
+inline constexpr std::array<std::array<char, 2>, 256> HEX_PAIRS = [] {
+    constexpr char digits[] = "0123456789ABCDEF";
+    std::array<std::array<char, 2>, 256> t{};
+    for (unsigned v = 0; v < 256; ++v) t[v] = {digits[v >> 4], digits[v & 0xF]};
+    return t;
+}();
 // Writes the two hex digits of an octet at p.
 inline void WriteHexOctet(char* p, unsigned value) {
-    p[0] = HEX_DIGITS[(value >> 4) & 0xF];
-    p[1] = HEX_DIGITS[value & 0xF];
+    const auto& pair = HEX_PAIRS[value & 0xFF];
+    p[0] = pair[0];
+    p[1] = pair[1];
 }
 // Makes room for n more characters at the end of s and returns where they start.
 inline char* GrowBy(std::string& s, std::size_t n) {
