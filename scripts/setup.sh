@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libxcb1-dev libsystemd-dev
-  unixodbc unixodbc-dev odbcinst libodbcinst2 libsqliteodbc odbc-postgresql
+  unixodbc unixodbc-dev odbcinst libodbcinst2 libsqliteodbc odbc-postgresql libsqlite3-dev
   sqlite3 postgresql
   gammu smstools
   xvfb xauth x11-utils xdotool trayer imagemagick

@@ -1,0 +1,38 @@
+#include "shell/DialogHost.h"
+
+#include "shell/MainDialog.h"
+#include "shell/ServiceProcess.h"
+
+#include <QApplication>
+
+#include <cstdlib>
+#include <memory>
+
+bool ChooseQtPlatform() {
+    auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    if (set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM")) return false;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return true;
+}
+
+int RunMainDialog(CServiceProcess& process, int argc, char** argv) {
+    std::unique_ptr<QApplication> app;
+    static int appArgc = 1;
+    static char defaultName[] = "pellwick";
+    static char* appArgv[] = {defaultName, nullptr};
+    if (!QCoreApplication::instance()) {
+        if (argc > 0 && argv && argv[0]) appArgv[0] = argv[0];
+        ChooseQtPlatform();
+        app = std::make_unique<QApplication>(appArgc, appArgv);
+        // The main window stays hidden most of the time; closing a page must not end the process.
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+    MainDialog dialog;
+    process.RecordDialog([&dialog](int command) { dialog.PostCommand(command); });
+    int result = dialog.exec();
+    process.ForgetDialog();
+    return result;
+}

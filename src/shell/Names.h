@@ -1,0 +1,11 @@
+#pragma once
+// The names the process shows and registers under.
+constexpr const char* PROGRAM_NAME = "Orvane Pellwick";
+constexpr const char* SERVICE_NAME = "Orvane Pellwick";
+constexpr const char* DISPLAY_NAME = "Orvane Pellwick";
+// The service's dependencies: one blank, trimmed to none.
+constexpr const char* SERVICE_DEPENDENCIES = " ";
+
+constexpr const char* UNIT_NAME = "orvane-pellwick.service";
+constexpr const char* UNIT_FOLDER = "/etc/systemd/system";
+constexpr const char* SYSLOG_IDENTIFIER = "orvane-pellwick";

@@ -1,0 +1,120 @@
+#include "shell/ServiceCommands.h"
+
+#include "shell/Entry.h"
+#include "shell/LastError.h"
+#include "shell/Names.h"
+#include "shell/SystemdServiceManager.h"
+
+#include <chrono>
+#include <thread>
+
+CServiceCommands::CServiceCommands(IServiceManager& manager, std::FILE* out, std::string serviceName,
+                                   std::string displayName, std::function<void()> wait)
+    : m_manager(manager),
+      m_out(out),
+      m_strServiceName(std::move(serviceName)),
+      m_strDisplayName(std::move(displayName)),
+      m_wait(std::move(wait)) {}
+
+void CServiceCommands::Print(const char* format, const std::string& text) {
+    std::fprintf(m_out, format, text.c_str());
+    std::fflush(m_out);
+}
+
+void CServiceCommands::Print(const char* format, const std::string& first, const std::string& second) {
+    std::fprintf(m_out, format, first.c_str(), second.c_str());
+    std::fflush(m_out);
+}
+
+bool CServiceCommands::OpenManagerAndService() {
+    if (!m_manager.Connect()) {
+        Print("OpenSCManager failed - %s\n", FormatLastError());
+        return false;
+    }
+    if (!m_manager.OpenService(m_strServiceName)) {
+        Print("OpenService failed - %s\n", FormatLastError());
+        return false;
+    }
+    return true;
+}
+
+void CServiceCommands::InstallService(const std::string& executable) {
+    if (executable.empty()) {
+        Print("Unable to install %s - %s\n", m_strDisplayName, FormatLastError());
+        return;
+    }
+    if (!m_manager.Connect()) {
+        Print("OpenSCManager failed - %s\n", FormatLastError());
+        return;
+    }
+    ServiceDefinition definition;
+    definition.name = m_strServiceName;
+    definition.displayName = m_strDisplayName;
+    definition.executable = executable;
+    definition.workingDirectory = FolderOf(executable);
+    definition.autoStart = true;
+    if (m_manager.CreateService(definition))
+        Print("%s installed.\n", m_strDisplayName);
+    else
+        Print("CreateService failed - %s\n", FormatLastError());
+}
+
+bool CServiceCommands::StopAndWait() {
+    if (!m_manager.StopService()) return false;
+    Print("Stopping %s.", m_strDisplayName);
+    m_wait();
+    ServiceState state = ServiceState::StopPending;
+    while (m_manager.QueryState(state) && state == ServiceState::StopPending) {
+        Print("%s", ".");
+        m_wait();
+    }
+    if (state == ServiceState::Stopped)
+        Print("\n%s stopped.\n", m_strDisplayName);
+    else
+        Print("\n%s failed to stop.\n", m_strDisplayName);
+    return true;
+}
+
+void CServiceCommands::RemoveService() {
+    if (!OpenManagerAndService()) return;
+    StopAndWait();
+    if (m_manager.DeleteService())
+        Print("%s removed.\n", m_strDisplayName);
+    else
+        Print("DeleteService failed - %s\n", FormatLastError());
+}
+
+void CServiceCommands::StartInstalledService() {
+    if (!OpenManagerAndService()) return;
+    if (!m_manager.StartService()) return;
+    Print("Starting %s.", m_strDisplayName);
+    m_wait();
+    ServiceState state = ServiceState::StartPending;
+    while (m_manager.QueryState(state) && state == ServiceState::StartPending) {
+        Print("%s", ".");
+        m_wait();
+    }
+    if (state == ServiceState::Running)
+        Print("\n%s started.\n", m_strDisplayName);
+    else
+        Print("\n%s failed to start.\n", m_strDisplayName);
+}
+
+void CServiceCommands::StopInstalledService() {
+    if (!OpenManagerAndService()) return;
+    StopAndWait();
+}
+
+void CServiceCommands::SetServiceAutoStart(bool on) {
+    if (!OpenManagerAndService()) return;
+    m_manager.SetAutoStart(on);
+}
+
+CServiceCommands& ProcessServiceCommands() {
+    static CSystemdServiceManager manager;
+    static CServiceCommands commands(manager, stdout, SERVICE_NAME, DISPLAY_NAME,
+                                     [] { std::this_thread::sleep_for(std::chrono::seconds(1)); });
+    return commands;
+}
+
+void SetServiceAutoStart(int on) { ProcessServiceCommands().SetServiceAutoStart(on != 0); }

@@ -1,0 +1,40 @@
+#pragma once
+// The console commands -install, -remove, -start and -stop against the service manager,
+// with their messages on a stream, and the start-type change of the configuration window.
+#include "shell/ServiceManager.h"
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+class CServiceCommands {
+public:
+    // `wait` pauses between two state polls (one second in production).
+    CServiceCommands(IServiceManager& manager, std::FILE* out, std::string serviceName,
+                     std::string displayName, std::function<void()> wait);
+
+    void InstallService(const std::string& executable);
+    void RemoveService();
+    void StartInstalledService();
+    void StopInstalledService();
+    void SetServiceAutoStart(bool on);
+
+private:
+    bool OpenManagerAndService();
+    // Sends the stop request and reports its progress; false when it was refused.
+    bool StopAndWait();
+    void Print(const char* format, const std::string& text);
+    void Print(const char* format, const std::string& first, const std::string& second);
+
+    IServiceManager& m_manager;
+    std::FILE* m_out;
+    std::string m_strServiceName;
+    std::string m_strDisplayName;
+    std::function<void()> m_wait;
+};
+
+// The process's commands: systemd, standard output, one-second polls.
+CServiceCommands& ProcessServiceCommands();
+
+// Called by the configuration window's Apply: automatic start when on, on demand when off.
+void SetServiceAutoStart(int on);

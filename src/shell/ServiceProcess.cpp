@@ -1,0 +1,147 @@
+#include "shell/ServiceProcess.h"
+
+#include "shell/LastError.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <syslog.h>
+#include <systemd/sd-daemon.h>
+
+std::string StatusNotification(const ServiceStatusRecord& status) {
+    std::string message;
+    auto extend = [&] {
+        if (status.waitHint > 0)
+            message += "\nEXTEND_TIMEOUT_USEC=" + std::to_string(static_cast<long long>(status.waitHint) * 1000);
+    };
+    switch (status.currentState) {
+    case SERVICE_START_PENDING:
+        message = "STATUS=Start pending";
+        extend();
+        break;
+    case SERVICE_RUNNING:
+        message = "READY=1\nSTATUS=Running";
+        break;
+    case SERVICE_STOP_PENDING:
+        message = "STOPPING=1\nSTATUS=Stop pending";
+        extend();
+        break;
+    default:
+        message = "STATUS=Stopped";
+        if (status.exitCode != 0) message += "\nERRNO=" + std::to_string(status.exitCode);
+        break;
+    }
+    return message;
+}
+
+bool CSdNotifier::Available() {
+    const char* socket = std::getenv("NOTIFY_SOCKET");
+    return socket && *socket;
+}
+
+bool CSdNotifier::Notify(const std::string& message) {
+    int r = sd_notify(0, message.c_str());
+    if (r > 0) return true;
+    SetLastErrorCode(r < 0 ? -r : ENOTCONN);
+    return false;
+}
+
+void CSyslogEventLog::ReportError(const std::string& first, const std::string& second) {
+    ::syslog(LOG_ERR, "%s: %s", first.c_str(), second.c_str());
+}
+
+CServiceProcess::CServiceProcess(std::string serviceName, std::string displayName, IStatusNotifier& notifier,
+                                 IEventLog& eventLog, std::FILE* out, std::function<int()> runDialog)
+    : m_strServiceName(std::move(serviceName)),
+      m_strDisplayName(std::move(displayName)),
+      m_notifier(notifier),
+      m_eventLog(eventLog),
+      m_out(out),
+      m_runDialog(std::move(runDialog)) {}
+
+ServiceStatusRecord CServiceProcess::Status() const {
+    std::lock_guard lock(m_statusMutex);
+    return m_status;
+}
+
+bool CServiceProcess::StartServiceCtrlDispatcher() {
+    if (!m_notifier.Available()) {
+        SetLastErrorCode(ENOTCONN, "Not started by the service manager");
+        return false;
+    }
+    ServiceMain(0, nullptr);
+    return true;
+}
+
+void CServiceProcess::ServiceMain(int /*argc*/, char** /*argv*/) {
+    if (!m_signals.Start([this] { ServiceControlHandler(SERVICE_CONTROL_STOP); })) return;
+    {
+        std::lock_guard lock(m_statusMutex);
+        m_status.serviceType = SERVICE_WIN32_OWN_PROCESS;
+        m_status.serviceSpecificExitCode = 0;
+    }
+    if (ReportStatusToSCMgr(SERVICE_START_PENDING, 0, 3000) && ReportStatusToSCMgr(SERVICE_RUNNING, 0, 0))
+        RunDialogWithStopControl();
+    ReportStatusToSCMgr(SERVICE_STOPPED, m_nLastError, 0);
+    m_signals.Stop();
+}
+
+int CServiceProcess::RunInForeground() {
+    std::fprintf(m_out, "Debugging %s.\n", m_strDisplayName.c_str());
+    std::fflush(m_out);
+    bool signals = m_signals.Start([this] { ServiceControlHandler(SERVICE_CONTROL_STOP); });
+    int result = RunDialogWithStopControl();
+    if (signals) m_signals.Stop();
+    return result;
+}
+
+int CServiceProcess::RunDialogWithStopControl() {
+    int result = m_runDialog ? m_runDialog() : 0;
+    ForgetDialog();
+    return result;
+}
+
+void CServiceProcess::ServiceControlHandler(int control) {
+    if (control == SERVICE_CONTROL_STOP) {
+        ReportStatusToSCMgr(SERVICE_STOP_PENDING, 0, 0);
+        std::lock_guard lock(m_dialogMutex);
+        if (m_postToDialog) m_postToDialog(STOP_AND_EXIT_COMMAND);
+        return;
+    }
+    ServiceStatusRecord current = Status();
+    ReportStatusToSCMgr(current.currentState, current.exitCode, current.waitHint);
+}
+
+bool CServiceProcess::ReportStatusToSCMgr(int state, int exitCode, int waitHint) {
+    if (m_bForeground) return true;
+    {
+        std::lock_guard lock(m_statusMutex);
+        m_status.controlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
+        m_status.currentState = state;
+        m_status.exitCode = exitCode;
+        m_status.waitHint = waitHint;
+        m_status.checkPoint = (state == SERVICE_RUNNING || state == SERVICE_STOPPED) ? 0 : m_nCheckPoint++;
+    }
+    bool ok = SetServiceStatus();
+    if (!ok) LogServiceError("SetServiceStatus");
+    return ok;
+}
+
+bool CServiceProcess::SetServiceStatus() { return m_notifier.Notify(StatusNotification(Status())); }
+
+void CServiceProcess::LogServiceError(const std::string& text) {
+    if (m_bForeground) return;
+    m_nLastError = GetLastErrorCode();
+    char first[512];
+    std::snprintf(first, sizeof first, "%s error: %d", m_strServiceName.c_str(), m_nLastError);
+    m_eventLog.ReportError(first, text);
+}
+
+void CServiceProcess::RecordDialog(std::function<void(int)> post) {
+    std::lock_guard lock(m_dialogMutex);
+    m_postToDialog = std::move(post);
+}
+
+void CServiceProcess::ForgetDialog() {
+    std::lock_guard lock(m_dialogMutex);
+    m_postToDialog = nullptr;
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The service manager on Linux: systemd, reached over the system bus with sd-bus. The
+// service is the unit orvane-pellwick.service in /etc/systemd/system; automatic start
+// means the unit is enabled.
+#include "shell/ServiceManager.h"
+
+#include <string>
+
+struct sd_bus;
+
+class CSystemdServiceManager : public IServiceManager {
+public:
+    explicit CSystemdServiceManager(std::string unitFolder = "/etc/systemd/system",
+                                    std::string unitName = "orvane-pellwick.service");
+    ~CSystemdServiceManager() override;
+    CSystemdServiceManager(const CSystemdServiceManager&) = delete;
+    CSystemdServiceManager& operator=(const CSystemdServiceManager&) = delete;
+
+    bool Connect() override;
+    bool OpenService(const std::string& name) override;
+    bool CreateService(const ServiceDefinition& definition) override;
+    bool DeleteService() override;
+    bool StartService() override;
+    bool StopService() override;
+    bool QueryState(ServiceState& state) override;
+    bool SetAutoStart(bool automatic) override;
+
+    // The unit file written for a service.
+    static std::string UnitFileText(const ServiceDefinition& definition);
+
+private:
+    std::string UnitPath() const { return m_strUnitFolder + "/" + m_strUnitName; }
+    bool CallManager(const char* method, const char* types, ...);
+    bool Reload();
+    bool EnableUnit(bool enable);
+    bool ReadActiveState(std::string& state, bool& jobPending);
+
+    std::string m_strUnitFolder;
+    std::string m_strUnitName;
+    std::string m_strUnitObject;  // D-Bus object path of the opened unit
+    enum class Request { None, Start, Stop } m_request = Request::None;
+    sd_bus* m_bus = nullptr;
+};

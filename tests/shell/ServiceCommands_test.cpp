@@ -1,0 +1,257 @@
+#include "shell/LastError.h"
+#include "shell/ServiceCommands.h"
+#include "shell/SystemdServiceManager.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A service manager that answers from a script and records what it was asked.
+class FakeServiceManager : public IServiceManager {
+public:
+    bool connectOk = true;
+    bool openOk = true;
+    bool createOk = true;
+    bool deleteOk = true;
+    bool startAccepted = true;
+    bool stopAccepted = true;
+    std::deque<ServiceState> states;  // answers to QueryState; empty = query fails
+    std::vector<std::string> calls;
+    ServiceDefinition created;
+
+    bool Connect() override { return Answer("Connect", connectOk, EACCES, "Access denied"); }
+    bool OpenService(const std::string& name) override {
+        return Answer("OpenService " + name, openOk, ENOENT, "Unit not found.");
+    }
+    bool CreateService(const ServiceDefinition& d) override {
+        created = d;
+        return Answer("CreateService", createOk, EEXIST, "");
+    }
+    bool DeleteService() override { return Answer("DeleteService", deleteOk, EBUSY, ""); }
+    bool StartService() override { return Answer("StartService", startAccepted, EALREADY, ""); }
+    bool StopService() override { return Answer("StopService", stopAccepted, ESRCH, ""); }
+    bool QueryState(ServiceState& state) override {
+        calls.push_back("QueryState");
+        if (states.empty()) {
+            SetLastErrorCode(EIO);
+            return false;
+        }
+        state = states.front();
+        states.pop_front();
+        return true;
+    }
+    bool SetAutoStart(bool automatic) override {
+        return Answer(automatic ? "SetAutoStart on" : "SetAutoStart off", true, 0, "");
+    }
+
+private:
+    bool Answer(const std::string& call, bool ok, int code, const std::string& message) {
+        calls.push_back(call);
+        if (!ok) SetLastErrorCode(code, message);
+        return ok;
+    }
+};
+
+struct ServiceCommandsTest : ::testing::Test {
+    FakeServiceManager manager;
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = ::open_memstream(&buffer, &size);
+    int waits = 0;
+    CServiceCommands commands{manager, out, "Orvane Pellwick", "Orvane Pellwick", [this] { ++waits; }};
+
+    ~ServiceCommandsTest() override {
+        std::fclose(out);
+        std::free(buffer);
+    }
+    std::string Output() {
+        std::fflush(out);
+        return std::string(buffer, size);
+    }
+};
+
+using S = ServiceState;
+
+}  // namespace
+
+TEST_F(ServiceCommandsTest, InstallSuccess) {
+    commands.InstallService("/opt/orvane-pellwick/pellwick");
+    EXPECT_EQ(Output(), "Orvane Pellwick installed.\n");
+    EXPECT_EQ(manager.created.name, "Orvane Pellwick");
+    EXPECT_EQ(manager.created.executable, "/opt/orvane-pellwick/pellwick");
+    EXPECT_EQ(manager.created.workingDirectory, "/opt/orvane-pellwick");
+    EXPECT_TRUE(manager.created.autoStart);
+}
+
+TEST_F(ServiceCommandsTest, InstallFailures) {
+    manager.createOk = false;
+    commands.InstallService("/opt/x/pellwick");
+    EXPECT_EQ(Output(), "CreateService failed - File exists (0x11)\n");
+
+    FakeServiceManager refused;
+    refused.connectOk = false;
+    CServiceCommands other(refused, out, "Orvane Pellwick", "Orvane Pellwick", [] {});
+    other.InstallService("/opt/x/pellwick");
+    EXPECT_EQ(Output(), "CreateService failed - File exists (0x11)\nOpenSCManager failed - Access denied (0xd)\n");
+    EXPECT_EQ(refused.calls, std::vector<std::string>{"Connect"});
+}
+
+TEST_F(ServiceCommandsTest, InstallWithoutExecutablePath) {
+    SetLastErrorCode(ENAMETOOLONG);
+    commands.InstallService("");
+    EXPECT_EQ(Output(), "Unable to install Orvane Pellwick - File name too long (0x24)\n");
+    EXPECT_TRUE(manager.calls.empty());
+}
+
+TEST_F(ServiceCommandsTest, RemoveRunningServiceStopsWithDotsThenDeletes) {
+    manager.states = {S::StopPending, S::StopPending, S::Stopped};
+    commands.RemoveService();
+    EXPECT_EQ(Output(),
+              "Stopping Orvane Pellwick...\n"
+              "Orvane Pellwick stopped.\n"
+              "Orvane Pellwick removed.\n");
+    EXPECT_EQ(waits, 3);
+    EXPECT_EQ(manager.calls.back(), "DeleteService");
+}
+
+TEST_F(ServiceCommandsTest, RemoveStoppedServiceOnlyDeletes) {
+    manager.stopAccepted = false;
+    commands.RemoveService();
+    EXPECT_EQ(Output(), "Orvane Pellwick removed.\n");
+    EXPECT_EQ(waits, 0);
+}
+
+TEST_F(ServiceCommandsTest, RemoveFailures) {
+    manager.stopAccepted = false;
+    manager.deleteOk = false;
+    commands.RemoveService();
+    EXPECT_EQ(Output(), "DeleteService failed - Device or resource busy (0x10)\n");
+}
+
+TEST_F(ServiceCommandsTest, RemoveWhenStopDoesNotFinish) {
+    manager.states = {S::StopPending, S::Running};
+    commands.RemoveService();
+    EXPECT_EQ(Output(),
+              "Stopping Orvane Pellwick..\n"
+              "Orvane Pellwick failed to stop.\n"
+              "Orvane Pellwick removed.\n");
+}
+
+TEST_F(ServiceCommandsTest, OpenFailuresForEveryCommand) {
+    struct Case {
+        bool connect;
+        std::string expected;
+    };
+    for (const Case& c : {Case{false, "OpenSCManager failed - Access denied (0xd)\n"},
+                          Case{true, "OpenService failed - Unit not found. (0x2)\n"}}) {
+        for (int command = 0; command < 4; ++command) {
+            FakeServiceManager m;
+            m.connectOk = c.connect;
+            m.openOk = false;
+            char* buf = nullptr;
+            std::size_t len = 0;
+            std::FILE* stream = ::open_memstream(&buf, &len);
+            CServiceCommands cmds(m, stream, "Orvane Pellwick", "Orvane Pellwick", [] {});
+            switch (command) {
+            case 0: cmds.RemoveService(); break;
+            case 1: cmds.StartInstalledService(); break;
+            case 2: cmds.StopInstalledService(); break;
+            case 3: cmds.SetServiceAutoStart(true); break;
+            }
+            std::fclose(stream);
+            EXPECT_EQ(std::string(buf, len), c.expected) << command;
+            std::free(buf);
+            // Nothing else is attempted after an open failure.
+            EXPECT_LE(m.calls.size(), 2u);
+        }
+    }
+}
+
+TEST_F(ServiceCommandsTest, StartWithDots) {
+    manager.states = {S::StartPending, S::Running};
+    commands.StartInstalledService();
+    EXPECT_EQ(Output(), "Starting Orvane Pellwick..\nOrvane Pellwick started.\n");
+    EXPECT_EQ(waits, 2);
+}
+
+TEST_F(ServiceCommandsTest, StartThatFails) {
+    manager.states = {S::Stopped};
+    commands.StartInstalledService();
+    EXPECT_EQ(Output(), "Starting Orvane Pellwick.\nOrvane Pellwick failed to start.\n");
+}
+
+TEST_F(ServiceCommandsTest, RefusedStartPrintsNothing) {
+    manager.startAccepted = false;
+    commands.StartInstalledService();
+    EXPECT_EQ(Output(), "");
+    EXPECT_EQ(waits, 0);
+}
+
+TEST_F(ServiceCommandsTest, StopWithDotsAndRefusedStop) {
+    manager.states = {S::StopPending, S::Stopped};
+    commands.StopInstalledService();
+    EXPECT_EQ(Output(), "Stopping Orvane Pellwick..\nOrvane Pellwick stopped.\n");
+    EXPECT_EQ(std::count(manager.calls.begin(), manager.calls.end(), "DeleteService"), 0);
+
+    FakeServiceManager stopped;
+    stopped.stopAccepted = false;
+    CServiceCommands other(stopped, out, "Orvane Pellwick", "Orvane Pellwick", [] {});
+    other.StopInstalledService();
+    EXPECT_EQ(Output(), "Stopping Orvane Pellwick..\nOrvane Pellwick stopped.\n");
+}
+
+TEST_F(ServiceCommandsTest, StopWhenTheStateCannotBeRead) {
+    commands.StopInstalledService();
+    EXPECT_EQ(Output(), "Stopping Orvane Pellwick.\nOrvane Pellwick failed to stop.\n");
+}
+
+TEST_F(ServiceCommandsTest, AutoStartChangesOnlyTheStartType) {
+    commands.SetServiceAutoStart(true);
+    commands.SetServiceAutoStart(false);
+    EXPECT_EQ(Output(), "");
+    EXPECT_EQ(manager.calls, (std::vector<std::string>{"Connect", "OpenService Orvane Pellwick", "SetAutoStart on",
+                                                        "Connect", "OpenService Orvane Pellwick",
+                                                        "SetAutoStart off"}));
+}
+
+TEST(SystemdUnit, UnitFileText) {
+    ServiceDefinition d;
+    d.displayName = "Orvane Pellwick";
+    d.executable = "/opt/orvane pellwick/100%/pell\"wick";
+    d.workingDirectory = "/opt/orvane pellwick/100%";
+    EXPECT_EQ(CSystemdServiceManager::UnitFileText(d),
+              "[Unit]\n"
+              "Description=Orvane Pellwick\n"
+              "\n[Service]\n"
+              "Type=notify\n"
+              "ExecStart=\"/opt/orvane pellwick/100%%/pell\\\"wick\"\n"
+              "WorkingDirectory=/opt/orvane pellwick/100%%\n"
+              "\n[Install]\n"
+              "WantedBy=multi-user.target\n");
+}
+
+TEST(SystemdUnit, NoSystemBusGivesOpenFailure) {
+    const char* saved = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    std::string savedValue = saved ? saved : "";
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/pellwick-test-bus", 1);
+    CSystemdServiceManager manager;
+    char* buf = nullptr;
+    std::size_t len = 0;
+    std::FILE* stream = ::open_memstream(&buf, &len);
+    CServiceCommands commands(manager, stream, "Orvane Pellwick", "Orvane Pellwick", [] {});
+    commands.StartInstalledService();
+    std::fclose(stream);
+    if (saved)
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", savedValue.c_str(), 1);
+    else
+        ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    EXPECT_EQ(std::string(buf, len), "OpenSCManager failed - No such file or directory (0x2)\n");
+    std::free(buf);
+}
