@@ -168,6 +168,101 @@ void AppendRecord(const std::string& line, void* context) {
     file->flush();
 }
 
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    std::string slaveName;
+};
+
+// A pseudo-terminal whose slave side is raw 8-bit, no echo, no translation. Holding the
+// slave open keeps the master readable (no hang-up) between clients and keeps the line
+// settings between them.
+bool OpenPty(Pty& pty) {
+    pty.master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (pty.master < 0 || ::grantpt(pty.master) != 0 || ::unlockpt(pty.master) != 0)
+        return false;
+    const char* name = ::ptsname(pty.master);
+    if (!name)
+        return false;
+    pty.slaveName = name;
+    pty.slave = ::open(name, O_RDWR | O_NOCTTY);
+    termios tio{};
+    if (pty.slave < 0 || ::tcgetattr(pty.slave, &tio) != 0)
+        return false;
+    ::cfmakeraw(&tio);
+    ::cfsetispeed(&tio, B115200);
+    ::cfsetospeed(&tio, B115200);
+    ::tcsetattr(pty.slave, TCSANOW, &tio);
+    return ::fcntl(pty.master, F_SETFL, ::fcntl(pty.master, F_GETFL) | O_NONBLOCK) == 0;
+}
+
+// Places the link, replacing an old symlink (never another kind of file).
+bool MakeLink(const std::string& target, const std::string& link) {
+    struct stat st{};
+    if (::lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        ::unlink(link.c_str());
+    return ::symlink(target.c_str(), link.c_str()) == 0;
+}
+
+int ListenOn(const std::string& path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    ::unlink(path.c_str());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The termination signals arrive as readable data on the returned descriptor.
+int SignalDescriptor() {
+    sigset_t mask;
+    sigemptyset(&mask);
+    sigaddset(&mask, SIGTERM);
+    sigaddset(&mask, SIGINT);
+    sigaddset(&mask, SIGHUP);
+    sigprocmask(SIG_BLOCK, &mask, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+    return ::signalfd(-1, &mask, SFD_CLOEXEC);
+}
+
+// Reads what a control client sent, answers each complete line and writes what it can.
+// False when the client has gone; `quit` is set by a QUIT request.
+bool ServeClient(Client& c, short revents, Modem& modem, bool& quit) {
+    if (revents & (POLLIN | POLLHUP | POLLERR)) {
+        char buf[4096];
+        const ssize_t n = ::read(c.fd, buf, sizeof buf);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+            return false;
+        if (n > 0) {
+            c.in.append(buf, static_cast<size_t>(n));
+            size_t nl;
+            while ((nl = c.in.find('\n')) != std::string::npos) {
+                const ControlResult r = HandleControl(modem, c.in.substr(0, nl));
+                c.in.erase(0, nl + 1);
+                c.out += r.reply;
+                quit = quit || r.quit;
+            }
+        }
+    }
+    if (!c.out.empty()) {
+        const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
+        if (n > 0)
+            c.out.erase(0, static_cast<size_t>(n));
+        else if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -176,62 +271,24 @@ int main(int argc, char** argv) {
         Usage();
         return 2;
     }
-
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {
-        std::perror("modemsim: posix_openpt");
+    Pty pty;
+    if (!OpenPty(pty)) {
+        std::perror("modemsim: pseudo-terminal");
         return 1;
     }
-    const char* slaveName = ::ptsname(master);
-    // Holding the slave open keeps the master readable (no hang-up) between clients and
-    // lets the line settings persist: raw 8-bit, no echo, no translation.
-    const int slave = slaveName ? ::open(slaveName, O_RDWR | O_NOCTTY) : -1;
-    termios tio{};
-    if (slave < 0 || ::tcgetattr(slave, &tio) != 0) {
-        std::perror("modemsim: slave");
-        return 1;
-    }
-    ::cfmakeraw(&tio);
-    ::cfsetispeed(&tio, B115200);
-    ::cfsetospeed(&tio, B115200);
-    ::tcsetattr(slave, TCSANOW, &tio);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-
-    struct stat st{};
-    if (::lstat(opt.link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-        ::unlink(opt.link.c_str());
-    if (::symlink(slaveName, opt.link.c_str()) != 0) {
+    if (!MakeLink(pty.slaveName, opt.link)) {
         std::perror(("modemsim: symlink " + opt.link).c_str());
         return 1;
     }
-
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (opt.control.size() >= sizeof addr.sun_path) {
-        std::cerr << "modemsim: control path too long\n";
+    const int listener = ListenOn(opt.control);
+    if (listener < 0) {
+        std::perror(("modemsim: control socket " + opt.control).c_str());
         ::unlink(opt.link.c_str());
         return 1;
     }
-    std::strcpy(addr.sun_path, opt.control.c_str());
-    ::unlink(opt.control.c_str());
-    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listener, 8) != 0) {
-        std::perror("modemsim: control socket");
-        ::unlink(opt.link.c_str());
-        return 1;
-    }
+    const int sigfd = SignalDescriptor();
 
-    sigset_t mask;
-    sigemptyset(&mask);
-    sigaddset(&mask, SIGTERM);
-    sigaddset(&mask, SIGINT);
-    sigaddset(&mask, SIGHUP);
-    sigprocmask(SIG_BLOCK, &mask, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-    const int sigfd = ::signalfd(-1, &mask, SFD_CLOEXEC);
-
-    Serial serial(master, opt.verbose);
+    Serial serial(pty.master, opt.verbose);
     Modem modem(serial, *FindProfile(opt.profile));
     serial.UseFaults(&modem.Fault());
     modem.SetPin(opt.pin);
@@ -242,13 +299,13 @@ int main(int argc, char** argv) {
         modem.SetRecordSink(AppendRecord, &recordFile);
     }
     if (opt.verbose)
-        std::cerr << "modemsim: " << opt.link << " -> " << slaveName << ", control " << opt.control << "\n";
+        std::cerr << "modemsim: " << opt.link << " -> " << pty.slaveName << ", control " << opt.control << "\n";
 
     std::list<Client> clients;
-    bool running = true;
-    while (running) {
+    bool quit = false;
+    while (!quit) {
         const int timeout = serial.Pump();
-        std::vector<pollfd> fds = {{master, POLLIN, 0}, {listener, POLLIN, 0}, {sigfd, POLLIN, 0}};
+        std::vector<pollfd> fds = {{pty.master, POLLIN, 0}, {listener, POLLIN, 0}, {sigfd, POLLIN, 0}};
         for (const auto& c : clients)
             fds.push_back({c.fd, static_cast<short>(POLLIN | (c.out.empty() ? 0 : POLLOUT)), 0});
         if (::poll(fds.data(), fds.size(), timeout) < 0) {
@@ -258,47 +315,23 @@ int main(int argc, char** argv) {
         }
         if (fds[0].revents & POLLIN) {
             char buf[1024];
-            const ssize_t n = ::read(master, buf, sizeof buf);
+            const ssize_t n = ::read(pty.master, buf, sizeof buf);
             if (n > 0) {
+                const std::string_view bytes(buf, static_cast<size_t>(n));
                 if (opt.verbose)
-                    std::cerr << "modemsim < " << Printable(std::string(buf, static_cast<size_t>(n))) << "\n";
-                modem.Input(std::string_view(buf, static_cast<size_t>(n)));
+                    std::cerr << "modemsim < " << Printable(std::string(bytes)) << "\n";
+                modem.Input(bytes);
             }
         }
         if (fds[2].revents & POLLIN)
-            running = false;
+            quit = true;
         size_t k = 3;
         for (auto it = clients.begin(); it != clients.end(); ++k) {
-            bool closed = false;
-            if (fds[k].revents & (POLLIN | POLLHUP | POLLERR)) {
-                char buf[4096];
-                const ssize_t n = ::read(it->fd, buf, sizeof buf);
-                if (n <= 0 && !(n < 0 && errno == EAGAIN)) {
-                    closed = true;
-                } else if (n > 0) {
-                    it->in.append(buf, static_cast<size_t>(n));
-                    size_t nl;
-                    while ((nl = it->in.find('\n')) != std::string::npos) {
-                        const ControlResult r = HandleControl(modem, it->in.substr(0, nl));
-                        it->in.erase(0, nl + 1);
-                        it->out += r.reply;
-                        if (r.quit)
-                            running = false;
-                    }
-                }
-            }
-            if (!closed && !it->out.empty()) {
-                const ssize_t n = ::send(it->fd, it->out.data(), it->out.size(), MSG_NOSIGNAL);
-                if (n > 0)
-                    it->out.erase(0, static_cast<size_t>(n));
-                else if (n < 0 && errno != EAGAIN)
-                    closed = true;
-            }
-            if (closed) {
+            if (ServeClient(*it, fds[k].revents, modem, quit)) {
+                ++it;
+            } else {
                 ::close(it->fd);
                 it = clients.erase(it);
-            } else {
-                ++it;
             }
         }
         // Accepted last, so that the poll entries above match the clients walked.
@@ -308,19 +341,17 @@ int main(int argc, char** argv) {
                 clients.push_back({fd, {}, {}});
         }
     }
-    // Let the last answers (a QUIT's OK) reach their readers before closing.
+    // A last try to hand over pending answers (a QUIT's OK) without waiting on anyone.
     for (auto& c : clients) {
-        if (!c.out.empty()) {
-            ::fcntl(c.fd, F_SETFL, 0);
-            (void)::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
-        }
+        if (!c.out.empty())
+            (void)::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         ::close(c.fd);
     }
     serial.Pump();
     ::unlink(opt.link.c_str());
     ::unlink(opt.control.c_str());
     ::close(listener);
-    ::close(slave);
-    ::close(master);
+    ::close(pty.slave);
+    ::close(pty.master);
     return 0;
 }
