@@ -33,6 +33,14 @@ std::string StatusNotification(const ServiceStatusRecord& status) {
     return message;
 }
 
+void NotifyServiceStatusText(const std::string& text) {
+    std::string message = "STATUS=" + text;
+    // A line end would start another field of the datagram.
+    for (char& c : message)
+        if (c == '\n') c = ' ';
+    sd_notify(0, message.c_str());
+}
+
 bool CSdNotifier::Available() {
     const char* socket = std::getenv("NOTIFY_SOCKET");
     return socket && *socket;
@@ -130,9 +138,10 @@ bool CServiceProcess::SetServiceStatus() { return m_notifier.Notify(StatusNotifi
 
 void CServiceProcess::LogServiceError(const std::string& text) {
     if (m_bForeground) return;
-    m_nLastError = GetLastErrorCode();
+    const int code = GetLastErrorCode();
+    m_nLastError = code;
     char first[512];
-    std::snprintf(first, sizeof first, "%s error: %d", m_strServiceName.c_str(), m_nLastError);
+    std::snprintf(first, sizeof first, "%s error: %d", m_strServiceName.c_str(), code);
     m_eventLog.ReportError(first, text);
 }
 

@@ -4,6 +4,7 @@
 // the main window in the service body and in the foreground modes.
 #include "shell/StopSignals.h"
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <mutex>
@@ -65,6 +66,10 @@ public:
     void ReportError(const std::string& first, const std::string& second) override;
 };
 
+// Shows a status text in the service manager's view of the service (systemctl status);
+// does nothing unless a service manager started the process.
+void NotifyServiceStatusText(const std::string& text);
+
 class CServiceProcess {
 public:
     // `runDialog` runs the main window modally and returns its result; while it runs it
@@ -107,7 +112,7 @@ private:
     mutable std::mutex m_statusMutex;
     ServiceStatusRecord m_status;
     int m_nCheckPoint = 1;
-    int m_nLastError = 0;
+    std::atomic<int> m_nLastError{0};
 
     std::mutex m_dialogMutex;
     std::function<void(int)> m_postToDialog;

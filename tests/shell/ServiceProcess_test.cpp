@@ -306,3 +306,11 @@ TEST_F(ProcessFixture, ForegroundRunEndsOnSigint) {
     EXPECT_TRUE(notifier.messages.empty());
     EXPECT_TRUE(eventLog.entries.empty());
 }
+
+TEST(NotifyServiceStatusText, SentAsOneStatusField) {
+    TempDir dir;
+    NotifySocket socket(dir.file("notify"));
+    ASSERT_TRUE(socket.bound());
+    NotifyServiceStatusText("Sending message\nto +49");
+    EXPECT_EQ(socket.Drain(), std::vector<std::string>{"STATUS=Sending message to +49"});
+}
