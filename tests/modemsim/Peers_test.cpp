@@ -3,6 +3,7 @@
 // Both must take it for a modem, and their independent PDU codecs check ours.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -206,6 +207,7 @@ protected:
         m_pid = ::fork();
         if (m_pid == 0) {
             ::setpgid(0, 0);
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             std::freopen(dir.file("smsd.out").c_str(), "w", stdout);
             std::freopen(dir.file("smsd.out").c_str(), "a", stderr);
             char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(), args[4].data(), nullptr};

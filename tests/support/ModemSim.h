@@ -8,6 +8,7 @@
 //   add_dependencies(<suite> modemsim)
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -40,8 +41,13 @@ public:
         for (auto& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
+        const pid_t parent = ::getpid();
         m_pid = ::fork();
         if (m_pid == 0) {
+            // A test that crashes takes its simulator with it.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent)
+                ::_exit(127);
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
@@ -121,9 +127,14 @@ public:
         }
         if (m_pid <= 0)
             return;
+        // Nothing to signal once it has ended or been reaped elsewhere.
+        if (::waitpid(m_pid, nullptr, WNOHANG) != 0) {
+            m_pid = -1;
+            return;
+        }
         ::kill(m_pid, SIGTERM);
         for (int i = 0; i < 200; ++i) {
-            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+            if (::waitpid(m_pid, nullptr, WNOHANG) != 0) {
                 m_pid = -1;
                 return;
             }
