@@ -1,0 +1,28 @@
+#include "engine/Adapters.h"
+
+void CMobilePort::Prepare(const DeviceLinkSettings& link) {
+    m_mobile.m_strPin = link.pin;
+    m_mobile.m_bReportRequest = link.statusReport;
+    m_mobile.m_bDeleteReadMessage = link.deleteAfterRead;
+    m_mobile.m_bDeleteReadReport = link.deleteStatusReports;
+    m_mobile.m_nConnectionMode = link.mode;
+    if (link.mode != 0) {
+        m_mobile.m_nPort = link.comNumber;
+        m_mobile.m_nBaudRate = link.baudRate;
+    }
+}
+
+ModemMessage CMobilePort::Received() const {
+    const auto& r = m_mobile.m_received;
+    return {r.strPhone, r.strText, r.strTime, r.nKind};
+}
+
+ModemMessage CMobilePort::LastRead() const {
+    const auto& r = m_mobile.m_lastRead;
+    return {r.strPhone, r.strText, r.strTime, r.nKind};
+}
+
+void CMobilePort::SetRetry(int intervalSeconds, int attempts) {
+    m_mobile.SetRetryInterval(intervalSeconds);
+    m_mobile.SetSendAttempts(attempts);
+}

@@ -1,0 +1,120 @@
+#pragma once
+// The engine on the real layers: the driver over a pty to the modem simulator and the
+// database layer over SQLite through ODBC. The engine itself runs on a fake clock, so
+// its pacing costs no time; the driver keeps the real one for the serial exchanges.
+#include "../engine/EngineFakes.h"
+#include "DataSources.h"
+#include "db/AdoDatabase.h"
+#include "engine/Adapters.h"
+#include "engine/Gateway.h"
+#include "engine/Worker.h"
+#include "link/ComPort.h"
+#include "link/Connection.h"
+#include "link/IrComm.h"
+#include "link/LogFile.h"
+#include "modem/Mobile.h"
+#include "pdu/SmsPdu.h"
+#include "support/ModemSim.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <string>
+#include <vector>
+
+struct GatewayRig {
+    TempDir dir;
+    ModemSim sim;
+    CSettings settings;
+    RunState run;
+    FakeClock clock;
+    CStatusBoard status{run, clock};
+    std::unique_ptr<CMobile> mobile;
+    std::unique_ptr<CMobilePort> modemPort;
+    CAdoDatabase db;
+    CDatabasePort dbPort{db};
+    std::unique_ptr<CGateway> gateway;
+    std::unique_ptr<CWorker> worker;
+    std::vector<int> codes;
+
+    explicit GatewayRig(const std::string& profile = "generic") : sim(dir.path(), profile) {
+        TestDataSources::Get();  // ODBC configuration of this process
+        theLog.SetFileName(dir.file("Pellwick.log"));
+        theLog.SetEnabled(1);
+        settings.SetDefaults();
+        settings.m_strDsn = "PwSqlite";
+        settings.m_nBaudRate = 4;
+        settings.m_bSendingPeriod = 0;
+        settings.m_nRetryInterval = 0;
+        mobile = std::make_unique<CMobile>(std::make_unique<CConnection>(
+            std::make_unique<CComPort>(SystemClock(), dir.path()), std::make_unique<CIrComm>()));
+        mobile->SetRetryInterval(0);
+        modemPort = std::make_unique<CMobilePort>(*mobile);
+        gateway = std::make_unique<CGateway>(settings, run, status, clock, *modemPort, dbPort, [] { return 1; });
+        gateway->SetJournalPath(dir.file("Pellwick.journal"));
+        worker = std::make_unique<CWorker>(*gateway, settings, run, status, clock);
+        status.SetDisplay([this](int code, int, const std::string&) { codes.push_back(code); });
+        ResetTables();
+    }
+    ~GatewayRig() {
+        mobile->Disconnect();
+        db.CloseDatabase();
+        if (::testing::Test::HasFailure()) std::system(("cp '" + dir.file("Pellwick.log") + "' /tmp/gw-fail.log").c_str());
+        theLog.SetEnabled(0);
+    }
+
+    void ResetTables() {
+        db.SetDataSource("PwSqlite");
+        db.OpenDatabase();
+        db.ExecuteSql("drop table if exists smsout");
+        db.ExecuteSql("drop table if exists smsin");
+        db.ExecuteSql("create table smsout(msgid INTEGER PRIMARY KEY, phone TEXT, msgbody TEXT, "
+                      "status INTEGER NOT NULL DEFAULT 0)");
+        db.ExecuteSql("create table smsin(phone TEXT, msgbody TEXT, rectime TIMESTAMP, "
+                      "UNIQUE(phone, rectime, msgbody))");
+        db.CloseDatabase();
+    }
+    void Sql(const std::string& sql) {
+        CAdoDatabase other;
+        other.ExecuteSql(sql);
+    }
+    // Rows of a query as "a|b|c" strings, read through a second handle on the shared connection.
+    std::vector<std::string> Rows(const std::string& sql, const std::vector<std::string>& columns) {
+        CAdoDatabase reader;
+        std::vector<std::string> rows;
+        if (!reader.OpenQuery(sql)) return rows;
+        while (!reader.IsEof()) {
+            std::string row;
+            for (size_t i = 0; i < columns.size(); ++i) row += (i ? "|" : "") + reader.GetFieldString(columns[i]);
+            rows.push_back(row);
+            reader.MoveNext();
+        }
+        return rows;
+    }
+    // Worker passes with a real 100 ms between them, so that what the simulator sends
+    // (indications, direct deliveries) has arrived before the next poll.
+    void Passes(int n) {
+        for (int i = 0; i < n; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            worker->Pass();
+        }
+    }
+    // The texts of every PDU the simulator took from the gateway, decoded.
+    std::vector<CSmsPdu> Submitted() {
+        std::vector<CSmsPdu> out;
+        for (const std::string& line : sim.Submitted()) {
+            size_t at = line.find("\"pdu\":\"");
+            if (at == std::string::npos) continue;
+            CSmsPdu pdu;
+            pdu.m_strPduIn = line.substr(at + 7, line.find('"', at + 7) - at - 7);
+            pdu.m_nStorageStatus = 2;
+            pdu.Decode();
+            out.push_back(pdu);
+        }
+        return out;
+    }
+};
