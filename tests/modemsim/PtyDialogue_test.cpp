@@ -149,3 +149,28 @@ TEST(Pty, RefusesABadCommandLine) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << args;
     }
 }
+
+TEST(Pty, AnswersRequestsGivenOnTheCommandLine) {
+    TempDir dir;
+    ModemSim sim(dir.path());
+    auto run = [&](const std::string& args, int& status) {
+        std::string out;
+        FILE* p = ::popen((std::string(PW_MODEMSIM_PATH) + " --control " + sim.ControlPath() + " " + args +
+                           " 2>/dev/null").c_str(), "r");
+        char buf[512];
+        size_t n;
+        while (p && (n = std::fread(buf, 1, sizeof buf, p)) > 0)
+            out.append(buf, n);
+        status = p ? ::pclose(p) : -1;
+        return out;
+    };
+    int status = -1;
+    EXPECT_EQ(run("--request PING --request 'DELIVER via=silent text=hi there'", status), "OK\nSTORED SM 1\nOK\n");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(run("--request NOSUCH --request PING", status), "ERR unknown request\nOK\n");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3);
+    EXPECT_EQ(ModemSim::Lines(sim.Control("LIST SM")).size(), 1u);
+    const int unreachable = std::system((std::string(PW_MODEMSIM_PATH) + " --control " + dir.file("none.ctl") +
+                                         " --request PING 2>/dev/null").c_str());
+    EXPECT_TRUE(WIFEXITED(unreachable) && WEXITSTATUS(unreachable) == 1);
+}

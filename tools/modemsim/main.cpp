@@ -20,6 +20,7 @@
 #include <iostream>
 #include <list>
 #include <string>
+#include <vector>
 
 #include "Control.h"
 #include "Modem.h"
@@ -36,6 +37,7 @@ struct Options {
     int wake = 1;
     std::string recordFile;
     bool verbose = false;
+    std::vector<std::string> requests;  // client mode: send these to a running simulator
 };
 
 int64_t Monotonic() {
@@ -45,7 +47,8 @@ int64_t Monotonic() {
 
 void Usage() {
     std::cerr << "usage: modemsim [--link PATH] [--control PATH] [--profile NAME] [--pin PIN]\n"
-                 "                [--wake N] [--record FILE] [--verbose]\n";
+                 "                [--wake N] [--record FILE] [--verbose]\n"
+                 "       modemsim [--link PATH] [--control PATH] --request LINE [--request LINE ...]\n";
 }
 
 bool ParseArgs(int argc, char** argv, Options& o) {
@@ -68,10 +71,16 @@ bool ParseArgs(int argc, char** argv, Options& o) {
             if (!value(o.pin)) return false;
         } else if (a == "--record") {
             if (!value(o.recordFile)) return false;
+        } else if (a == "--request") {
+            std::string line;
+            if (!value(line)) return false;
+            o.requests.push_back(line);
         } else if (a == "--wake") {
             if (!value(wake)) return false;
-            o.wake = std::atoi(wake.c_str());
-            if (o.wake < 1) return false;
+            char* end = nullptr;
+            const long n = std::strtol(wake.c_str(), &end, 10);
+            if (wake.empty() || *end != '\0' || n < 1 || n > 1000000) return false;
+            o.wake = static_cast<int>(n);
         } else if (a == "--verbose") {
             o.verbose = true;
         } else {
@@ -263,6 +272,58 @@ bool ServeClient(Client& c, short revents, Modem& modem, bool& quit) {
     return true;
 }
 
+// Client mode: sends each request to a running simulator and prints the answers.
+// Exit status 0 when every answer ends in OK, 3 when one ends in ERR, 1 when the
+// simulator cannot be reached.
+int RunRequests(const Options& opt) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (opt.control.size() >= sizeof addr.sun_path)
+        return 1;
+    std::memcpy(addr.sun_path, opt.control.c_str(), opt.control.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        std::perror(("modemsim: " + opt.control).c_str());
+        return 1;
+    }
+    int status = 0;
+    std::string pending;
+    for (const auto& request : opt.requests) {
+        const std::string line = request + "\n";
+        if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) < 0) {
+            status = 1;
+            break;
+        }
+        // Lines up to the final "OK" or "ERR ...".
+        bool done = false;
+        while (!done) {
+            size_t nl;
+            while (!done && (nl = pending.find('\n')) != std::string::npos) {
+                const std::string answer = pending.substr(0, nl);
+                pending.erase(0, nl + 1);
+                std::cout << answer << '\n';
+                if (answer == "OK") {
+                    done = true;
+                } else if (answer.rfind("ERR", 0) == 0) {
+                    done = true;
+                    status = 3;
+                }
+            }
+            if (done)
+                break;
+            char buf[4096];
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n <= 0) {
+                ::close(fd);
+                return 1;
+            }
+            pending.append(buf, static_cast<size_t>(n));
+        }
+    }
+    ::close(fd);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -271,6 +332,8 @@ int main(int argc, char** argv) {
         Usage();
         return 2;
     }
+    if (!opt.requests.empty())
+        return RunRequests(opt);
     Pty pty;
     if (!OpenPty(pty)) {
         std::perror("modemsim: pseudo-terminal");
