@@ -105,15 +105,13 @@ ControlResult Deliver(Modem& modem, const std::string& verb, const std::string& 
         else if (dcs == "ucs2") d.coding = Coding::Ucs2;
         else if (dcs == "8bit") d.coding = Coding::Octets;
         else if (dcs != "auto") return {Err("dcs must be 7bit, ucs2, 8bit or auto")};
-        static int nextReference = 1;
-        d.reference = nextReference;
         if ((o.count("ref") && !ToInt(o["ref"], d.reference)) ||
             (o.count("refbits") && !ToInt(o["refbits"], d.refBits)) ||
             (o.count("partlen") && !ToInt(o["partlen"], d.partLength)) ||
             (o.count("class") && !ToInt(o["class"], d.messageClass)))
             return {Err("bad number")};
         if (!o.count("ref"))
-            nextReference = (nextReference + 1) & 0xFFFF;
+            d.reference = modem.NextReference();
         if (!MessageText(o, d.text))
             return {Err("bad hex text")};
         encoded = EncodeDeliver(d);

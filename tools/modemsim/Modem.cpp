@@ -349,7 +349,7 @@ void Modem::FlushEcho() {
 void Modem::Record(const std::string& json) {
     m_records.push_back(json);
     if (m_sink)
-        m_sink(json, m_sinkContext);
+        m_sink(json);
 }
 
 void Modem::RecordUnsolicited(const std::string& text) {

@@ -4,6 +4,7 @@
 // answers and unsolicited lines leave through ModemOutput, which the event loop turns
 // into (possibly delayed or chunked) writes to the pseudo-terminal.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -83,10 +84,9 @@ public:
     const std::vector<std::string>& Records() const { return m_records; }
     void ClearRecords() { m_records.clear(); }
     // Called with every new record line (for a record file).
-    void SetRecordSink(void (*sink)(const std::string&, void*), void* context) {
-        m_sink = sink;
-        m_sinkContext = context;
-    }
+    void SetRecordSink(std::function<void(const std::string&)> sink) { m_sink = std::move(sink); }
+    // Concatenation references for DELIVER requests that name none: 1, 2, 3, ...
+    int NextReference() { return m_nextReference++ & 0xFFFF; }
 
 private:
     enum class Final { Ok, Error, Cme, Cms, Prompt, Silent };
@@ -134,8 +134,8 @@ private:
     Faults m_faults;
     std::vector<Store> m_stores;
     std::vector<std::string> m_records;
-    void (*m_sink)(const std::string&, void*) = nullptr;
-    void* m_sinkContext = nullptr;
+    std::function<void(const std::string&)> m_sink;
+    int m_nextReference = 1;
 
     // Line state.
     std::string m_line;

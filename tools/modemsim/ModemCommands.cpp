@@ -84,8 +84,11 @@ bool Modem::DecodeText(const std::string& text, std::string& plain) const {
 }
 
 Modem::Result Modem::Execute(const Command& c) {
-    const bool cms = c.name.rfind("+CM", 0) == 0 || c.name == "+CPMS" || c.name == "+CSCA" ||
-                     c.name == "+CNMI" || c.name == "+CSMS";
+    // Message-service commands report +CMS errors, the others +CME errors.
+    static const char* messageService[] = {"+CPMS", "+CMGS", "+CMGW", "+CMGR", "+CMGD",
+                                           "+CMGL", "+CSCA", "+CNMI", "+CSMS"};
+    const bool cms = std::any_of(std::begin(messageService), std::end(messageService),
+                                 [&](const char* n) { return c.name == n; });
     if (!m_simReady && SimNeeded(c.name) && c.type != Type::Test)
         return {{}, cms ? Final::Cms : Final::Cme, cms ? 311 : 11};
     if (m_simReady && !m_pin.empty() && m_faults.simBusy > 0 && SimNeeded(c.name) && c.type != Type::Test) {

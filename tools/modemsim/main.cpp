@@ -171,12 +171,6 @@ struct Client {
     std::string out;
 };
 
-void AppendRecord(const std::string& line, void* context) {
-    auto* file = static_cast<std::ofstream*>(context);
-    *file << line << '\n';
-    file->flush();
-}
-
 struct Pty {
     int master = -1;
     int slave = -1;
@@ -359,7 +353,7 @@ int main(int argc, char** argv) {
     std::ofstream recordFile;
     if (!opt.recordFile.empty()) {
         recordFile.open(opt.recordFile, std::ios::app);
-        modem.SetRecordSink(AppendRecord, &recordFile);
+        modem.SetRecordSink([&recordFile](const std::string& line) { recordFile << line << '\n' << std::flush; });
     }
     if (opt.verbose)
         std::cerr << "modemsim: " << opt.link << " -> " << pty.slaveName << ", control " << opt.control << "\n";
