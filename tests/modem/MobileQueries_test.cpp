@@ -4,45 +4,7 @@
 
 namespace {
 
-TEST(BatteryLevel, Table) {
-    struct Case {
-        const char* reply;
-        int level;
-    };
-    const Case cases[] = {
-        {"+CBC: 0,85\r\n\r\nOK\r\n", 85},  {"+CBC: 0,0\r\n\r\nOK\r\n", 102},
-        {"+CBC: 1,100\r\n\r\nOK\r\n", 101}, {"+CBC: 2,0\r\n\r\nOK\r\n", 102},
-        {"+CBC: 3,0\r\n\r\nOK\r\n", -1},   {"+CBC: 0,100\r\n\r\nOK\r\n", 100},
-        {"+CBC: 0\r\n\r\nOK\r\n", -1},     {"+CBC: 0,85\r\n", -1},  // no final OK
-        {"ERROR\r\n", -1},                  {"", -1},
-        {"+CBC: x,85\r\n\r\nOK\r\n", 85},  // a status that is no number counts as 0
-    };
-    for (const Case& c : cases) {
-        ScriptedMobile rig;
-        rig.device->m_answers["AT+CBC\r"] = c.reply;
-        EXPECT_EQ(c.level, rig.mobile->GetBatteryLevel()) << c.reply;
-        EXPECT_EQ("AT+CBC\r", rig.device->m_calls.at(0).command);
-        EXPECT_EQ(0, rig.mobile->m_bBusy);
-    }
-}
-
-TEST(SignalQuality, Table) {
-    struct Case {
-        const char* reply;
-        int rssi;
-    };
-    const Case cases[] = {
-        {"+CSQ: 99,99\r\n\r\nOK\r\n", 99}, {"+CSQ: 17,0\r\n\r\nOK\r\n", 17},
-        {"+CSQ: 0,0\r\n\r\nOK\r\n", 0},    {"+CSQ: 31,7\r\n\r\nOK\r\n", 31},
-        {"+CSQ: 100,0\r\n\r\nOK\r\n", -1}, {"+CSQ: -1,0\r\n\r\nOK\r\n", -1},
-        {"ERROR\r\n", -1},                  {"OK\r\n", -1},
-    };
-    for (const Case& c : cases) {
-        ScriptedMobile rig;
-        rig.device->m_answers["AT+CSQ\r"] = c.reply;
-        EXPECT_EQ(c.rssi, rig.mobile->GetSignalQuality()) << c.reply;
-    }
-}
+// Battery and signal replies are recorded cases in replies/ (ReplyCaptures_test.cpp).
 
 struct CentreFixture : ::testing::Test {
     ScriptedMobile rig;
