@@ -112,7 +112,10 @@ void CServiceProcess::ServiceControlHandler(int control) {
     if (control == SERVICE_CONTROL_STOP) {
         ReportStatusToSCMgr(SERVICE_STOP_PENDING, 0, 0);
         std::lock_guard lock(m_dialogMutex);
-        if (m_postToDialog) m_postToDialog(STOP_AND_EXIT_COMMAND);
+        if (m_postToDialog)
+            m_postToDialog(STOP_AND_EXIT_COMMAND);
+        else
+            m_bStopPending = true;  // delivered when the window is recorded
         return;
     }
     ServiceStatusRecord current = Status();
@@ -148,6 +151,11 @@ void CServiceProcess::LogServiceError(const std::string& text) {
 void CServiceProcess::RecordDialog(std::function<void(int)> post) {
     std::lock_guard lock(m_dialogMutex);
     m_postToDialog = std::move(post);
+    // A stop that came while the window was being created must not be lost.
+    if (m_postToDialog && m_bStopPending) {
+        m_bStopPending = false;
+        m_postToDialog(STOP_AND_EXIT_COMMAND);
+    }
 }
 
 void CServiceProcess::ForgetDialog() {

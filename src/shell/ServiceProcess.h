@@ -90,7 +90,8 @@ public:
     // Writes "Debugging %s.\n" and runs the main window modally; returns its result.
     int RunInForeground();
 
-    // The window the stop control posts its command to; `post` must be callable from any thread.
+    // The window the stop control posts its command to; `post` must be callable from any
+    // thread. A stop control that arrived while no window was recorded is posted at once.
     void RecordDialog(std::function<void(int command)> post);
     void ForgetDialog();
 
@@ -116,4 +117,5 @@ private:
 
     std::mutex m_dialogMutex;
     std::function<void(int)> m_postToDialog;
+    bool m_bStopPending = false;
 };

@@ -214,14 +214,23 @@ TEST_F(ProcessFixture, DispatcherFailsOutsideTheServiceManager) {
 }
 
 TEST_F(ProcessFixture, StopControlPostsStopAndExitToTheRecordedWindow) {
-    process.ServiceControlHandler(SERVICE_CONTROL_STOP);  // no window yet: only the report
-    EXPECT_EQ(notifier.messages, std::vector<std::string>{"STOPPING=1\nSTATUS=Stop pending"});
     std::vector<int> posted;
     process.RecordDialog([&](int command) { posted.push_back(command); });
     process.ServiceControlHandler(SERVICE_CONTROL_STOP);
+    EXPECT_EQ(notifier.messages, std::vector<std::string>{"STOPPING=1\nSTATUS=Stop pending"});
     EXPECT_EQ(posted, std::vector<int>{32772});
     process.ForgetDialog();
     process.ServiceControlHandler(SERVICE_CONTROL_STOP);
+    EXPECT_EQ(posted.size(), 1u);
+}
+
+TEST_F(ProcessFixture, StopBeforeTheWindowExistsIsDeliveredOnce) {
+    process.ServiceControlHandler(SERVICE_CONTROL_STOP);
+    std::vector<int> posted;
+    process.RecordDialog([&](int command) { posted.push_back(command); });
+    EXPECT_EQ(posted, std::vector<int>{32772});
+    process.ForgetDialog();
+    process.RecordDialog([&](int command) { posted.push_back(command); });
     EXPECT_EQ(posted.size(), 1u);
 }
 
