@@ -35,17 +35,6 @@ TEST(SimConnect, GenericModemIsReadyAndAnswersItsValues) {
     }
 }
 
-TEST(SimConnect, ChangedValuesAreReadBack) {
-    SimRig rig;
-    ASSERT_EQ(1, rig.mobile->Connect());
-    rig.sim.Control("SET battery 1,60");
-    rig.sim.Control("SET signal 99,99");
-    rig.sim.Control("SET manufacturer ACME GSM");
-    EXPECT_EQ(101, rig.mobile->GetBatteryLevel());
-    EXPECT_EQ(99, rig.mobile->GetSignalQuality());
-    EXPECT_EQ("ACME GSM", rig.mobile->GetManufacturer());
-}
-
 TEST(SimConnect, ModemAnsweringOnlyTheFourthProbe) {
     SimRig rig("generic", {"--wake", "4"});
     ASSERT_EQ(1, rig.mobile->Connect());

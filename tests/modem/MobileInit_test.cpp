@@ -155,36 +155,6 @@ TEST_F(InitFixture, IdentityFallsBackToTheSecondCommand) {
     EXPECT_EQ(1, device.CountOf("AT+GMM\r"));
 }
 
-TEST_F(InitFixture, ModelE365WithoutManufacturerBecomesMotorola) {
-    device.m_answers["AT+CGMI\r"] = "OK\r\n";
-    device.m_answers["AT+GMI\r"] = "OK\r\n";
-    device.m_answers["AT+CGMM\r"] = "E365\r\n\r\nOK\r\n";
-    EXPECT_EQ(1, mobile.Connect());
-    EXPECT_EQ("MOTOROLA", mobile.m_strManufacturer);
-    EXPECT_EQ("E365", mobile.m_strModel);
-    EXPECT_EQ("", mobile.GetManufacturer());  // the query itself still answers nothing
-    EXPECT_EQ("MOTOROLA", mobile.m_strManufacturer);
-}
-
-TEST_F(InitFixture, CharacterSetChoiceFollowsTheDevice) {
-    struct Case {
-        const char* manufacturer;
-        const char* offered;
-        const char* chosen;
-    };
-    for (const Case& c : {Case{"SONY ERICSSON", "(\"GSM\",\"UCS2\")", "8859-1"},
-                          Case{"WAVECOM MODEM", "(\"GSM\",\"HEX\")", "HEX"},
-                          Case{"MODEMSIM", "(\"GSM\",\"HEX\")", "GSM"}}) {
-        ScriptedMobile r;
-        r.AnswerLikeAModem();
-        r.device->m_answers["AT+CGMI\r"] = std::string(c.manufacturer) + "\r\n\r\nOK\r\n";
-        r.device->m_answers["AT+CSCS=?\r"] = std::string("+CSCS: ") + c.offered + "\r\n\r\nOK\r\n";
-        EXPECT_EQ(1, r.mobile->Connect());
-        EXPECT_EQ(c.chosen, r.mobile->m_strCharset) << c.manufacturer;
-        EXPECT_NE(nullptr, r.device->Find(std::string("AT+CSCS=\"") + c.chosen + "\"\r")) << c.manufacturer;
-    }
-}
-
 TEST_F(InitFixture, CharacterSetAnswerCountsEvenWithoutOk) {
     device.m_answers["AT+CSCS=?\r"] = "+CSCS: (\"GSM\",\"8859-1\")\r\n";
     EXPECT_EQ(1, mobile.Connect());

@@ -66,15 +66,6 @@ TEST_F(SubmitFixture, RecordIsFilledFromTheDriverSettings) {
     EXPECT_EQ(KIND_CLASSED, mobile.m_pdu.m_nKind);
 }
 
-TEST_F(SubmitFixture, ReferenceZeroIsASuccess) {
-    device.m_onExchange = nullptr;
-    device.m_fallback = "> ";
-    mobile.SendMessage("+4917", "x", KIND_TEXT);  // builds the PDU
-    device.m_calls.clear();
-    device.m_answers[Pdu(0) + CTRL_Z] = "+CMGS: 0\r\n\r\nOK\r\n";
-    EXPECT_EQ(0, mobile.SendMessage("+4917", "x", KIND_TEXT));
-}
-
 TEST_F(SubmitFixture, UnusableArgumentsSendNothing) {
     EXPECT_EQ(-1, mobile.SendMessage("", "text", KIND_TEXT));
     EXPECT_EQ(-1, mobile.SendMessage("+4917", "", KIND_TEXT));
