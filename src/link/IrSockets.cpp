@@ -30,8 +30,8 @@ struct IrdaDeviceList {
 };
 
 struct IrdaIasSet {
-    char className[61];
-    char attributeName[61];
+    char className[64];
+    char attributeName[256];
     unsigned int attributeType;
     union {
         unsigned int integer;
