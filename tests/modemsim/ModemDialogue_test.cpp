@@ -18,9 +18,9 @@ public:
     std::string text;
 };
 
-class Dialogue : public ::testing::Test {
+class ModemSimDialogue : public ::testing::Test {
 protected:
-    explicit Dialogue(const char* profile = "generic") : modem(line, *FindProfile(profile)) {}
+    explicit ModemSimDialogue(const char* profile = "generic") : modem(line, *FindProfile(profile)) {}
 
     // Sends bytes and returns everything written back.
     std::string Send(const std::string& bytes) {
@@ -64,7 +64,7 @@ const std::string ERROR = "\r\nERROR\r\n";
 
 }  // namespace
 
-TEST_F(Dialogue, EchoesAndAnswersFinalResults) {
+TEST_F(ModemSimDialogue, EchoesAndAnswersFinalResults) {
     EXPECT_EQ(Send("AT\r"), "AT\r" + OK);
     EXPECT_EQ(Send("ATE0\r"), "ATE0\r" + OK);  // echo ends after this line
     EXPECT_EQ(Send("AT\r"), OK);
@@ -82,7 +82,7 @@ TEST_F(Dialogue, EchoesAndAnswersFinalResults) {
     EXPECT_EQ(Send("AT+CSX\bQ\r"), "\r\n+CSQ: 17,99\r\n" + OK);
 }
 
-TEST_F(Dialogue, ChainsCommandsAndStopsAtTheFirstError) {
+TEST_F(ModemSimDialogue, ChainsCommandsAndStopsAtTheFirstError) {
     EXPECT_EQ(At("AT+CMEE=1;+CREG=2"), OK);
     EXPECT_EQ(At("AT+CREG?"), "\r\n+CREG: 2,1,\"00A1\",\"1B2C\"\r\n" + OK);
     EXPECT_EQ(At("AT+CSQ;+NOSUCH;+CBC"), "\r\n+CSQ: 17,99\r\n" + ERROR);
@@ -92,7 +92,7 @@ TEST_F(Dialogue, ChainsCommandsAndStopsAtTheFirstError) {
     EXPECT_EQ(State("cmee"), "2");
 }
 
-TEST_F(Dialogue, FormatsErrorsByCmeeAndVerbosity) {
+TEST_F(ModemSimDialogue, FormatsErrorsByCmeeAndVerbosity) {
     struct Case {
         std::string setup, command, answer;
     };
@@ -117,7 +117,7 @@ TEST_F(Dialogue, FormatsErrorsByCmeeAndVerbosity) {
     }
 }
 
-TEST_F(Dialogue, AnswersIdentityAndStatusQueries) {
+TEST_F(ModemSimDialogue, AnswersIdentityAndStatusQueries) {
     EXPECT_EQ(At("AT+CGMI"), "\r\nMODEMSIM\r\n" + OK);
     EXPECT_EQ(At("AT+GMM"), "\r\nMS-100\r\n" + OK);
     EXPECT_EQ(At("AT+CGSN"), "\r\n351234567890123\r\n" + OK);
@@ -134,7 +134,7 @@ TEST_F(Dialogue, AnswersIdentityAndStatusQueries) {
     EXPECT_EQ(Ctl("SET signal 31"), "ERR signal needs <n>,<n>\n");
 }
 
-TEST_F(Dialogue, WithholdsTheSimUntilThePinIsGiven) {
+TEST_F(ModemSimDialogue, WithholdsTheSimUntilThePinIsGiven) {
     EXPECT_EQ(Ctl("PIN 1234"), "OK\n");
     At("AT+CMEE=1");
     EXPECT_EQ(At("AT+CPIN?"), "\r\n+CPIN: SIM PIN\r\n" + OK);
@@ -150,7 +150,7 @@ TEST_F(Dialogue, WithholdsTheSimUntilThePinIsGiven) {
     EXPECT_EQ(At("AT+CPIN=\"1234\""), "\r\n+CME ERROR: 3\r\n");  // nothing to unlock now
 }
 
-TEST_F(Dialogue, ReportsSimBusyAfterThePinForAWhile) {
+TEST_F(ModemSimDialogue, ReportsSimBusyAfterThePinForAWhile) {
     Ctl("PIN 0000");
     At("AT+CMEE=1");
     At("AT+CPIN=\"0000\"");
@@ -160,7 +160,7 @@ TEST_F(Dialogue, ReportsSimBusyAfterThePinForAWhile) {
     EXPECT_NE(At("AT+CPMS?").find("+CPMS: \"SM\""), std::string::npos);
 }
 
-TEST_F(Dialogue, SubmitsAPduAfterThePrompt) {
+TEST_F(ModemSimDialogue, SubmitsAPduAfterThePrompt) {
     At("AT+CMGF=0");
     // "00" service centre, then a 7-octet TPDU.
     EXPECT_EQ(At("AT+CMGS=8"), "\r\n> ");
@@ -175,7 +175,7 @@ TEST_F(Dialogue, SubmitsAPduAfterThePrompt) {
         << subs[0];
 }
 
-TEST_F(Dialogue, RefusesAPduOfTheWrongLengthOrNotHex) {
+TEST_F(ModemSimDialogue, RefusesAPduOfTheWrongLengthOrNotHex) {
     At("AT+CMEE=1");
     At("AT+CMGS=5");
     EXPECT_EQ(Send("0011000391\x1a"), "\r\n+CMS ERROR: 304\r\n");  // four octets after the SC part
@@ -193,7 +193,7 @@ TEST_F(Dialogue, RefusesAPduOfTheWrongLengthOrNotHex) {
     EXPECT_EQ(Send("0011\x1a"), "\r\n+CMGS: 0\r\n" + OK);
 }
 
-TEST_F(Dialogue, EscapeCancelsTheMessage) {
+TEST_F(ModemSimDialogue, EscapeCancelsTheMessage) {
     At("AT+CMGS=1");
     EXPECT_EQ(Send("00\x1b"), OK);
     EXPECT_EQ(Send("AT\r"), OK);  // back in command mode
@@ -202,7 +202,7 @@ TEST_F(Dialogue, EscapeCancelsTheMessage) {
     EXPECT_NE(subs[0].find("\"result\":\"cancelled\""), std::string::npos);
 }
 
-TEST_F(Dialogue, WritesToTheStoreAndReadsBack) {
+TEST_F(ModemSimDialogue, WritesToTheStoreAndReadsBack) {
     At("AT+CPMS=\"ME\",\"ME\",\"SM\"");
     EXPECT_EQ(At("AT+CMGW=1"), "\r\n> ");
     EXPECT_EQ(Send("0011\x1a"), "\r\n+CMGW: 1\r\n" + OK);
@@ -210,7 +210,7 @@ TEST_F(Dialogue, WritesToTheStoreAndReadsBack) {
     EXPECT_EQ(At("AT+CPMS?"), "\r\n+CPMS: \"ME\",1,100,\"ME\",1,100,\"SM\",0,30\r\n" + OK);
 }
 
-TEST_F(Dialogue, KeepsStoresAndListsReadsAndDeletesThem) {
+TEST_F(ModemSimDialogue, KeepsStoresAndListsReadsAndDeletesThem) {
     At("AT+CMEE=1");
     EXPECT_EQ(Ctl("DELIVER via=silent text=one"), "STORED SM 1\nOK\n");
     EXPECT_EQ(Ctl("DELIVER via=silent text=two"), "STORED SM 2\nOK\n");
@@ -241,7 +241,7 @@ TEST_F(Dialogue, KeepsStoresAndListsReadsAndDeletesThem) {
     EXPECT_EQ(DataLines(Ctl("LIST")).size(), 0u);
 }
 
-TEST_F(Dialogue, RefusesDeliveryIntoAFullStore) {
+TEST_F(ModemSimDialogue, RefusesDeliveryIntoAFullStore) {
     for (int i = 0; i < 29; ++i)
         ASSERT_EQ(Ctl("DELIVER via=silent text=x").substr(0, 6), "STORED");
     // Two parts, one place: nothing is stored.
@@ -253,7 +253,7 @@ TEST_F(Dialogue, RefusesDeliveryIntoAFullStore) {
     EXPECT_EQ(Ctl("LIST XX"), "ERR unknown storage\n");
 }
 
-TEST_F(Dialogue, IndicatesNewMessagesAsAT_CNMIAsks) {
+TEST_F(ModemSimDialogue, IndicatesNewMessagesAsAT_CNMIAsks) {
     EXPECT_EQ(At("AT+CNMI=2,1,0,2,0"), OK);
     line.text.clear();
     EXPECT_EQ(Ctl("DELIVER text=stored"), "STORED SM 1\nOK\n");
@@ -277,7 +277,7 @@ TEST_F(Dialogue, IndicatesNewMessagesAsAT_CNMIAsks) {
     EXPECT_EQ(DataLines(Ctl("LIST")).size(), 3u);
 }
 
-TEST_F(Dialogue, ChecksCnmiValuesAgainstItsRanges) {
+TEST_F(ModemSimDialogue, ChecksCnmiValuesAgainstItsRanges) {
     At("AT+CMEE=1");
     EXPECT_EQ(At("AT+CNMI=?"), "\r\n+CNMI: (0-2),(0-3),(0,2),(0-2),(0,1)\r\n" + OK);
     EXPECT_EQ(At("AT+CNMI=3,1,0,2,0"), "\r\n+CMS ERROR: 303\r\n");
@@ -287,7 +287,7 @@ TEST_F(Dialogue, ChecksCnmiValuesAgainstItsRanges) {
     EXPECT_EQ(At("AT+CNMI?"), "\r\n+CNMI: 2,0,0,2,0\r\n" + OK);
 }
 
-TEST_F(Dialogue, RingsWithCallerIdentification) {
+TEST_F(ModemSimDialogue, RingsWithCallerIdentification) {
     EXPECT_EQ(Ctl("RING +4917012345"), "OK\n");
     EXPECT_EQ(line.text, "\r\nRING\r\n");  // no +CLIP before AT+CLIP=1
     At("AT+CLIP=1");
@@ -299,7 +299,7 @@ TEST_F(Dialogue, RingsWithCallerIdentification) {
     EXPECT_EQ(At("AT+CLCC"), OK);
 }
 
-TEST_F(Dialogue, StaysSilentForTheGivenNumberOfCommands) {
+TEST_F(ModemSimDialogue, StaysSilentForTheGivenNumberOfCommands) {
     EXPECT_EQ(Ctl("FAULT SILENT 2"), "OK\n");
     EXPECT_EQ(Send("AT\r"), "");
     EXPECT_EQ(Send("\r"), "");  // an empty line is not a command and does not count
@@ -312,21 +312,21 @@ TEST_F(Dialogue, StaysSilentForTheGivenNumberOfCommands) {
     EXPECT_EQ(records[2].find("answered"), std::string::npos);
 }
 
-TEST_F(Dialogue, WakesOnlyAtTheFourthAt) {
+TEST_F(ModemSimDialogue, WakesOnlyAtTheFourthAt) {
     EXPECT_EQ(Ctl("FAULT WAKE 4"), "OK\n");
     for (int i = 1; i <= 3; ++i)
         EXPECT_EQ(Send("AT\r"), "") << i;
     EXPECT_EQ(Send("AT\r"), "AT\r" + OK);
 }
 
-TEST_F(Dialogue, PutsAnInjectedLineInsideTheNextAnswerOnce) {
+TEST_F(ModemSimDialogue, PutsAnInjectedLineInsideTheNextAnswerOnce) {
     At("AT");
     EXPECT_EQ(Ctl("FAULT INJECT +CMTI: \"SM\",7"), "OK\n");
     EXPECT_EQ(Send("AT+CSQ\r"), "\r\n+CSQ: 17,99\r\n\r\n+CMTI: \"SM\",7\r\n" + OK);
     EXPECT_EQ(Send("AT+CSQ\r"), "\r\n+CSQ: 17,99\r\n" + OK);
 }
 
-TEST_F(Dialogue, FailsSubmissionsAsInjected) {
+TEST_F(ModemSimDialogue, FailsSubmissionsAsInjected) {
     At("AT+CMEE=1");
     EXPECT_EQ(Ctl("FAULT CMGS 1"), "OK\n");
     EXPECT_EQ(Send("AT+CMGS=1\r"), "\r\n+CMS ERROR: 500\r\n");
@@ -345,7 +345,7 @@ TEST_F(Dialogue, FailsSubmissionsAsInjected) {
     EXPECT_EQ(Ctl("FAULT CMGS 1 later"), "ERR CMGS mode must be prompt, pdu or noref\n");
 }
 
-TEST_F(Dialogue, TakesTheServiceCentreInTheCurrentCharacterSet) {
+TEST_F(ModemSimDialogue, TakesTheServiceCentreInTheCurrentCharacterSet) {
     At("AT+CMEE=1");
     EXPECT_EQ(At("AT+CSCA=\"+491710761111\",145"), OK);
     EXPECT_EQ(At("AT+CSCA?"), "\r\n+CSCA: \"+491710761111\",145\r\n" + OK);
@@ -357,7 +357,7 @@ TEST_F(Dialogue, TakesTheServiceCentreInTheCurrentCharacterSet) {
     EXPECT_EQ(At("AT+CSCA?"), "\r\n+CSCA: \"+49\",145\r\n" + OK);
 }
 
-TEST(Profiles, DifferWhereDriversLookAtThem) {
+TEST(ModemSimProfiles, DifferWhereDriversLookAtThem) {
     struct Case {
         const char* profile;
         std::string cgmi;  // the answer to AT+CGMI and AT+GMI
@@ -394,7 +394,7 @@ TEST(Profiles, DifferWhereDriversLookAtThem) {
     EXPECT_EQ(FindProfile("nokia"), nullptr);
 }
 
-TEST_F(Dialogue, SwitchesProfileFromControl) {
+TEST_F(ModemSimDialogue, SwitchesProfileFromControl) {
     EXPECT_EQ(Ctl("PROFILE e365"), "OK\n");
     EXPECT_EQ(At("AT+CGMI"), OK);
     EXPECT_EQ(At("AT+CGMM"), "\r\nE365\r\n" + OK);
@@ -402,7 +402,7 @@ TEST_F(Dialogue, SwitchesProfileFromControl) {
     EXPECT_EQ(State("profile"), "e365");
 }
 
-TEST_F(Dialogue, ControlRefusesMalformedRequests) {
+TEST_F(ModemSimDialogue, ControlRefusesMalformedRequests) {
     const std::pair<std::string, std::string> cases[] = {
         {"NOSUCH", "ERR unknown request\n"},
         {"", "ERR unknown request\n"},
@@ -425,7 +425,7 @@ TEST_F(Dialogue, ControlRefusesMalformedRequests) {
     EXPECT_EQ(DataLines(Ctl("LIST")).size(), 0u);
 }
 
-TEST_F(Dialogue, DeliversAReadyPduAndTextGivenInHex) {
+TEST_F(ModemSimDialogue, DeliversAReadyPduAndTextGivenInHex) {
     EXPECT_EQ(Ctl("PDU via=silent hex=0400"), "STORED SM 1\nOK\n");
     EXPECT_EQ(At("AT+CMGR=1"), "\r\n+CMGR: 0,,2\r\n\r\n000400\r\n" + OK);
     // "a\nb" as UTF-8 hex: the line feed survives into the 7-bit text.
@@ -435,7 +435,7 @@ TEST_F(Dialogue, DeliversAReadyPduAndTextGivenInHex) {
     EXPECT_NE(listed[1].find("03618518\""), std::string::npos) << listed[1];  // UDL 3, a LF b packed
 }
 
-TEST_F(Dialogue, WritesUnsolicitedLinesAndRecordsThem) {
+TEST_F(ModemSimDialogue, WritesUnsolicitedLinesAndRecordsThem) {
     EXPECT_EQ(Ctl("UNSOLICITED +CREG: 1"), "OK\n");
     EXPECT_EQ(line.text, "\r\n+CREG: 1\r\n");
     const auto records = DataLines(Ctl("RECORD"));

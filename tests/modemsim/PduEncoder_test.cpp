@@ -15,7 +15,7 @@ std::string Repeat(char ch, int n) { return std::string(static_cast<size_t>(n), 
 
 }  // namespace
 
-TEST(Gsm7, PacksSeptetsLowBitsFirst) {
+TEST(ModemSimGsm7, PacksSeptetsLowBitsFirst) {
     // The textbook example: "hellohello" in 7-bit.
     std::vector<uint8_t> septets;
     for (char ch : std::string("hellohello"))
@@ -27,7 +27,7 @@ TEST(Gsm7, PacksSeptetsLowBitsFirst) {
     EXPECT_EQ(ToHex(PackSeptets({})), "");
 }
 
-TEST(Gsm7, MapsTheDefaultAlphabetAndItsExtension) {
+TEST(ModemSimGsm7, MapsTheDefaultAlphabetAndItsExtension) {
     struct Case {
         char32_t c;
         std::vector<uint8_t> septets;  // empty: not in the alphabet
@@ -49,13 +49,13 @@ TEST(Gsm7, MapsTheDefaultAlphabetAndItsExtension) {
     }
 }
 
-TEST(Gsm7, SplitsCharactersBeyondTheBasicPlaneIntoSurrogates) {
+TEST(ModemSimGsm7, SplitsCharactersBeyondTheBasicPlaneIntoSurrogates) {
     EXPECT_EQ(Utf16Units(U'A'), (std::vector<uint16_t>{0x0041}));
     EXPECT_EQ(Utf16Units(U'\U0001F600'), (std::vector<uint16_t>{0xD83D, 0xDE00}));
     EXPECT_EQ(Utf16Units(U'\U0010FFFF'), (std::vector<uint16_t>{0xDBFF, 0xDFFF}));
 }
 
-TEST(Gsm7, ReplacesMalformedUtf8) {
+TEST(ModemSimGsm7, ReplacesMalformedUtf8) {
     EXPECT_EQ(DecodeUtf8("a\xC3\xA9"), (std::vector<char32_t>{U'a', U'\u00E9'}));
     // Overlong form, truncated sequence, lone continuation byte, encoded surrogate.
     EXPECT_EQ(DecodeUtf8("a\xC0\x80" "b"), (std::vector<char32_t>{U'a', 0xFFFD, 0xFFFD, U'b'}));
@@ -65,13 +65,13 @@ TEST(Gsm7, ReplacesMalformedUtf8) {
     EXPECT_EQ(DecodeUtf8(EncodeUtf8({U'\U0001F600', U'x'})), (std::vector<char32_t>{U'\U0001F600', U'x'}));
 }
 
-TEST(Gsm7, ReadsHexOnlyWhenWellFormed) {
+TEST(ModemSimGsm7, ReadsHexOnlyWhenWellFormed) {
     EXPECT_EQ(Hex(FromHex("00aFff")), "00AFFF");
     EXPECT_FALSE(FromHex("ABC"));
     EXPECT_FALSE(FromHex("0G"));
 }
 
-TEST(Addresses, EncodesNumbersAsSwappedSemiOctets) {
+TEST(ModemSimAddresses, EncodesNumbersAsSwappedSemiOctets) {
     struct Case {
         std::string number, hex;
     };
@@ -87,14 +87,14 @@ TEST(Addresses, EncodesNumbersAsSwappedSemiOctets) {
         EXPECT_EQ(Hex(EncodeAddress(c.number)), c.hex) << c.number;
 }
 
-TEST(Addresses, EncodesAlphanumericSendersIn7Bit) {
+TEST(ModemSimAddresses, EncodesAlphanumericSendersIn7Bit) {
     // Five septets are 35 bits: nine useful semi-octets.
     EXPECT_EQ(Hex(EncodeAlphaAddress("Hello")), "09D0C8329BFD06");
     EXPECT_EQ(Hex(EncodeAlphaAddress("ABCDEFGHIJKL")), "none");  // longer than 11
     EXPECT_EQ(Hex(EncodeAlphaAddress("Sch\xC5\x82")), "none");   // not in the GSM alphabet
 }
 
-TEST(Addresses, CountsServiceCentreLengthInOctets) {
+TEST(ModemSimAddresses, CountsServiceCentreLengthInOctets) {
     EXPECT_EQ(Hex(EncodeScAddress("+491710760000")), "0791947101670000");
     EXPECT_EQ(Hex(EncodeScAddress("")), "00");
     EXPECT_EQ(ScAddressOctets({0x00, 0x11}), std::optional<size_t>(1));
@@ -102,7 +102,7 @@ TEST(Addresses, CountsServiceCentreLengthInOctets) {
     EXPECT_EQ(ScAddressOctets({}), std::nullopt);
 }
 
-TEST(Timestamps, SwapDigitPairsAndSignTheZone) {
+TEST(ModemSimTimestamps, SwapDigitPairsAndSignTheZone) {
     EXPECT_EQ(Hex(EncodeTimestamp("261207093000+04")), "62217090030040");
     // -08 quarter hours: bit 3 of the tens semi-octet is the sign.
     EXPECT_EQ(Hex(EncodeTimestamp("050312142530-08")), "50302141520388");
@@ -111,7 +111,7 @@ TEST(Timestamps, SwapDigitPairsAndSignTheZone) {
     EXPECT_EQ(Hex(EncodeTimestamp("26120709300A+04")), "none");
 }
 
-class Deliver : public ::testing::Test {
+class ModemSimDeliver : public ::testing::Test {
 protected:
     DeliverOptions Options(const std::string& text) {
         DeliverOptions o;
@@ -127,7 +127,7 @@ protected:
     }
 };
 
-TEST_F(Deliver, SinglePartIn7Bit) {
+TEST_F(ModemSimDeliver, SinglePartIn7Bit) {
     const auto r = EncodeDeliver(Options("hellohello"));
     ASSERT_EQ(r.error, "");
     ASSERT_EQ(r.pdus.size(), 1u);
@@ -135,7 +135,7 @@ TEST_F(Deliver, SinglePartIn7Bit) {
     EXPECT_EQ(r.pdus[0].tpduLength, static_cast<int>(r.pdus[0].hex.size() / 2 - 1));
 }
 
-TEST_F(Deliver, PicksTheCodingAndMessageClass) {
+TEST_F(ModemSimDeliver, PicksTheCodingAndMessageClass) {
     struct Case {
         std::string text;
         Coding coding;
@@ -161,7 +161,7 @@ TEST_F(Deliver, PicksTheCodingAndMessageClass) {
     }
 }
 
-TEST_F(Deliver, SplitsLongTextWithAnEightBitReference) {
+TEST_F(ModemSimDeliver, SplitsLongTextWithAnEightBitReference) {
     auto o = Options(Repeat('a', 161));
     o.reference = 2;
     const auto r = EncodeDeliver(o);
@@ -173,7 +173,7 @@ TEST_F(Deliver, SplitsLongTextWithAnEightBitReference) {
     EXPECT_EQ(r.pdus[1].hex, Expected("44", "00", "0F", "050003020202" "C2E170381C0E8701"));
 }
 
-TEST_F(Deliver, SplitsLongTextWithASixteenBitReference) {
+TEST_F(ModemSimDeliver, SplitsLongTextWithASixteenBitReference) {
     auto o = Options(Repeat('a', 161));
     o.reference = 0x0123;
     o.refBits = 16;
@@ -185,7 +185,7 @@ TEST_F(Deliver, SplitsLongTextWithASixteenBitReference) {
     EXPECT_EQ(r.pdus[0].hex.substr(r.pdus[0].hex.size() - 2 * 140 - 2, 2 + 14), "A0" "0608040123" "0201");
 }
 
-TEST_F(Deliver, NeverSplitsAnEscapePairOrASurrogatePair) {
+TEST_F(ModemSimDeliver, NeverSplitsAnEscapePairOrASurrogatePair) {
     auto o = Options("a\xE2\x82\xAC" "b");  // a, euro (two septets), b
     o.partLength = 3;
     auto r = EncodeDeliver(o);
@@ -202,7 +202,7 @@ TEST_F(Deliver, NeverSplitsAnEscapePairOrASurrogatePair) {
     EXPECT_EQ(r.pdus[1].hex, Expected("44", "08", "0A", "050003010202" "D83DDE00"));
 }
 
-TEST_F(Deliver, UsesAlphanumericSenderAndServiceCentre) {
+TEST_F(ModemSimDeliver, UsesAlphanumericSenderAndServiceCentre) {
     auto o = Options("hi");
     o.alpha = "Hello";
     o.smsc = "+491710760000";
@@ -212,7 +212,7 @@ TEST_F(Deliver, UsesAlphanumericSenderAndServiceCentre) {
     EXPECT_EQ(r.pdus[0].tpduLength, 20);
 }
 
-TEST_F(Deliver, RefusesWhatCannotBeEncoded) {
+TEST_F(ModemSimDeliver, RefusesWhatCannotBeEncoded) {
     auto o = Options("\xE2\x82\xAC");
     o.partLength = 1;
     EXPECT_NE(EncodeDeliver(o).error, "");  // a two-septet character in one-septet parts
@@ -230,7 +230,7 @@ TEST_F(Deliver, RefusesWhatCannotBeEncoded) {
     EXPECT_NE(EncodeDeliver(o).error, "");
 }
 
-TEST(StatusReport, LaysOutReferenceRecipientTimesAndStatus) {
+TEST(ModemSimStatusReport, LaysOutReferenceRecipientTimesAndStatus) {
     ReportOptions o;
     o.reference = 5;
     o.recipient = "4912345";

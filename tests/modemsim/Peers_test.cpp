@@ -80,7 +80,7 @@ void ExpectSubmit(const std::string& record, const std::string& destination, con
     EXPECT_EQ(tpdu.substr(tpdu.size() - tail.size()), tail) << tpdu;
 }
 
-class Gammu : public ::testing::Test {
+class ModemSimGammu : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(Shell("command -v gammu").empty(), false) << "gammu is not installed";
@@ -116,7 +116,7 @@ std::vector<int> Stored(const std::string& reply) {
 
 }  // namespace
 
-TEST_F(Gammu, IdentifiesTheModem) {
+TEST_F(ModemSimGammu, IdentifiesTheModem) {
     int status = -1;
     const std::string out = RunGammu("identify", &status);
     EXPECT_EQ(status, 0) << out;
@@ -126,7 +126,7 @@ TEST_F(Gammu, IdentifiesTheModem) {
     EXPECT_NE(out.find("262011234567890"), std::string::npos) << out;
 }
 
-TEST_F(Gammu, SendsAnSmsThroughIt) {
+TEST_F(ModemSimGammu, SendsAnSmsThroughIt) {
     int status = -1;
     const std::string out = RunGammu("sendsms TEXT +4917012345 -text 'Hello from gammu'", &status);
     EXPECT_EQ(status, 0) << out;
@@ -136,7 +136,7 @@ TEST_F(Gammu, SendsAnSmsThroughIt) {
     ExpectSubmit(subs[0], "0A919471103254", "Hello from gammu");
 }
 
-TEST_F(Gammu, DecodesTheMessagesItDelivers) {
+TEST_F(ModemSimGammu, DecodesTheMessagesItDelivers) {
     struct Case {
         std::string request;
         std::vector<std::string> expected;  // per stored part
@@ -174,7 +174,7 @@ TEST_F(Gammu, DecodesTheMessagesItDelivers) {
     }
 }
 
-class SmsTools : public ::testing::Test {
+class ModemSimSmsTools : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(Shell("command -v smsd").empty(), false) << "smstools is not installed";
@@ -238,7 +238,7 @@ protected:
     pid_t m_pid = -1;
 };
 
-TEST_F(SmsTools, SendsASpooledMessage) {
+TEST_F(ModemSimSmsTools, SendsASpooledMessage) {
     std::ofstream(dir.file("outgoing/msg1")) << "To: 4917012345\n\nHello from smstools\n";
     Start(false);
     const auto sent = WaitFor("sent", [](const auto& files) { return !files.empty(); });
@@ -249,7 +249,7 @@ TEST_F(SmsTools, SendsASpooledMessage) {
     EXPECT_NE(Log().find("Message_id: 0"), std::string::npos);
 }
 
-TEST_F(SmsTools, CollectsDeliveredMessages) {
+TEST_F(ModemSimSmsTools, CollectsDeliveredMessages) {
     ASSERT_EQ(Stored(sim.Control("DELIVER via=silent alpha=ShopInfo text=Alpha sender here")).size(), 1u);
     ASSERT_EQ(Stored(sim.Control("DELIVER via=silent from=+4917012345 dcs=ucs2 text=Wide text")).size(), 1u);
     ASSERT_EQ(Stored(sim.Control("DELIVER via=silent from=+4917012345 partlen=10 text=This text is split into "

@@ -23,7 +23,7 @@ bool IsSymlink(const std::string& path) {
 
 }  // namespace
 
-TEST(Pty, LinksThePseudoTerminalAndAnswersOnIt) {
+TEST(ModemSimPty, LinksThePseudoTerminalAndAnswersOnIt) {
     TempDir dir;
     ModemSim sim(dir.path());
     ASSERT_TRUE(IsSymlink(dir.file("COM1")));
@@ -42,7 +42,7 @@ TEST(Pty, LinksThePseudoTerminalAndAnswersOnIt) {
     EXPECT_EQ(port.ReadUntil(OK), "\r\nMS-100\r\n" + OK);
 }
 
-TEST(Pty, ReplacesAStaleLinkAndRemovesItOnQuit) {
+TEST(ModemSimPty, ReplacesAStaleLinkAndRemovesItOnQuit) {
     TempDir dir;
     ASSERT_EQ(::symlink("/nonexistent", dir.file("COM3").c_str()), 0);
     ModemSim sim(dir.path(), "generic", {}, "COM3");
@@ -59,7 +59,7 @@ TEST(Pty, ReplacesAStaleLinkAndRemovesItOnQuit) {
     EXPECT_NE(::stat(sim.ControlPath().c_str(), &st), 0);
 }
 
-TEST(Pty, ChunkedAnswersArriveWholeInSeveralPieces) {
+TEST(ModemSimPty, ChunkedAnswersArriveWholeInSeveralPieces) {
     TempDir dir;
     ModemSim sim(dir.path());
     SerialPort port(sim.LinkPath());
@@ -72,7 +72,7 @@ TEST(Pty, ChunkedAnswersArriveWholeInSeveralPieces) {
     EXPECT_GT(reads, 1);
 }
 
-TEST(Pty, SlowAnswersComeLateButWhole) {
+TEST(ModemSimPty, SlowAnswersComeLateButWhole) {
     TempDir dir;
     ModemSim sim(dir.path());
     SerialPort port(sim.LinkPath());
@@ -84,7 +84,7 @@ TEST(Pty, SlowAnswersComeLateButWhole) {
     EXPECT_EQ(port.ReadUntil(OK), "\r\n+CBC: 0,85\r\n" + OK);
 }
 
-TEST(Pty, SubmitsAndCancelsThroughTheRawLine) {
+TEST(ModemSimPty, SubmitsAndCancelsThroughTheRawLine) {
     TempDir dir;
     ModemSim sim(dir.path());
     SerialPort port(sim.LinkPath());
@@ -104,7 +104,7 @@ TEST(Pty, SubmitsAndCancelsThroughTheRawLine) {
     EXPECT_NE(subs[1].find("\"pdu\":\"0011\",\"result\":\"ok\",\"mr\":0"), std::string::npos) << subs[1];
 }
 
-TEST(Pty, IndicatesDeliveredMessagesOnTheLine) {
+TEST(ModemSimPty, IndicatesDeliveredMessagesOnTheLine) {
     TempDir dir;
     ModemSim sim(dir.path(), "sonyericsson");
     SerialPort port(sim.LinkPath());
@@ -117,7 +117,7 @@ TEST(Pty, IndicatesDeliveredMessagesOnTheLine) {
     EXPECT_EQ(answer.rfind("\r\n+CMGR: 0,,", 0), 0u) << answer;
 }
 
-TEST(Pty, HonoursPinWakeAndRecordOptions) {
+TEST(ModemSimPty, HonoursPinWakeAndRecordOptions) {
     TempDir dir;
     const std::string record = dir.file("record.jsonl");
     ModemSim sim(dir.path(), "generic", {"--pin", "4321", "--wake", "3", "--record", record});
@@ -143,14 +143,14 @@ TEST(Pty, HonoursPinWakeAndRecordOptions) {
     EXPECT_EQ(sim.Records(), lines);
 }
 
-TEST(Pty, RefusesABadCommandLine) {
+TEST(ModemSimPty, RefusesABadCommandLine) {
     for (const std::string args : {"--profile nosuch", "--wake 0", "--bogus", "--link"}) {
         const int status = std::system((std::string(PW_MODEMSIM_PATH) + " " + args + " 2>/dev/null").c_str());
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << args;
     }
 }
 
-TEST(Pty, AnswersRequestsGivenOnTheCommandLine) {
+TEST(ModemSimPty, AnswersRequestsGivenOnTheCommandLine) {
     TempDir dir;
     ModemSim sim(dir.path());
     auto run = [&](const std::string& args, int& status) {

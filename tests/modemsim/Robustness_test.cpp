@@ -25,7 +25,7 @@ std::string Pick(std::mt19937& rng, const char* const (&tokens)[N]) {
 
 }  // namespace
 
-TEST(Robustness, RecoversFromRandomSerialInput) {
+TEST(ModemSimRobustness, RecoversFromRandomSerialInput) {
     static const char* const tokens[] = {
         "AT", "at", "+CMGS=", "+CMGW=", "+CMGR=", "+CMGD=", "+CMGL=", "+CPMS=", "+CNMI=", "+CSCA=", "+CSCS=",
         "+CPIN=", "+CMEE=", "\"SM\"", "\"ME\"", "\"UCS2\"", "\"", ";", ",", "=", "?", "0", "1", "2", "4", "9",
@@ -49,7 +49,7 @@ TEST(Robustness, RecoversFromRandomSerialInput) {
     }
 }
 
-TEST(Robustness, AnswersEveryControlRequestWithAFinalLine) {
+TEST(ModemSimRobustness, AnswersEveryControlRequestWithAFinalLine) {
     static const char* const tokens[] = {
         "DELIVER", "REPORT", "PDU", "FAULT", "SET", "RING", "LIST", "CLEAR", "STATE", "PIN", "PROFILE",
         "UNSOLICITED", "SILENT", "CMGS", "CHUNK", "INJECT", "battery", "signal", "smsc", " ", " ", " ",
