@@ -428,11 +428,17 @@ TEST_F(ModemSimDialogue, ControlRefusesMalformedRequests) {
 TEST_F(ModemSimDialogue, DeliversAReadyPduAndTextGivenInHex) {
     EXPECT_EQ(Ctl("PDU via=silent hex=0400"), "STORED SM 1\nOK\n");
     EXPECT_EQ(At("AT+CMGR=1"), "\r\n+CMGR: 0,,2\r\n\r\n000400\r\n" + OK);
+    EXPECT_EQ(Ctl("PDU via=silent sc=0281F1 hex=0400"), "STORED SM 2\nOK\n");
+    EXPECT_EQ(At("AT+CMGR=2"), "\r\n+CMGR: 0,,2\r\n\r\n0281F10400\r\n" + OK);
+    EXPECT_EQ(Ctl("PDU via=silent sc=0381F1 hex=0400").substr(0, 6), "ERR sc");
+    EXPECT_EQ(Ctl("PDU via=silent empty=1"), "STORED SM 3\nOK\n");
+    EXPECT_EQ(At("AT+CMGR=3"), "\r\n+CMGR: 0,,0\r\n" + OK);
+    At("AT+CMGD=0,4");
     // "a\nb" as UTF-8 hex: the line feed survives into the 7-bit text.
-    EXPECT_EQ(Ctl("DELIVER via=silent hex=610A62"), "STORED SM 2\nOK\n");
+    EXPECT_EQ(Ctl("DELIVER via=silent hex=610A62"), "STORED SM 1\nOK\n");
     const auto listed = DataLines(Ctl("LIST SM"));
-    ASSERT_EQ(listed.size(), 2u);
-    EXPECT_NE(listed[1].find("03618518\""), std::string::npos) << listed[1];  // UDL 3, a LF b packed
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_NE(listed[0].find("03618518\""), std::string::npos) << listed[0];  // UDL 3, a LF b packed
 }
 
 TEST_F(ModemSimDialogue, WritesUnsolicitedLinesAndRecordsThem) {

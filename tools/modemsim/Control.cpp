@@ -130,10 +130,18 @@ ControlResult Deliver(Modem& modem, const std::string& verb, const std::string& 
         if (type != "deliver" && type != "report")
             return {Err("type must be deliver or report")};
         report = type == "report";
-        const auto tpdu = FromHex(Get(o, "hex", ""));
-        if (!tpdu || tpdu->empty())
-            return {Err("hex=<tpdu> needed")};
-        encoded.pdus.push_back({"00" + ToHex(*tpdu), static_cast<int>(tpdu->size())});
+        if (Get(o, "empty", "0") == "1") {
+            // A place that holds a header of length 0 and no PDU, as damaged entries read.
+            encoded.pdus.push_back({"", 0});
+        } else {
+            const auto tpdu = FromHex(Get(o, "hex", ""));
+            const auto sc = FromHex(Get(o, "sc", "00"));
+            if (!tpdu || tpdu->empty())
+                return {Err("hex=<tpdu> needed")};
+            if (!sc || sc->empty() || sc->front() + 1u != sc->size())
+                return {Err("sc must be a service-centre part: its length octet and that many octets")};
+            encoded.pdus.push_back({ToHex(*sc) + ToHex(*tpdu), static_cast<int>(tpdu->size())});
+        }
     }
     if (!encoded.error.empty())
         return {Err(encoded.error)};

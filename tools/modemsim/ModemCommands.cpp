@@ -372,9 +372,10 @@ Modem::Result Modem::Messages(const Command& c) {
         auto it = read->slots.find(index);
         if (it == read->slots.end())
             return {};  // an empty place: nothing but OK
-        Result r{{"+CMGR: " + std::to_string(it->second.stat) + ",," + std::to_string(it->second.length),
-                  it->second.pdu},
+        Result r{{"+CMGR: " + std::to_string(it->second.stat) + ",," + std::to_string(it->second.length)},
                  Final::Ok, 0};
+        if (!it->second.pdu.empty())
+            r.lines.push_back(it->second.pdu);
         if (it->second.stat == 0)
             it->second.stat = 1;
         return r;
@@ -422,7 +423,8 @@ Modem::Result Modem::Messages(const Command& c) {
             continue;
         r.lines.push_back("+CMGL: " + std::to_string(index) + "," + std::to_string(m.stat) + ",," +
                           std::to_string(m.length));
-        r.lines.push_back(m.pdu);
+        if (!m.pdu.empty())
+            r.lines.push_back(m.pdu);
         if (m.stat == 0)
             m.stat = 1;
     }
