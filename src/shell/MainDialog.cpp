@@ -5,11 +5,15 @@
 #include "link/LogFile.h"
 #include "shell/Names.h"
 #include "shell/ServiceProcess.h"
+#include "shell/TrayIcon.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
+
+// The stop control posts the tray menu's "Stop && Exit..." command.
+static_assert(STOP_AND_EXIT_COMMAND == ID_TRAY_EXIT);
 
 namespace {
 
@@ -56,7 +60,7 @@ void MainDialog::PostCommand(int id) {
 
 void MainDialog::OnCommand(int id) {
     switch (id) {
-    case STOP_AND_EXIT_COMMAND:
+    case ID_TRAY_EXIT:
         OnTrayExit();
         break;
     default:
