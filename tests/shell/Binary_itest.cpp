@@ -9,10 +9,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <poll.h>
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -188,4 +191,35 @@ TEST(GatewayBinary, InstallRegistersTheDataSourceAndCreatesTheDatabase) {
     Gateway remover({{"ODBCSYSINI", odbc.path()}});
     EXPECT_EQ(remover.Run("-remove"), 0);
     EXPECT_EQ(ReadFile(odbc.file("odbc.ini")).find("DADIvav"), std::string::npos);
+}
+
+TEST(GatewayBinary, RunAsServiceReportsToTheServiceManager) {
+    TempDir managerDir;
+    const std::string socketPath = managerDir.file("notify");
+    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    // Waits (bounded) for the next datagram.
+    auto next = [fd]() -> std::string {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20000) <= 0) return "<none>";
+        char data[4096];
+        ssize_t n = ::recv(fd, data, sizeof data, 0);
+        return n < 0 ? "<error>" : std::string(data, static_cast<std::size_t>(n));
+    };
+
+    Gateway gateway({{"NOTIFY_SOCKET", socketPath}});
+    gateway.Start("");
+    EXPECT_EQ(next(), "STATUS=Start pending\nEXTEND_TIMEOUT_USEC=3000000");
+    EXPECT_EQ(next(), "READY=1\nSTATUS=Running");
+    ASSERT_TRUE(gateway.WaitForFile("Pellwick.ini"));
+    gateway.Signal(SIGTERM);
+    EXPECT_EQ(next(), "STOPPING=1\nSTATUS=Stop pending");
+    EXPECT_EQ(next(), "STATUS=Stopped");
+    EXPECT_EQ(gateway.Wait(), 0);
+    EXPECT_EQ(gateway.Stdout(), USAGE);
+    EXPECT_EQ(fs::file_size(gateway.folder.file("Pellwick.ini")), 1016u);
+    ::close(fd);
 }
