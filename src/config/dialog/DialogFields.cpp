@@ -1,0 +1,67 @@
+#include "config/dialog/DialogFields.h"
+
+#include "config/Settings.h"
+
+#include <QLineEdit>
+
+#include <algorithm>
+
+std::optional<int> ParseInteger(const QString& text) {
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 10);
+    if (!ok) return std::nullopt;
+    return value;
+}
+
+std::optional<FieldError> CheckInteger(QWidget* field, const QString& text, int min, int max, int& value) {
+    const std::optional<int> parsed = ParseInteger(text);
+    if (!parsed) return FieldError{field, QStringLiteral("Please enter an integer.")};
+    if (*parsed < min || *parsed > max)
+        return FieldError{field, QStringLiteral("Please enter an integer between %1 and %2.").arg(min).arg(max)};
+    value = *parsed;
+    return std::nullopt;
+}
+
+QValidator::State CByteLimitValidator::validate(QString& input, int&) const {
+    return input.toUtf8().size() <= m_nMaxBytes ? Acceptable : Invalid;
+}
+
+void LimitBytes(QLineEdit* edit, int maxBytes) { edit->setValidator(new CByteLimitValidator(maxBytes, edit)); }
+
+void SetLimitedText(QLineEdit* edit, const std::string& text) {
+    // A record filled in memory may hold more than the field accepts; show what fits.
+    const auto* limit = dynamic_cast<const CByteLimitValidator*>(edit->validator());
+    const std::string shown = limit ? CutUtf8(text, static_cast<std::size_t>(limit->MaxBytes())) : text;
+    edit->setText(QString::fromStdString(shown));
+}
+
+CNumberField::CNumberField(int spinMin, int spinMax, QWidget* parent)
+    : QAbstractSpinBox(parent), m_nSpinMin(spinMin), m_nSpinMax(spinMax) {
+    setButtonSymbols(UpDownArrows);
+    setKeyboardTracking(true);
+    connect(lineEdit(), &QLineEdit::textChanged, this, &CNumberField::textChanged);
+}
+
+QString CNumberField::Text() const { return lineEdit()->text(); }
+
+void CNumberField::SetText(const QString& text) { lineEdit()->setText(text); }
+
+void CNumberField::stepBy(int steps) {
+    // A text that is no number steps from the bottom of the spin range.
+    const std::optional<int> current = ParseInteger(Text());
+    const long long start = current ? *current : m_nSpinMin;
+    const long long next = std::clamp<long long>(start + steps, m_nSpinMin, m_nSpinMax);
+    SetValue(static_cast<int>(next));
+    selectAll();
+}
+
+QValidator::State CNumberField::validate(QString&, int&) const { return QValidator::Acceptable; }
+
+QAbstractSpinBox::StepEnabled CNumberField::stepEnabled() const {
+    const std::optional<int> current = ParseInteger(Text());
+    if (!current) return StepUpEnabled | StepDownEnabled;
+    StepEnabled enabled = StepNone;
+    if (*current < m_nSpinMax) enabled |= StepUpEnabled;
+    if (*current > m_nSpinMin) enabled |= StepDownEnabled;
+    return enabled;
+}
