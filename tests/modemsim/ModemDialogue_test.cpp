@@ -82,6 +82,19 @@ TEST_F(ModemSimDialogue, EchoesAndAnswersFinalResults) {
     EXPECT_EQ(Send("AT+CSX\bQ\r"), "\r\n+CSQ: 17,99\r\n" + OK);
 }
 
+TEST_F(ModemSimDialogue, RefusesOverlongLinesAndPdus) {
+    At("AT+CMEE=1");
+    EXPECT_EQ(Send("AT+CSQ" + std::string(10000, ';') + "+NOSUCH\r"), "\r\n+CSQ: 17,99\r\n" + OK)
+        << "the tail beyond the line buffer is dropped";
+    EXPECT_EQ(Send("AT+CGMI=" + std::string(10000, '1') + "\r"), ERROR);
+    EXPECT_EQ(Send("AT+CMGS=177\r"), "\r\n+CMS ERROR: 304\r\n");  // longer than any TPDU
+    // A PDU beyond the buffer is cut and so fails the length check.
+    EXPECT_EQ(Send("AT+CMGS=176\r"), "\r\n> ");
+    EXPECT_EQ(Send(std::string(5000, '0') + "\x1a"), "\r\n+CMS ERROR: 304\r\n");
+    EXPECT_EQ(Send("AT+CMGS=176\r"), "\r\n> ");
+    EXPECT_EQ(Send(std::string(2 * 177, '0') + "\x1a"), "\r\n+CMGS: 0\r\n" + OK);
+}
+
 TEST_F(ModemSimDialogue, ChainsCommandsAndStopsAtTheFirstError) {
     EXPECT_EQ(At("AT+CMEE=1;+CREG=2"), OK);
     EXPECT_EQ(At("AT+CREG?"), "\r\n+CREG: 2,1,\"00A1\",\"1B2C\"\r\n" + OK);

@@ -14,6 +14,9 @@ namespace {
 constexpr char CTRL_Z = 0x1A;
 constexpr char ESC = 0x1B;
 constexpr char BACKSPACE = 0x08;
+// Longest command line or PDU kept; the rest of an overlong one is dropped, so the
+// command fails as it would on a modem with a fixed line buffer.
+constexpr size_t MAX_LINE = 4096;
 
 std::string Upper(std::string s) {
     for (char& ch : s)
@@ -114,7 +117,7 @@ void Modem::CommandByte(char ch) {
     } else if (ch == BACKSPACE) {
         if (!m_line.empty())
             m_line.pop_back();
-    } else {
+    } else if (m_line.size() < MAX_LINE) {
         m_line += ch;
     }
 }
@@ -137,7 +140,8 @@ void Modem::PduByte(char ch) {
     } else {
         if (m_echoOn)
             m_echo += ch;
-        m_pdu += ch;
+        if (m_pdu.size() < MAX_LINE)
+            m_pdu += ch;
     }
 }
 

@@ -247,6 +247,8 @@ bool ServeClient(Client& c, short revents, Modem& modem, bool& quit) {
             return false;
         if (n > 0) {
             c.in.append(buf, static_cast<size_t>(n));
+            if (c.in.size() > 65536 && c.in.find('\n') == std::string::npos)
+                return false;  // no request is that long: not a control client
             size_t nl;
             while ((nl = c.in.find('\n')) != std::string::npos) {
                 const ControlResult r = HandleControl(modem, c.in.substr(0, nl));
