@@ -1,7 +1,6 @@
 #pragma once
-// Error messages that a Windows program would show in a message box. Layers below the
-// window call ShowErrorMessage; the window installs a hook that shows a real box while
-// a window exists. Without a hook (service mode, console commands, no display) the text
+// Error messages meant for a message box. Layers below the window call ShowErrorMessage;
+// the window installs a hook that shows a real box while a window exists. Without a hook (service mode, console commands, no display) the text
 // goes to syslog and standard error, so nobody waits on a box that cannot be dismissed.
 #include <functional>
 #include <string>

@@ -84,7 +84,7 @@ void CServiceProcess::ServiceMain(int /*argc*/, char** /*argv*/) {
     if (!m_signals.Start([this] { ServiceControlHandler(SERVICE_CONTROL_STOP); })) return;
     {
         std::lock_guard lock(m_statusMutex);
-        m_status.serviceType = SERVICE_WIN32_OWN_PROCESS;
+        m_status.serviceType = SERVICE_OWN_PROCESS;
         m_status.serviceSpecificExitCode = 0;
     }
     if (ReportStatusToSCMgr(SERVICE_START_PENDING, 0, 3000) && ReportStatusToSCMgr(SERVICE_RUNNING, 0, 0))

@@ -17,7 +17,7 @@ enum : int {
     SERVICE_STOP_PENDING = 3,
     SERVICE_RUNNING = 4,
 };
-constexpr int SERVICE_WIN32_OWN_PROCESS = 16;
+constexpr int SERVICE_OWN_PROCESS = 16;
 constexpr int SERVICE_ACCEPT_STOP = 1;
 constexpr int SERVICE_CONTROL_STOP = 1;
 constexpr int SERVICE_CONTROL_INTERROGATE = 4;
@@ -26,7 +26,7 @@ constexpr int SERVICE_CONTROL_INTERROGATE = 4;
 constexpr int STOP_AND_EXIT_COMMAND = 32772;
 
 struct ServiceStatusRecord {
-    int serviceType = SERVICE_WIN32_OWN_PROCESS;
+    int serviceType = SERVICE_OWN_PROCESS;
     int currentState = SERVICE_STOPPED;
     int controlsAccepted = 0;
     int exitCode = 0;
