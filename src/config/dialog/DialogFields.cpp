@@ -47,10 +47,10 @@ QString CNumberField::Text() const { return lineEdit()->text(); }
 void CNumberField::SetText(const QString& text) { lineEdit()->setText(text); }
 
 void CNumberField::stepBy(int steps) {
-    // A text that is no number steps from the bottom of the spin range.
+    // A text that is no number gives way to the bottom of the spin range.
     const std::optional<int> current = ParseInteger(Text());
-    const long long start = current ? *current : m_nSpinMin;
-    const long long next = std::clamp<long long>(start + steps, m_nSpinMin, m_nSpinMax);
+    const long long next = current ? std::clamp<long long>(static_cast<long long>(*current) + steps, m_nSpinMin, m_nSpinMax)
+                                   : m_nSpinMin;
     SetValue(static_cast<int>(next));
     selectAll();
 }
