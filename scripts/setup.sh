@@ -8,7 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libxcb1-dev libsystemd-dev
   unixodbc unixodbc-dev odbcinst libodbcinst2 libsqliteodbc odbc-postgresql libsqlite3-dev
-  sqlite3 postgresql
+  sqlite3 postgresql dbus-daemon
   gammu smstools
   xvfb xauth x11-utils xdotool trayer imagemagick
   procps psmisc
