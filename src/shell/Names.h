@@ -3,8 +3,6 @@
 constexpr const char* PROGRAM_NAME = "Orvane Pellwick";
 constexpr const char* SERVICE_NAME = "Orvane Pellwick";
 constexpr const char* DISPLAY_NAME = "Orvane Pellwick";
-// The service's dependencies: one blank, trimmed to none.
-constexpr const char* SERVICE_DEPENDENCIES = " ";
 
 constexpr const char* UNIT_NAME = "orvane-pellwick.service";
 constexpr const char* UNIT_FOLDER = "/etc/systemd/system";

@@ -2,6 +2,7 @@
 // The service manager on Linux: systemd, reached over the system bus with sd-bus. The
 // service is the unit orvane-pellwick.service in /etc/systemd/system; automatic start
 // means the unit is enabled.
+#include "shell/Names.h"
 #include "shell/ServiceManager.h"
 
 #include <string>
@@ -10,8 +11,7 @@ struct sd_bus;
 
 class CSystemdServiceManager : public IServiceManager {
 public:
-    explicit CSystemdServiceManager(std::string unitFolder = "/etc/systemd/system",
-                                    std::string unitName = "orvane-pellwick.service");
+    explicit CSystemdServiceManager(std::string unitFolder = UNIT_FOLDER, std::string unitName = UNIT_NAME);
     ~CSystemdServiceManager() override;
     CSystemdServiceManager(const CSystemdServiceManager&) = delete;
     CSystemdServiceManager& operator=(const CSystemdServiceManager&) = delete;
