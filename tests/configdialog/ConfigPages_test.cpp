@@ -14,6 +14,9 @@
 #include <climits>
 #include <functional>
 
+// Fontconfig keeps a cache for the life of the process, which LeakSanitizer reports.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace {
 
 QStringList Items(const QComboBox* list) {

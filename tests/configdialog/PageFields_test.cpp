@@ -8,6 +8,9 @@
 #include <QProgressBar>
 #include <QTest>
 
+#include <climits>
+#include <optional>
+
 namespace {
 
 TEST_F(PagesTest, TextFieldsTakeNoMoreBytesThanTheFileHolds) {
