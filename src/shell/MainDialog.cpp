@@ -2,20 +2,32 @@
 
 #include "config/MessageHook.h"
 #include "config/Settings.h"
+#include "config/dialog/ConfigPages.h"
+#include "config/dialog/HotKey.h"
 #include "link/LogFile.h"
 #include "shell/Names.h"
+#include "shell/ServiceCommands.h"
 #include "shell/ServiceProcess.h"
 #include "shell/TrayIcon.h"
 
+#include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
+#include <QVBoxLayout>
 
-// The stop control posts the tray menu's "Stop && Exit..." command.
+#include <sys/resource.h>
+#include <unistd.h>
+
+// The stop control posts the tray menu's "Stop && Exit...".
 static_assert(STOP_AND_EXIT_COMMAND == ID_TRAY_EXIT);
 
 namespace {
+
+constexpr int kTimerMs = 1000;
+constexpr int kShutdownTickLimit = 30;
 
 // Platforms without a screen a person could see.
 bool HeadlessPlatform() {
@@ -23,14 +35,46 @@ bool HeadlessPlatform() {
     return name == QLatin1String("offscreen") || name == QLatin1String("minimal");
 }
 
+// The worker runs at the best priority an ordinary thread may take: the lowest nice
+// value the process is allowed. Never a real-time class: a loop that spun would
+// freeze the machine.
+void RaiseThreadPriority() {
+    const pid_t tid = static_cast<pid_t>(::gettid());
+    for (int nice = -20; nice < 0; ++nice)
+        if (::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice) == 0) return;
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
 }  // namespace
 
-MainDialog::MainDialog(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QString::fromUtf8(DISPLAY_NAME));
+MainDialog::MainDialog(QWidget* parent)
+    : QDialog(parent),
+      m_status(m_run, m_clock),
+      m_gateway(theSettings, m_run, m_status, m_clock, m_modemPort, m_dbPort, [] { return SaveSettings(); }),
+      m_worker(m_gateway, theSettings, m_run, m_status, m_clock),
+      m_nIcon(ICON_PAUSED) {
+    setWindowTitle(QString::fromUtf8(CONFIG_WINDOW_CAPTION));
     OnInitDialog();
 }
 
-MainDialog::~MainDialog() { SetErrorMessageHook(m_previousMessageHook); }
+MainDialog::~MainDialog() {
+    m_run.m_bStop = 1;
+    m_status.SetDisplay({});
+    if (m_workerThread.joinable()) {
+        // A worker that did not end within the shutdown wait is left to the process exit.
+        if (m_bWorkerEnded)
+            m_workerThread.join();
+        else
+            m_workerThread.detach();
+    }
+    SystemClock().SetStopCheck({});
+    delete m_tray;  // shows the paused picture once more and removes the icon
+    SetErrorMessageHook(m_previousMessageHook);
+}
 
 void MainDialog::OnInitDialog() {
     // From here on, error messages get a real box while a screen exists.
@@ -38,7 +82,90 @@ void MainDialog::OnInitDialog() {
         ShowErrorBox(QString::fromStdString(text), QString::fromStdString(caption));
     });
     theLog.PrintfTimed("%s started.\n", DISPLAY_NAME);
+
+    InstallHotKey([this] { ShowConfiguration(); });
+
+    ConfigHooks hooks;
+    hooks.setDriverRetry = [this](int interval, int attempts) {
+        m_mobile.SetRetryInterval(interval);
+        m_mobile.SetSendAttempts(attempts);
+    };
+    hooks.saveSettings = [] { return SaveSettings(); };
+    hooks.setAutoStart = [](bool automatic) { SetServiceAutoStart(automatic ? 1 : 0); };
+    hooks.device = [this] { return m_gateway.Device(); };
+    hooks.storeBattery = [this](int level) { m_gateway.SetBatteryLevel(level); };
+    hooks.statusText = [this] { return m_status.Text(); };
+    hooks.hideWindow = [this] { HideWindow(); };
+    m_pages = new CConfigPages(theSettings, m_run, hooks, this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_pages);
+
     LoadSettings();
+    // The settings saved by the user apply to the driver from the start.
+    m_mobile.SetRetryInterval(theSettings.m_nRetryInterval);
+    m_mobile.SetSendAttempts(theSettings.m_nRetryCount + 1);
+    m_gateway.SetJournalPath(FolderOf(GetSettingsPath()) + "/Pellwick.journal");
+    m_pages->SelectTab(CConfigPages::TAB_INFORMATION);
+
+    m_run.m_bStop = 0;
+    m_run.m_bRunning = 1;
+    m_tray = new CTrayIcon([this] { return m_run.m_bRunning.load() == 1; });
+    connect(m_tray, &CTrayIcon::Command, this, &MainDialog::OnCommand);
+    m_status.SetDisplay([this](int code, int icon, const std::string& text) { DisplayStatus(code, icon, text); });
+    // Waits inside the driver end as soon as a stop is requested.
+    SystemClock().SetStopCheck([this] { return m_run.m_bStop.load() != 0; });
+
+    connect(&m_timer1, &QTimer::timeout, this, &MainDialog::OnTimer1);
+    connect(&m_timer2, &QTimer::timeout, this, &MainDialog::OnTimer2);
+    connect(&m_timer3, &QTimer::timeout, this, &MainDialog::OnTimer3);
+    m_timer1.start(kTimerMs);
+    m_timer3.start(kTimerMs);
+    QMetaObject::invokeMethod(this, &MainDialog::OnTimer3, Qt::QueuedConnection);
+    StartWorker();
+}
+
+void MainDialog::StartWorker() {
+    m_workerThread = std::thread([this] {
+        RaiseThreadPriority();
+        RunWorker();
+        m_bWorkerEnded = true;
+    });
+}
+
+void MainDialog::RunWorker() { m_worker.WorkerThreadProc(); }
+
+void MainDialog::OnTimer1() {
+    HideWindow();
+    m_timer1.stop();
+}
+
+void MainDialog::OnTimer3() {
+    if (m_tray && m_tray->Add(m_nIcon)) m_timer3.stop();
+}
+
+void MainDialog::OnTimer2() {
+    // The worker clears m_bStop when its loop has ended.
+    if (m_run.m_bStop == 0 || m_nShutdownTicks > kShutdownTickLimit) {
+        m_gateway.DisconnectLinks();
+        m_timer2.stop();
+        done(QDialog::Accepted);
+    }
+    ++m_nShutdownTicks;
+}
+
+void MainDialog::DisplayStatus(int, int icon, const std::string& text) {
+    auto show = [this, icon, text] {
+        m_nIcon = icon;
+        setWindowIcon(StatusIconImage(icon));
+        if (m_tray) m_tray->SetIcon(icon);
+        NotifyServiceStatusText(text);
+    };
+    if (QThread::currentThread() == thread())
+        show();
+    else
+        // The worker waits until the user-interface thread has shown it.
+        QMetaObject::invokeMethod(this, show, Qt::BlockingQueuedConnection);
 }
 
 void MainDialog::ShowErrorBox(const QString& text, const QString& caption) {
@@ -60,23 +187,65 @@ void MainDialog::PostCommand(int id) {
 
 void MainDialog::OnCommand(int id) {
     switch (id) {
+    case ID_TRAY_CONFIGURATION:
+        ShowConfiguration();
+        break;
+    case ID_TRAY_START:
+        m_run.m_bRunning = 1;
+        break;
+    case ID_TRAY_PAUSE:
+        m_run.m_bRunning = 0;
+        break;
     case ID_TRAY_EXIT:
-        OnTrayExit();
+        if (m_timer2.isActive()) break;
+        theLog.PrintfTimed("%s stopping.\n", DISPLAY_NAME);
+        m_run.m_bRunning = 0;
+        m_run.m_bStop = 1;
+        m_timer2.start(kTimerMs);
         break;
     default:
         break;
     }
+    if (m_tray) m_tray->UpdateMenu();
 }
 
-void MainDialog::OnTrayExit() {
-    theLog.PrintfTimed("%s stopped.\n", DISPLAY_NAME);
-    done(0);
+void MainDialog::ShowConfiguration() {
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void MainDialog::HideWindow() { hide(); }
+
+void MainDialog::showEvent(QShowEvent* event) {
+    // Every showing reloads the pages from the record.
+    m_pages->LoadFromSettings();
+    QDialog::showEvent(event);
+}
+
+void MainDialog::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    HideWindow();
+}
+
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+    // Enter and Escape never close or hide the window.
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
 }
 
 int MainDialog::exec() {
     QEventLoop loop;
     m_pModalLoop = &loop;
     setResult(0);
+    show();  // visible for a second, then timer 1 hides it
     loop.exec(QEventLoop::DialogExec);
     m_pModalLoop = nullptr;
     return result();
@@ -89,6 +258,4 @@ void MainDialog::done(int result) {
     emit finished(result);
 }
 
-void MainDialog::reject() {
-    hide();
-}
+void MainDialog::reject() { HideWindow(); }

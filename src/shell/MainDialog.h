@@ -1,14 +1,30 @@
 #pragma once
-// The main window of the server: one hidden dialog, run modally for the life of the
-// server. Creating it loads the settings; the "Stop && Exit..." command ends its loop.
-//
-// Still to come in this class: the worker thread started after the settings load, the
-// one-second shutdown timer, the notification-area icon and the configuration pages.
-// Commands from the tray menu and the stop control arrive through OnCommand.
+// The main window of the server: one dialog, run modally for the life of the server,
+// shown for a second at start and afterwards only on request. It owns the gateway (the
+// modem driver, the database layer and the engine), starts the worker thread that runs
+// the tick loop, carries the notification-area icon and the configuration pages, and
+// ends on "Stop && Exit..." after the worker has ended or 31 seconds have passed.
+#include "db/AdoDatabase.h"
+#include "engine/Adapters.h"
+#include "engine/Clock.h"
+#include "engine/Gateway.h"
+#include "engine/RunState.h"
+#include "engine/StatusBoard.h"
+#include "engine/Worker.h"
+#include "modem/Mobile.h"
+
 #include <QDialog>
 #include <QEventLoop>
+#include <QTimer>
 
+#include <atomic>
 #include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+class CConfigPages;
+class CTrayIcon;
 
 class MainDialog : public QDialog {
     Q_OBJECT
@@ -25,16 +41,58 @@ public:
     int exec() override;
     void done(int result) override;
 
+    // Shows the window restored and in front, with every page reloaded.
+    void ShowConfiguration();
+    void HideWindow();
+
+    RunState& Run() { return m_run; }
+    CStatusBoard& Status() { return m_status; }
+    CGateway& Gateway() { return m_gateway; }
+    CMobile& Mobile() { return m_mobile; }
+    CTrayIcon* Tray() { return m_tray; }
+    CConfigPages* Pages() { return m_pages; }
+    int ShutdownTicks() const { return m_nShutdownTicks; }
+    bool WorkerEnded() const { return m_bWorkerEnded; }
+
 public slots:
     void OnCommand(int id);
     // Escape or the window's close button hides the pages; only "Stop && Exit..." ends.
     void reject() override;
 
+protected:
+    // The worker thread's body; tests replace it to stand for a worker that hangs.
+    virtual void RunWorker();
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
     void OnInitDialog();
-    void OnTrayExit();
+    void StartWorker();
+    void OnTimer1();
+    void OnTimer2();
+    void OnTimer3();
+    void DisplayStatus(int code, int icon, const std::string& text);
     void ShowErrorBox(const QString& text, const QString& caption);
 
+    RunState m_run;
+    CGatewayClock m_clock;
+    CStatusBoard m_status;
+    CMobile m_mobile;
+    CMobilePort m_modemPort{m_mobile};
+    CAdoDatabase m_db;
+    CDatabasePort m_dbPort{m_db};
+    CGateway m_gateway;
+    CWorker m_worker;
+
+    CTrayIcon* m_tray = nullptr;
+    CConfigPages* m_pages = nullptr;
+    QTimer m_timer1, m_timer2, m_timer3;
+    int m_nShutdownTicks = 0;
+    int m_nIcon;
+
+    std::thread m_workerThread;
+    std::atomic<bool> m_bWorkerEnded{false};
     QEventLoop* m_pModalLoop = nullptr;
     std::function<void(const std::string&, const std::string&)> m_previousMessageHook;
 };
