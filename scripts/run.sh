@@ -1,8 +1,63 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the gateway in the foreground from build/bin.
+# Installs what is missing, builds, and runs the gateway on its embedded defaults:
+# the demonstration data source DADIvav (SQLite) registered in a local ODBC folder and
+# the modem simulator on a pty as COM1 beside the executable. It sends one sample
+# outbox row, shows it sent, and keeps the gateway running until Ctrl+C.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+ROOT=$PWD
 bash scripts/setup.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)"
-exec build/bin/pellwick -debug
+BUILD=${BUILD:-build}
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$BUILD" -j "$(nproc)" --target pellwick modemsim
+
+DEMO=$ROOT/$BUILD/demo
+mkdir -p "$DEMO/odbc"
+cp "$BUILD/bin/pellwick" "$BUILD/bin/modemsim" "$DEMO/"
+
+# A local ODBC configuration: the SQLite driver, and the data source -install writes.
+export ODBCSYSINI=$DEMO/odbc
+export ODBCINI=$DEMO/odbc/odbc.ini
+driver=$(dpkg -L libsqliteodbc | grep '/libsqlite3odbc.so$' | head -n1)
+printf '[SQLite3]\nDriver=%s\n' "$driver" > "$ODBCSYSINI/odbcinst.ini"
+touch "$ODBCINI"
+
+cleanup() {
+  [ -n "${GATEWAY:-}" ] && kill "$GATEWAY" 2>/dev/null && wait "$GATEWAY" 2>/dev/null
+  [ -n "${MODEM:-}" ] && kill "$MODEM" 2>/dev/null && wait "$MODEM" 2>/dev/null
+  true
+}
+trap cleanup EXIT
+trap 'exit 0' INT TERM
+
+cd "$DEMO"
+echo "== pellwick -install (data source DADIvav, database DADIvav.db; the service part needs systemd)"
+./pellwick -install || true
+
+# The default sending window is 09:00-17:00; the demo sends at any hour.
+if [ ! -f Pellwick.ini ]; then
+  ./pellwick -win9x >/dev/null & first=$!
+  for _ in $(seq 50); do [ -s Pellwick.ini ] && break; sleep 0.1; done
+  kill "$first"; wait "$first" || true
+fi
+printf '\0\0\0\0' | dd of=Pellwick.ini bs=1 seek=980 conv=notrunc status=none  # m_bSendingPeriod = 0
+
+echo "== modem simulator on a pty as $DEMO/COM1"
+./modemsim --link "$DEMO/COM1" --record "$DEMO/modemsim.record" & MODEM=$!
+for _ in $(seq 50); do [ -e COM1.ctl ] && break; sleep 0.1; done
+
+echo "== gateway in the foreground (log: $DEMO/Pellwick.log)"
+./pellwick -debug & GATEWAY=$!
+
+id=$(sqlite3 DADIvav.db "insert into smsout(phone, msgbody) values('+4917012345678', 'Hello from Orvane Pellwick'); select last_insert_rowid();")
+echo "== outbox row $id inserted; waiting for the gateway to send it"
+for _ in $(seq 120); do
+  status=$(sqlite3 DADIvav.db "select status from smsout where msgid=$id")
+  [ "$status" != 0 ] && break
+  sleep 0.5
+done
+echo "smsout row $id: status $status  (1 = sent, -1 = failed)"
+echo "== PDUs the simulated modem received:"
+./modemsim --control "$DEMO/COM1.ctl" --request SUBMITTED || true
+echo "== the gateway keeps running; Ctrl+C ends it"
+wait "$GATEWAY"

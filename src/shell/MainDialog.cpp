@@ -10,13 +10,18 @@
 #include "shell/ServiceProcess.h"
 #include "shell/TrayIcon.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QPointer>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
 #include <QVBoxLayout>
+
+#include <chrono>
+#include <thread>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -51,11 +56,16 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
+MainDialog::Core::Core()
+    : gateway(theSettings, run, status, clock, modemPort, dbPort, [] { return SaveSettings(); }) {}
+
 MainDialog::MainDialog(QWidget* parent)
     : QDialog(parent),
-      m_status(m_run, m_clock),
-      m_gateway(theSettings, m_run, m_status, m_clock, m_modemPort, m_dbPort, [] { return SaveSettings(); }),
-      m_worker(m_gateway, theSettings, m_run, m_status, m_clock),
+      m_core(std::make_shared<Core>()),
+      m_run(m_core->run),
+      m_status(m_core->status),
+      m_mobile(m_core->mobile),
+      m_gateway(m_core->gateway),
       m_nIcon(ICON_PAUSED) {
     setWindowTitle(QString::fromUtf8(CONFIG_WINDOW_CAPTION));
     OnInitDialog();
@@ -63,15 +73,20 @@ MainDialog::MainDialog(QWidget* parent)
 
 MainDialog::~MainDialog() {
     m_run.m_bStop = 1;
-    m_status.SetDisplay({});
     if (m_workerThread.joinable()) {
-        // A worker that did not end within the shutdown wait is left to the process exit.
-        if (m_bWorkerEnded)
+        // Normally the worker has ended already (the shutdown timer waited for it). Status
+        // changes it shows meanwhile still need this thread's event loop.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!m_core->workerEnded && std::chrono::steady_clock::now() < deadline) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        // A worker that hangs is left to the process exit; it holds what it uses.
+        if (m_core->workerEnded)
             m_workerThread.join();
         else
             m_workerThread.detach();
     }
-    SystemClock().SetStopCheck({});
     delete m_tray;  // shows the paused picture once more and removes the icon
     SetErrorMessageHook(m_previousMessageHook);
 }
@@ -112,9 +127,24 @@ void MainDialog::OnInitDialog() {
     m_run.m_bRunning = 1;
     m_tray = new CTrayIcon([this] { return m_run.m_bRunning.load() == 1; });
     connect(m_tray, &CTrayIcon::Command, this, &MainDialog::OnCommand);
-    m_status.SetDisplay([this](int code, int icon, const std::string& text) { DisplayStatus(code, icon, text); });
+    QPointer<MainDialog> window(this);
+    m_status.SetDisplay([window](int code, int icon, const std::string& text) {
+        auto show = [window, code, icon, text] {
+            if (window) window->DisplayStatus(code, icon, text);
+        };
+        // The application object outlives the window; the worker waits until the
+        // user-interface thread has shown the status.
+        if (QThread::currentThread() == qApp->thread())
+            show();
+        else
+            QMetaObject::invokeMethod(qApp, show, Qt::BlockingQueuedConnection);
+    });
     // Waits inside the driver end as soon as a stop is requested.
-    SystemClock().SetStopCheck([this] { return m_run.m_bStop.load() != 0; });
+    std::weak_ptr<Core> core = m_core;
+    SystemClock().SetStopCheck([core] {
+        auto c = core.lock();
+        return !c || c->run.m_bStop.load() != 0;
+    });
 
     connect(&m_timer1, &QTimer::timeout, this, &MainDialog::OnTimer1);
     connect(&m_timer2, &QTimer::timeout, this, &MainDialog::OnTimer2);
@@ -122,18 +152,20 @@ void MainDialog::OnInitDialog() {
     m_timer1.start(kTimerMs);
     m_timer3.start(kTimerMs);
     QMetaObject::invokeMethod(this, &MainDialog::OnTimer3, Qt::QueuedConnection);
-    StartWorker();
+    // Started from the event loop, once the window is complete.
+    QMetaObject::invokeMethod(this, &MainDialog::StartWorker, Qt::QueuedConnection);
 }
 
 void MainDialog::StartWorker() {
-    m_workerThread = std::thread([this] {
+    if (m_workerThread.joinable()) return;
+    m_workerThread = std::thread([this, core = m_core] {
         RaiseThreadPriority();
         RunWorker();
-        m_bWorkerEnded = true;
+        core->workerEnded = true;
     });
 }
 
-void MainDialog::RunWorker() { m_worker.WorkerThreadProc(); }
+void MainDialog::RunWorker() { m_core->worker.WorkerThreadProc(); }
 
 void MainDialog::OnTimer1() {
     HideWindow();
@@ -155,17 +187,10 @@ void MainDialog::OnTimer2() {
 }
 
 void MainDialog::DisplayStatus(int, int icon, const std::string& text) {
-    auto show = [this, icon, text] {
-        m_nIcon = icon;
-        setWindowIcon(StatusIconImage(icon));
-        if (m_tray) m_tray->SetIcon(icon);
-        NotifyServiceStatusText(text);
-    };
-    if (QThread::currentThread() == thread())
-        show();
-    else
-        // The worker waits until the user-interface thread has shown it.
-        QMetaObject::invokeMethod(this, show, Qt::BlockingQueuedConnection);
+    m_nIcon = icon;
+    setWindowIcon(StatusIconImage(icon));
+    if (m_tray) m_tray->SetIcon(icon);
+    NotifyServiceStatusText(text);
 }
 
 void MainDialog::ShowErrorBox(const QString& text, const QString& caption) {
@@ -201,7 +226,7 @@ void MainDialog::OnCommand(int id) {
         theLog.PrintfTimed("%s stopping.\n", DISPLAY_NAME);
         m_run.m_bRunning = 0;
         m_run.m_bStop = 1;
-        m_timer2.start(kTimerMs);
+        m_timer2.start(m_nShutdownTimerMs);
         break;
     default:
         break;

@@ -12,6 +12,7 @@
 #include "engine/StatusBoard.h"
 #include "engine/Worker.h"
 #include "modem/Mobile.h"
+#include "config/Settings.h"
 
 #include <QDialog>
 #include <QEventLoop>
@@ -52,7 +53,7 @@ public:
     CTrayIcon* Tray() { return m_tray; }
     CConfigPages* Pages() { return m_pages; }
     int ShutdownTicks() const { return m_nShutdownTicks; }
-    bool WorkerEnded() const { return m_bWorkerEnded; }
+    bool WorkerEnded() const { return m_core->workerEnded; }
 
 public slots:
     void OnCommand(int id);
@@ -62,6 +63,8 @@ public slots:
 protected:
     // The worker thread's body; tests replace it to stand for a worker that hangs.
     virtual void RunWorker();
+    // Period of the shutdown timer (1 s); tests shorten it.
+    void SetShutdownTimerMs(int ms) { m_nShutdownTimerMs = ms; }
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -75,24 +78,35 @@ private:
     void DisplayStatus(int code, int icon, const std::string& text);
     void ShowErrorBox(const QString& text, const QString& caption);
 
-    RunState m_run;
-    CGatewayClock m_clock;
-    CStatusBoard m_status;
-    CMobile m_mobile;
-    CMobilePort m_modemPort{m_mobile};
-    CAdoDatabase m_db;
-    CDatabasePort m_dbPort{m_db};
-    CGateway m_gateway;
-    CWorker m_worker;
+    // What the worker thread uses lives on the heap and is shared with the thread, so a
+    // worker given up at shutdown never touches a destroyed window.
+    struct Core {
+        Core();
+        RunState run;
+        CGatewayClock clock;
+        CStatusBoard status{run, clock};
+        CMobile mobile;
+        CMobilePort modemPort{mobile};
+        CAdoDatabase db;
+        CDatabasePort dbPort{db};
+        CGateway gateway;
+        CWorker worker{gateway, theSettings, run, status, clock};
+        std::atomic<bool> workerEnded{false};
+    };
+    std::shared_ptr<Core> m_core;
+    RunState& m_run;
+    CStatusBoard& m_status;
+    CMobile& m_mobile;
+    CGateway& m_gateway;
 
     CTrayIcon* m_tray = nullptr;
     CConfigPages* m_pages = nullptr;
     QTimer m_timer1, m_timer2, m_timer3;
     int m_nShutdownTicks = 0;
+    int m_nShutdownTimerMs = 1000;
     int m_nIcon;
 
     std::thread m_workerThread;
-    std::atomic<bool> m_bWorkerEnded{false};
     QEventLoop* m_pModalLoop = nullptr;
     std::function<void(const std::string&, const std::string&)> m_previousMessageHook;
 };

@@ -3,6 +3,7 @@
 #include "shell/DialogHost.h"
 #include "shell/MainDialog.h"
 #include "shell/ServiceProcess.h"
+#include "support/QtApp.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -40,16 +41,7 @@ private:
     std::string m_value;
 };
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "test_shell";
-    static char* argv[] = {name, nullptr};
-    static std::unique_ptr<QApplication> app = [] {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        return std::make_unique<QApplication>(argc, argv);
-    }();
-    return *app;
-}
+QApplication& App() { return TestApp(); }
 
 struct MainDialogTest : ::testing::Test {
     TempDir dir;
@@ -112,7 +104,7 @@ TEST_F(MainDialogTest, StopAndExitEndsTheModalLoop) {
         stillRunningAfterHide = true;
         dialog.PostCommand(STOP_AND_EXIT_COMMAND);
     });
-    EXPECT_EQ(dialog.exec(), 0);
+    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
     EXPECT_TRUE(stillRunningAfterHide);
     EXPECT_FALSE(dialog.isVisible());
 }

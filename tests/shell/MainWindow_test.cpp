@@ -1,0 +1,149 @@
+// The main window as the running gateway: menu states, run-state commands and the
+// timed shutdown, on Qt's offscreen platform.
+#include "config/Settings.h"
+#include "shell/MainDialog.h"
+#include "shell/TrayIcon.h"
+#include "support/QtApp.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QTimer>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace {
+
+QApplication& App() { return TestApp(); }
+
+// Lets a worker that hung go once its test is over.
+std::atomic<bool> g_releaseHungWorker{false};
+
+// A window whose worker does nothing but wait for the stop request, or ignores it.
+class TestDialog : public MainDialog {
+public:
+    explicit TestDialog(bool hangs) : m_hangs(hangs) {
+        SetShutdownTimerMs(20);
+        g_releaseHungWorker = false;
+    }
+    ~TestDialog() override { g_releaseHungWorker = true; }
+
+protected:
+    void RunWorker() override {
+        // Only what outlives the window is touched once the loop has been left.
+        RunState& run = Run();
+        const bool hangs = m_hangs;
+        while (!run.m_bStop) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (hangs && !g_releaseHungWorker) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        run.m_bStop = 0;
+    }
+
+private:
+    bool m_hangs;
+};
+
+struct MainWindowTest : ::testing::Test {
+    TempDir dir;
+    void SetUp() override {
+        App();
+        SetSettingsPath(dir.file("Pellwick.ini"));
+        theSettings = CSettings();
+    }
+    static QAction* Item(CTrayIcon* tray, const QString& text) {
+        for (QAction* a : tray->Menu()->actions())
+            if (a->text() == text) return a;
+        return nullptr;
+    }
+};
+
+}  // namespace
+
+TEST_F(MainWindowTest, MenuItemsAndTheirStatesFollowTheRunState) {
+    TestDialog dialog(false);
+    CTrayIcon* tray = dialog.Tray();
+    QStringList texts;
+    for (QAction* a : tray->Menu()->actions()) texts << (a->isSeparator() ? "-" : a->text());
+    EXPECT_EQ((QStringList{"Configuration", "-", "Pellwick Start", "Pellwick Pause", "-", "Stop && Exit..."}), texts);
+    EXPECT_EQ(Item(tray, "Configuration"), tray->Menu()->defaultAction());
+
+    QAction* start = Item(tray, "Pellwick Start");
+    QAction* pause = Item(tray, "Pellwick Pause");
+    ASSERT_TRUE(start && pause);
+    EXPECT_FALSE(start->isEnabled());
+    EXPECT_TRUE(start->isChecked());
+    EXPECT_TRUE(pause->isEnabled());
+    EXPECT_FALSE(pause->isChecked());
+
+    pause->trigger();
+    EXPECT_EQ(0, dialog.Run().m_bRunning.load());
+    EXPECT_TRUE(start->isEnabled());
+    EXPECT_FALSE(start->isChecked());
+    EXPECT_FALSE(pause->isEnabled());
+    EXPECT_TRUE(pause->isChecked());
+
+    start->trigger();
+    EXPECT_EQ(1, dialog.Run().m_bRunning.load());
+    dialog.Run().m_bStop = 1;
+}
+
+TEST_F(MainWindowTest, ConfigurationShowsTheWindowAndCloseOnlyHidesIt) {
+    TestDialog dialog(false);
+    QTimer::singleShot(0, &dialog, [&] {
+        EXPECT_TRUE(dialog.isVisible());  // shown at start, hidden by timer 1
+        dialog.HideWindow();
+        dialog.OnCommand(ID_TRAY_CONFIGURATION);
+        EXPECT_TRUE(dialog.isVisible());
+        dialog.close();
+        EXPECT_FALSE(dialog.isVisible());
+        dialog.OnCommand(ID_TRAY_CONFIGURATION);
+        dialog.reject();  // Escape / the close box
+        EXPECT_FALSE(dialog.isVisible());
+        dialog.OnCommand(ID_TRAY_EXIT);
+    });
+    EXPECT_EQ(QDialog::Accepted, dialog.exec());
+}
+
+TEST_F(MainWindowTest, ShutdownEndsAtTheFirstTimerTickAfterTheWorker) {
+    TestDialog dialog(false);
+    QTimer::singleShot(0, &dialog, [&] { dialog.OnCommand(ID_TRAY_EXIT); });
+    EXPECT_EQ(QDialog::Accepted, dialog.exec());
+    EXPECT_EQ(0, dialog.Run().m_bRunning.load());
+    EXPECT_LE(dialog.ShutdownTicks(), 2);
+    EXPECT_TRUE(dialog.WorkerEnded());
+}
+
+TEST_F(MainWindowTest, HangingWorkerIsGivenUpAfterThirtyOneTicks) {
+    TestDialog dialog(true);
+    QTimer::singleShot(0, &dialog, [&] { dialog.OnCommand(ID_TRAY_EXIT); });
+    EXPECT_EQ(QDialog::Accepted, dialog.exec());
+    EXPECT_EQ(32, dialog.ShutdownTicks());
+    EXPECT_FALSE(dialog.WorkerEnded());
+    g_releaseHungWorker = true;  // let it go before the window is destroyed
+    while (!dialog.WorkerEnded()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+TEST_F(MainWindowTest, StatusChangesReachTheWindowFromTheWorkerThread) {
+    TestDialog dialog(false);
+    dialog.Run().m_bDeviceLinked = 1;
+    dialog.Run().m_bDatabaseLinked = 1;
+    std::thread worker;
+    std::string text;
+    int icon = 0;
+    QTimer::singleShot(0, &dialog, [&] {
+        worker = std::thread([&] {
+            dialog.Status().SetStatus(STATUS_DB_QUERY);  // returns once shown and displayed
+            text = dialog.Status().Text();
+            icon = dialog.Status().Icon();
+            QMetaObject::invokeMethod(&dialog, [&] { dialog.OnCommand(ID_TRAY_EXIT); });
+        });
+    });
+    dialog.exec();
+    worker.join();
+    EXPECT_EQ("Query database.", text);
+    EXPECT_EQ(ICON_NORMAL, icon);
+}
