@@ -32,6 +32,8 @@ CDatabasePage::CDatabasePage(CSettings& settings, RunState& run, QWidget* parent
     m_selectSql = lineEdit("selectSql", SQL_FIELD_BYTES);
     m_updateSql = lineEdit("updateSql", SQL_FIELD_BYTES);
     m_insertSql = lineEdit("insertSql", SQL_FIELD_BYTES);
+    for (QLineEdit* edit : {m_selectSql, m_updateSql, m_insertSql})
+        edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 60);
 
     auto* grid = new QGridLayout(this);
     int row = 0;

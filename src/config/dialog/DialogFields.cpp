@@ -33,6 +33,8 @@ void SetLimitedText(QLineEdit* edit, const std::string& text) {
     const auto* limit = dynamic_cast<const CByteLimitValidator*>(edit->validator());
     const std::string shown = limit ? CutUtf8(text, static_cast<std::size_t>(limit->MaxBytes())) : text;
     edit->setText(QString::fromStdString(shown));
+    // Long texts show their beginning, as they do before any edit.
+    edit->setCursorPosition(0);
 }
 
 CNumberField::CNumberField(int spinMin, int spinMax, QWidget* parent)
