@@ -113,6 +113,11 @@ int CAdoDatabase::OpenQuery(const std::string& sql) {
     return 0;
 }
 
+void CAdoDatabase::CloseQuery() {
+    std::lock_guard lock(ConnectionLock());
+    m_pRecordset.reset();
+}
+
 const CDbRecordset& CAdoDatabase::Rows() const {
     if (!m_pRecordset) throw CDbError(DB_E_POINTER, "no rows: no query has been opened");
     return *m_pRecordset;

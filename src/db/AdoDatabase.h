@@ -46,6 +46,9 @@ public:
     int ExecuteSql(const std::string& sql);
     // 1 rows available, 0 failed twice or no connection; never throws.
     int OpenQuery(const std::string& sql);
+    // Drops the rows of the last query. An open cursor holds a read lock on some
+    // databases (SQLite), which would keep other programs from writing the outbox.
+    void CloseQuery();
 
     // Reading the rows of the last query; each throws CDbError (DB_E_POINTER before any query).
     int IsEof();

@@ -51,6 +51,7 @@ public:
     int CloseDatabase() override { return m_db.CloseDatabase(); }
     int ExecuteSql(const std::string& sql) override { return m_db.ExecuteSql(sql); }
     int OpenQuery(const std::string& sql) override { return m_db.OpenQuery(sql); }
+    void CloseQuery() override { m_db.CloseQuery(); }
     int IsEof() override { return m_db.IsEof(); }
     int MoveNext() override { return m_db.MoveNext(); }
     std::string GetFieldString(const std::string& column) override { return m_db.GetFieldString(column); }

@@ -59,6 +59,7 @@ private:
     int Send(const std::string& phone, const std::string& text);
     void Save();
     void FlushJournal();
+    void SendRows();
 
     CSettings& m_settings;
     RunState& m_run;

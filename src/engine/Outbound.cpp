@@ -23,6 +23,7 @@ void CGateway::CountUnsent() {
         m_run.m_bDatabaseLinked = 0;
         m_status.SetStatus(STATUS_SELECT_ERROR);
     }
+    m_db.CloseQuery();
 }
 
 // Writes back results kept from earlier cycles whose update failed. Throws the
@@ -54,56 +55,60 @@ void CGateway::SendPending() {
         }
     }
 
-    std::string msgId;
-    int result = 0;
     try {
-        m_db.OpenQuery(BuildSelectSql(m_settings.m_strSelectSql));
-        while (!m_db.IsEof()) {
-            m_status.SetStatus(STATUS_SENDING_SMS);
-            std::string phone = m_db.GetFieldString("zPhone");
-            std::string text = m_db.GetFieldString("zMsgBody") + " ";
-            msgId = m_db.GetFieldString("zMsgID");
-
-            // A row whose result is journalled already went out: never send it twice.
-            if (m_journal.Contains(msgId)) {
-                m_db.MoveNext();
-                continue;
-            }
-
-            bool answered = false;
-            for (int i = 0; i < 3 && !answered; ++i) {
-                if (m_run.m_bStop) return;
-                answered = m_modem.SendCommand("AT\r", "OK", 100).find("OK") != std::string::npos;
-                if (!answered) m_clock.SleepMs(100);
-            }
-            if (!answered) {
-                // Skipped: it keeps status 0 and is selected again by a later cycle.
-                m_db.MoveNext();
-                if (!SleepSlices(m_clock, m_run.m_bStop, 10, m_settings.m_nRetryInterval * 100)) return;
-                continue;
-            }
-
-            int kind = m_settings.m_bLongSms + 1;
-            if (m_modem.SendMessage(phone, text, kind) >= 0) {
-                ++m_settings.m_nSent;
-                result = RESULT_SENT;
-            } else {
-                ++m_settings.m_nFailed;
-                result = RESULT_FAILED;
-            }
-            // Kept until the database holds it, so a failed update never resends the row.
-            m_journal.Add(msgId, result);
-            --m_settings.m_nUnsent;
-            Save();
-
-            m_db.ExecuteSql(BuildUpdateSql(m_settings.m_strUpdateSql, msgId, result));
-            m_journal.Remove(msgId);
-            m_db.MoveNext();
-            m_status.SetStatus(STATUS_IDLE);
-            if (!SleepSlices(m_clock, m_run.m_bStop, 10, m_modem.RetryInterval() * 100)) return;
-        }
+        SendRows();
     } catch (const CDbError&) {
         m_run.m_bDatabaseLinked = 0;
         m_status.SetStatus(STATUS_UPDATE_ERROR);
+    }
+    m_db.CloseQuery();
+}
+
+// Sends every row of the select statement; database errors reach the caller.
+void CGateway::SendRows() {
+    m_db.OpenQuery(BuildSelectSql(m_settings.m_strSelectSql));
+    while (!m_db.IsEof()) {
+        m_status.SetStatus(STATUS_SENDING_SMS);
+        std::string phone = m_db.GetFieldString("zPhone");
+        std::string text = m_db.GetFieldString("zMsgBody") + " ";
+        std::string msgId = m_db.GetFieldString("zMsgID");
+
+        // A row whose result is journalled already went out: never send it twice.
+        if (m_journal.Contains(msgId)) {
+            m_db.MoveNext();
+            continue;
+        }
+
+        bool answered = false;
+        for (int i = 0; i < 3 && !answered; ++i) {
+            if (m_run.m_bStop) return;
+            answered = m_modem.SendCommand("AT\r", "OK", 100).find("OK") != std::string::npos;
+            if (!answered) m_clock.SleepMs(100);
+        }
+        if (!answered) {
+            // Skipped: it keeps status 0 and is selected again by a later cycle.
+            m_db.MoveNext();
+            if (!SleepSlices(m_clock, m_run.m_bStop, 10, m_settings.m_nRetryInterval * 100)) return;
+            continue;
+        }
+
+        int kind = m_settings.m_bLongSms + 1;
+        int result = RESULT_FAILED;
+        if (m_modem.SendMessage(phone, text, kind) >= 0) {
+            ++m_settings.m_nSent;
+            result = RESULT_SENT;
+        } else {
+            ++m_settings.m_nFailed;
+        }
+        // Kept until the database holds it, so a failed update never resends the row.
+        m_journal.Add(msgId, result);
+        --m_settings.m_nUnsent;
+        Save();
+
+        m_db.ExecuteSql(BuildUpdateSql(m_settings.m_strUpdateSql, msgId, result));
+        m_journal.Remove(msgId);
+        m_db.MoveNext();
+        m_status.SetStatus(STATUS_IDLE);
+        if (!SleepSlices(m_clock, m_run.m_bStop, 10, m_modem.RetryInterval() * 100)) return;
     }
 }

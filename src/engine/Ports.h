@@ -60,6 +60,7 @@ public:
     virtual int CloseDatabase() = 0;
     virtual int ExecuteSql(const std::string& sql) = 0;
     virtual int OpenQuery(const std::string& sql) = 0;
+    virtual void CloseQuery() = 0;  // releases the cursor (and any lock it holds)
     virtual int IsEof() = 0;
     virtual int MoveNext() = 0;
     virtual std::string GetFieldString(const std::string& column) = 0;

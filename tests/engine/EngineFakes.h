@@ -118,7 +118,7 @@ public:
     std::vector<std::string> executed;
     std::vector<std::string> queries;
     std::string dsn, user, password;
-    int opens = 0, closes = 0;
+    int opens = 0, closes = 0, closedQueries = 0;
 
     void SetDataSource(const std::string& d) override { dsn = d; }
     void SetCredentials(const std::string& u, const std::string& p) override { user = u; password = p; }
@@ -155,6 +155,11 @@ public:
         }
         m_pos = 0;
         return 1;
+    }
+    void CloseQuery() override {
+        ++closedQueries;
+        m_rows.clear();
+        m_pos = 0;
     }
     int IsEof() override { return m_pos >= m_rows.size(); }
     int MoveNext() override {

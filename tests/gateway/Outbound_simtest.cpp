@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 TEST(GatewayOutbound, RowsAreSentWithTheirTextAndUpdatedToOne) {
     GatewayRig rig;
     rig.Sql("insert into smsout(msgid, phone, msgbody) values(7, '+4917012345', 'Hello')");
@@ -80,4 +82,16 @@ TEST(GatewayOutbound, BrokenUpdateIsJournalledAndTheRowNeverSentTwice) {
     EXPECT_EQ((std::vector<std::string>{"5|1"}), rig.Rows("select msgid, status from smsout", {"msgid", "status"}));
     EXPECT_EQ(1u, rig.Submitted().size());
     EXPECT_TRUE(rig.gateway->Journal().Empty());
+}
+
+TEST(GatewayOutbound, OutboxStaysWritableForOtherProgramsBetweenCycles) {
+    GatewayRig rig;
+    rig.Passes(2);  // the count ran; no cursor may stay open afterwards
+    sqlite3* other = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open((TestDataSources::Get().Folder() + "/test.db").c_str(), &other));
+    sqlite3_busy_timeout(other, 0);  // no waiting: a lock held by the gateway fails at once
+    EXPECT_EQ(SQLITE_OK, sqlite3_exec(other, "insert into smsout(phone, msgbody) values('+491', 'app')", nullptr,
+                                      nullptr, nullptr))
+        << sqlite3_errmsg(other);
+    sqlite3_close(other);
 }
