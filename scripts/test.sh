@@ -13,6 +13,7 @@ echo "== sanitizer build (unit tests)"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPW_SANITIZE=ON -DPW_WERROR=ON -DPW_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$JOBS"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
   ctest --test-dir build-asan -L unit -j "$JOBS" --output-on-failure --timeout 300
 
 echo "== full build (all tests)"
