@@ -6,6 +6,7 @@
 #include "config/dialog/InformationPage.h"
 #include "config/dialog/MessagePage.h"
 
+#include <QAbstractSpinBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
@@ -132,7 +133,10 @@ void CConfigPages::ShowFieldError(int tab, const FieldError& error) {
         ShowErrorMessage(error.text.toStdString(), caption.toStdString());
     else
         QMessageBox::warning(this, caption, error.text);
-    if (error.field) error.field->setFocus(Qt::OtherFocusReason);
+    if (error.field) {
+        error.field->setFocus(Qt::OtherFocusReason);
+        if (auto* number = qobject_cast<QAbstractSpinBox*>(error.field)) number->selectAll();
+    }
 }
 
 void CConfigPages::OnOk() {
