@@ -13,7 +13,7 @@ cmake --build "$BUILD" -j "$(nproc)" --target pellwick modemsim
 
 DEMO=$ROOT/$BUILD/demo
 mkdir -p "$DEMO/odbc"
-cp "$BUILD/bin/pellwick" "$BUILD/bin/modemsim" "$DEMO/"
+cp --remove-destination "$BUILD/bin/pellwick" "$BUILD/bin/modemsim" "$DEMO/"
 
 # A local ODBC configuration: the SQLite driver, and the data source -install writes.
 export ODBCSYSINI=$DEMO/odbc
