@@ -73,14 +73,16 @@ int CAdoDatabase::CloseDatabase() {
     return 1;
 }
 
+bool CAdoDatabase::Connected() {
+    if (!s_bConnected) OpenDatabase();
+    return s_bConnected != 0;
+}
+
 int CAdoDatabase::ExecuteSql(const std::string& sql) {
     std::lock_guard lock(ConnectionLock());
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
-            if (!s_bConnected) {
-                OpenDatabase();
-                if (!s_bConnected) return 0;
-            }
+            if (!Connected()) return 0;
             CDbStatement statement(s_pConnection, TIMEOUT_SECONDS);
             statement.Execute(sql);
             return 1;
@@ -98,10 +100,7 @@ int CAdoDatabase::OpenQuery(const std::string& sql) {
     std::lock_guard lock(ConnectionLock());
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
-            if (!s_bConnected) {
-                OpenDatabase();
-                if (!s_bConnected) return 0;
-            }
+            if (!Connected()) return 0;
             // The old rows go first: their cursor is of no further use and may hold locks.
             m_pRecordset.reset();
             m_pRecordset = std::make_unique<CDbRecordset>(s_pConnection, sql, TIMEOUT_SECONDS);

@@ -57,5 +57,7 @@ public:
     int GetFieldInt(const std::string& column);             // NULL gives 0
 
 private:
+    // Opens the connection when it is not open (throws as OpenDatabase does).
+    bool Connected();
     const CDbRecordset& Rows() const;
 };

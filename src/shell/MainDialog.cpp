@@ -65,8 +65,7 @@ MainDialog::MainDialog(QWidget* parent)
       m_run(m_core->run),
       m_status(m_core->status),
       m_mobile(m_core->mobile),
-      m_gateway(m_core->gateway),
-      m_nIcon(ICON_PAUSED) {
+      m_gateway(m_core->gateway) {
     setWindowTitle(QString::fromUtf8(CONFIG_WINDOW_CAPTION));
     OnInitDialog();
 }
@@ -128,9 +127,9 @@ void MainDialog::OnInitDialog() {
     m_tray = new CTrayIcon([this] { return m_run.m_bRunning.load() == 1; });
     connect(m_tray, &CTrayIcon::Command, this, &MainDialog::OnCommand);
     QPointer<MainDialog> window(this);
-    m_status.SetDisplay([window](int code, int icon, const std::string& text) {
-        auto show = [window, code, icon, text] {
-            if (window) window->DisplayStatus(code, icon, text);
+    m_status.SetDisplay([window](int, int icon, const std::string& text) {
+        auto show = [window, icon, text] {
+            if (window) window->DisplayStatus(icon, text);
         };
         // The application object outlives the window; the worker waits until the
         // user-interface thread has shown the status.
@@ -173,7 +172,7 @@ void MainDialog::OnTimer1() {
 }
 
 void MainDialog::OnTimer3() {
-    if (m_tray && m_tray->Add(m_nIcon)) m_timer3.stop();
+    if (m_tray && m_tray->Add(m_status.Icon())) m_timer3.stop();
 }
 
 void MainDialog::OnTimer2() {
@@ -186,8 +185,7 @@ void MainDialog::OnTimer2() {
     ++m_nShutdownTicks;
 }
 
-void MainDialog::DisplayStatus(int, int icon, const std::string& text) {
-    m_nIcon = icon;
+void MainDialog::DisplayStatus(int icon, const std::string& text) {
     setWindowIcon(StatusIconImage(icon));
     if (m_tray) m_tray->SetIcon(icon);
     NotifyServiceStatusText(text);
@@ -255,15 +253,10 @@ void MainDialog::closeEvent(QCloseEvent* event) {
 
 void MainDialog::keyPressEvent(QKeyEvent* event) {
     // Enter and Escape never close or hide the window.
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
+    if (IsEnterOrEscape(event))
         event->accept();
-        return;
-    default:
+    else
         QDialog::keyPressEvent(event);
-    }
 }
 
 int MainDialog::exec() {

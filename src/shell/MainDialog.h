@@ -75,7 +75,7 @@ private:
     void OnTimer1();
     void OnTimer2();
     void OnTimer3();
-    void DisplayStatus(int code, int icon, const std::string& text);
+    void DisplayStatus(int icon, const std::string& text);
     void ShowErrorBox(const QString& text, const QString& caption);
 
     // What the worker thread uses lives on the heap and is shared with the thread, so a
@@ -104,7 +104,6 @@ private:
     QTimer m_timer1, m_timer2, m_timer3;
     int m_nShutdownTicks = 0;
     int m_nShutdownTimerMs = 1000;
-    int m_nIcon;
 
     std::thread m_workerThread;
     QEventLoop* m_pModalLoop = nullptr;

@@ -155,14 +155,14 @@ void CConfigPages::OnHelp() {
         OpenManual();
 }
 
+bool IsEnterOrEscape(const QKeyEvent* event) {
+    const int key = event->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape;
+}
+
 void CConfigPages::keyPressEvent(QKeyEvent* event) {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
+    if (IsEnterOrEscape(event))
         event->accept();
-        return;
-    default:
+    else
         QWidget::keyPressEvent(event);
-    }
 }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 
+class QKeyEvent;
 class QPushButton;
 class QTabWidget;
 class CDevicePage;
@@ -90,6 +91,9 @@ private:
     QPushButton* m_cancel;
     QPushButton* m_help;
 };
+
+// Enter and Escape: the keys that must never close or hide the window.
+bool IsEnterOrEscape(const QKeyEvent* event);
 
 // Opens the manual beside the executable with the desktop's handler; failures are ignored.
 void OpenManual();
