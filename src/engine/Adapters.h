@@ -33,6 +33,8 @@ public:
     int DeleteMessage(int index) override { return m_mobile.DeleteMessage(index); }
     void SetRetry(int intervalSeconds, int attempts) override;
     int RetryInterval() const override { return m_mobile.m_nRetryInterval; }
+    int SimState() const override { return m_mobile.m_nSimState; }
+    int GetRegistration() override { return m_mobile.GetRegistration(); }
 
 private:
     CMobile& m_mobile;

@@ -20,6 +20,7 @@ constexpr int RESULT_FAILED = -1;
 // What the Information page shows of the device.
 struct DeviceInfo {
     std::string brand, model, imei;
+    std::string network;  // registration: "Home network", "Roaming", "Searching", ...
     int battery = 0;
     int signal = 0;
 };
@@ -53,9 +54,14 @@ public:
     int NextStorage() const { return m_nNextStorage; }
 
     IModem& Modem() { return m_modem; }
+    // False while a SIM lock or a missing network registration keeps sending paused:
+    // outbox rows then wait at status 0 instead of failing.
+    bool SendingAllowed() const { return m_status.Condition() == 0; }
 
 private:
     void ClearDeviceInfo();
+    void SetDeviceCondition(int code);
+    bool DeviceHeld(const DeviceLinkSettings& link);
     int Send(const std::string& phone, const std::string& text);
     void Save();
     void FlushJournal();
@@ -70,6 +76,10 @@ private:
     std::function<int()> m_save;
     COutboxJournal m_journal;
     int m_nNextStorage = 0;
+    // While the SIM waits for the user (PIN missing or refused, PUK), the device is connected
+    // again only every few passes, or at once when its link settings change.
+    int m_nHoldPasses = 0;
+    DeviceLinkSettings m_heldLink;
 
     mutable std::mutex m_deviceMutex;  // the Information page reads these texts
     DeviceInfo m_device;

@@ -48,6 +48,10 @@ public:
     // The driver's pause between submissions (seconds) and attempts per PDU.
     virtual void SetRetry(int intervalSeconds, int attempts) = 0;
     virtual int RetryInterval() const = 0;
+    // Why the last Connect found the SIM unusable (the driver's SIM_* state), 0 when it did not.
+    virtual int SimState() const { return 0; }
+    // The network registration stat (+CREG/+CEREG), -1 when the modem names none.
+    virtual int GetRegistration() { return -1; }
 };
 
 // Errors arrive as CDbError (db/); ExecuteSql answers 1, 99 (duplicate key) or 0.

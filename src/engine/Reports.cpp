@@ -17,6 +17,7 @@ std::string Format(const char* format, int unsent, int sent, int failed, int rec
 }  // namespace
 
 int CGateway::Send(const std::string& phone, const std::string& text) {
+    if (!SendingAllowed()) return -1;
     return m_modem.SendMessage(phone, text, KIND_TEXT_MESSAGE);
 }
 

@@ -33,6 +33,13 @@ const StatusEntry kStatus[] = {
     {"Insert SQL script error.", ICON_ERROR},
     {"Update SQL script error.", ICON_ERROR},
     {"Sending period exceeded.", ICON_NORMAL},
+    {"SIM PIN required but none configured.", ICON_ERROR},
+    {"SIM PIN refused.", ICON_ERROR},
+    {"SIM PUK required.", ICON_ERROR},
+    {"SIM not ready.", ICON_ERROR},
+    {"Searching for a network, sending paused.", ICON_ERROR},
+    {"Network registration denied, sending paused.", ICON_ERROR},
+    {"Not registered on a network, sending paused.", ICON_ERROR},
 };
 
 constexpr int kCodeCount = static_cast<int>(sizeof kStatus / sizeof kStatus[0]);
@@ -64,6 +71,7 @@ std::string CStatusBoard::Text() const {
 }
 
 void CStatusBoard::SetStatus(int code) {
+    if (code == STATUS_IDLE && m_nCondition.load() != 0) code = m_nCondition.load();
     int icon = IconFor(code);
     if (code == m_nLastStatus.load()) return;
 

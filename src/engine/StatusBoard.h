@@ -1,7 +1,8 @@
 #pragma once
-// Status codes 1..24: what the gateway is doing, with the text and icon each shows.
+// Status codes: what the gateway is doing, with the text and icon each shows.
 // SetStatus publishes a code and makes its caller spend the display time, so every
-// change stays visible at least 0.5 s (1 s under the error icon).
+// change stays visible at least 0.5 s (1 s under the error icon). Codes 25 and up name
+// a standing device condition (SIM locked, no network) that keeps sending paused.
 #include "engine/Clock.h"
 #include "engine/RunState.h"
 
@@ -38,9 +39,16 @@ enum StatusCode {
     STATUS_INSERT_ERROR = 22,
     STATUS_UPDATE_ERROR = 23,
     STATUS_PERIOD_EXCEEDED = 24,
+    STATUS_SIM_PIN_MISSING = 25,
+    STATUS_SIM_PIN_REFUSED = 26,
+    STATUS_SIM_PUK_REQUIRED = 27,
+    STATUS_SIM_NOT_READY = 28,
+    STATUS_NET_SEARCHING = 29,
+    STATUS_NET_DENIED = 30,
+    STATUS_NET_NONE = 31,
 };
 
-// Text of a code ("" outside 1..24) and the icon the code carries by itself.
+// Text of a code ("" outside 1..31) and the icon the code carries by itself.
 const char* StatusText(int code);
 int StatusIcon(int code);
 
@@ -57,6 +65,9 @@ public:
     void SetStatus(int code);
     // The icon the code shows now, given the link and run flags.
     int IconFor(int code) const;
+    // A standing condition (0: none) shown instead of "Idle." until it is cleared.
+    void SetCondition(int code) { m_nCondition = code; }
+    int Condition() const { return m_nCondition.load(); }
 
     int LastStatus() const { return m_nLastStatus.load(); }
     std::string Text() const;
@@ -68,6 +79,7 @@ private:
     Display m_display;
     std::atomic<int> m_nLastStatus{0};
     std::atomic<int> m_nIcon{ICON_PAUSED};
+    std::atomic<int> m_nCondition{0};
     mutable std::mutex m_textMutex;
     std::string m_strText;
 };

@@ -1,12 +1,43 @@
 // Keeping the database and device links up while running and down while paused.
+#include "config/MessageHook.h"
 #include "db/DbError.h"
 #include "engine/Gateway.h"
+#include "link/LogFile.h"
+#include "modem/Mobile.h"
 
 namespace {
+
+// Passes between connect attempts while the SIM waits for the user (a few seconds each).
+constexpr int SIM_HOLD_PASSES = 20;
 
 int BaudRateFor(int index) {
     static const int kRates[] = {9600, 19200, 38400, 57600, 115200};
     return (index >= 0 && index < 5) ? kRates[index] : kRates[0];
+}
+
+// The status of a SIM that stopped the connect, 0 when the SIM was not the reason.
+int SimCondition(int simState) {
+    switch (simState) {
+    case SIM_PIN_MISSING: return STATUS_SIM_PIN_MISSING;
+    case SIM_PIN_REFUSED: return STATUS_SIM_PIN_REFUSED;
+    case SIM_PUK_REQUIRED: return STATUS_SIM_PUK_REQUIRED;
+    case SIM_NOT_READY: return STATUS_SIM_NOT_READY;
+    default: return 0;
+    }
+}
+
+// The status and the Information page text of a registration stat; -1 (not known) pauses nothing.
+std::pair<int, const char*> NetworkState(int stat) {
+    if (stat < 0) return {0, ""};
+    if (stat == 5 || stat == 7 || stat == 10) return {0, "Roaming"};
+    if (IsRegisteredStat(stat)) return {0, "Home network"};
+    if (stat == 2) return {STATUS_NET_SEARCHING, "Searching"};
+    if (stat == 3) return {STATUS_NET_DENIED, "Registration denied"};
+    return {STATUS_NET_NONE, "Not registered"};
+}
+
+bool SameLink(const DeviceLinkSettings& a, const DeviceLinkSettings& b) {
+    return a.pin == b.pin && a.mode == b.mode && a.comNumber == b.comNumber && a.baudRate == b.baudRate;
 }
 
 }  // namespace
@@ -33,6 +64,27 @@ DeviceInfo CGateway::Device() const {
 void CGateway::SetBatteryLevel(int level) {
     std::lock_guard lock(m_deviceMutex);
     m_device.battery = level;
+}
+
+// A new condition goes to the log file and to syslog once; "Idle." shows it until it clears.
+void CGateway::SetDeviceCondition(int code) {
+    if (code == m_status.Condition()) return;
+    m_status.SetCondition(code);
+    if (code == 0) {
+        theLog.WriteTimed("\r\nGSM device ready to send");
+        return;
+    }
+    theLog.WriteTimed(std::string("\r\n") + StatusText(code));
+    LogErrorMessage(StatusText(code), "GSM device");
+}
+
+bool CGateway::DeviceHeld(const DeviceLinkSettings& link) {
+    if (m_nHoldPasses > 0 && SameLink(link, m_heldLink)) {
+        --m_nHoldPasses;
+        return true;
+    }
+    m_nHoldPasses = 0;
+    return false;
 }
 
 void CGateway::ClearDeviceInfo() {
@@ -79,10 +131,11 @@ void CGateway::ConnectLinks() {
     }
     m_modem.Prepare(link);
 
-    if (!m_run.m_bDeviceLinked) {
+    if (!m_run.m_bDeviceLinked && !DeviceHeld(link)) {
         m_status.SetStatus(STATUS_GSM_CONNECT);
         m_modem.Disconnect();
         if (m_modem.Connect() == 1) {
+            SetDeviceCondition(0);
             if (!m_settings.m_strSmsc.empty()) m_modem.SetServiceCentre(m_settings.m_strSmsc);
             m_run.m_bDeviceLinked = 1;
             // Asked for the log only; the replies are not used.
@@ -91,7 +144,13 @@ void CGateway::ConnectLinks() {
             RefreshDeviceInfo();
         } else {
             m_run.m_bDeviceLinked = 0;
-            m_status.SetStatus(STATUS_GSM_CONNECT_FAILED);
+            const int sim = SimCondition(m_modem.SimState());
+            SetDeviceCondition(sim);
+            if (sim != 0 && sim != STATUS_SIM_NOT_READY) {
+                m_nHoldPasses = SIM_HOLD_PASSES;
+                m_heldLink = link;
+            }
+            m_status.SetStatus(sim != 0 ? sim : STATUS_GSM_CONNECT_FAILED);
         }
     }
 }
@@ -115,13 +174,14 @@ void CGateway::RefreshDeviceInfo() {
         ClearDeviceInfo();
         return;
     }
+    // The device answered AT: it is alive, whatever it says (or not) about itself.
     DeviceInfo info;
     info.brand = m_modem.GetManufacturer();
-    if (info.brand.empty()) return ClearDeviceInfo();
     info.model = m_modem.GetModel();
-    if (info.model.empty()) return ClearDeviceInfo();
     info.imei = m_modem.GetImei();
-    if (info.imei.empty()) return ClearDeviceInfo();
+    const auto [condition, network] = NetworkState(m_modem.GetRegistration());
+    info.network = network;
+    SetDeviceCondition(condition);
     info.signal = m_modem.GetSignalQuality();
     info.battery = m_modem.GetBatteryLevel();
     std::lock_guard lock(m_deviceMutex);

@@ -33,7 +33,7 @@ void CWorker::Pass() {
     if (tick % interval == 0) m_gateway.CountUnsent();
 
     if (m_run.m_bDatabaseLinked == 1) {
-        if (tick % interval == 0) m_gateway.SendPending();
+        if (tick % interval == 0 && m_gateway.SendingAllowed()) m_gateway.SendPending();
         if (tick % 60 == 0) m_gateway.ScanStorage();
         if (m_gateway.Modem().PollEvents() == POLL_NEW_MESSAGE) {
             ModemMessage m = m_gateway.Modem().Received();

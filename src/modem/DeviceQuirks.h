@@ -1,9 +1,16 @@
 #pragma once
 // Where phones and modems differ from the common AT dialogue. Every model-specific rule of
 // the driver lives here, keyed by the texts the device reports about itself.
+#include "modem/ReplyParser.h"
+
 #include <string>
 
 namespace quirks {
+
+// The value of an identity answer split into fields: the first field, without a
+// "+CGMM:"-style echo of the command name. Phones such as the Motorola E365 answer the
+// model query with a list of bands and name the model in one item, "MODEL=<name>".
+std::string IdentityValue(const ReplyFields& fields, int count);
 
 // Some Motorola phones (model "E365") answer the manufacturer query with nothing; they are
 // named by their model so the rest of the driver can treat them as Motorola devices.

@@ -63,6 +63,7 @@ int CMobile::Connect() {
     m_pConnection->ConnectionMode = m_nConnectionMode;
     m_pConnection->ComNumber = m_nPort;
     m_pConnection->ComBaudrate = m_nBaudRate;
+    m_nSimState = SIM_READY;
     BusyScope busy(*this);
     if (m_pConnection->Connect() != 1) return -1;
     if (m_nConnectionMode == 1) m_pConnection->SetLines(m_nLines);
@@ -88,7 +89,8 @@ int CMobile::Disconnect() {
 std::string CMobile::QueryIdentity(const char* first, const char* second) {
     for (const char* command : {first, second}) {
         const std::string reply = Ask(command, "", 2000);
-        if (HasOk(reply) && ParseReply(reply, "") == 1 && m_nFieldCount >= 1) return m_fields[0];
+        if (HasOk(reply) && ParseReply(reply, "") == 1 && m_nFieldCount >= 1)
+            return quirks::IdentityValue(m_fields, m_nFieldCount);
     }
     return std::string();
 }
@@ -103,10 +105,12 @@ std::string CMobile::GetImei() {
     return QueryImei();
 }
 
+// A device that names no maker keeps the name the initialisation gave it.
 std::string CMobile::GetManufacturer() {
     if (WaitNotBusy()) return std::string();
     BusyScope busy(*this);
-    return QueryManufacturer();
+    const std::string maker = QueryManufacturer();
+    return maker.empty() ? m_strManufacturer : maker;
 }
 
 std::string CMobile::GetModel() {
@@ -135,11 +139,29 @@ int CMobile::SetStorage(const std::string& storage) {
     return SelectStorage(storage);
 }
 
-std::string CMobile::GetReadMemory() {
-    const std::string reply = Ask("AT+CPMS?\r", "OK", 2000);
-    if (!HasOk(reply) || ParseReply(reply, "+CPMS:") != 1 || m_nFieldCount < 1) return std::string();
-    m_strStorage = m_fields[0];
-    return m_strStorage;
+std::string CMobile::GetReadMemory() { return StorageFrom(Ask("AT+CPMS?\r", "OK", 2000)); }
+
+// --- Network registration ---------------------------------------------------------------
+
+bool IsRegisteredStat(int stat) {
+    // 1 home, 5 roaming, 6 and 7 the same for SMS only, 9 and 10 the same with CSFB not preferred.
+    return stat == 1 || stat == 5 || stat == 6 || stat == 7 || stat == 9 || stat == 10;
+}
+
+int CMobile::GetRegistration() {
+    if (WaitNotBusy()) return -1;
+    BusyScope busy(*this);
+    int stat = -1;
+    for (const std::string name : {"+CREG", "+CEREG"}) {
+        const std::string reply = Ask("AT" + name + "?\r", "", 2000);
+        if (!HasOk(reply) || ParseReply(reply, name + ":") != 1 || m_nFieldCount < 2) continue;
+        bool found = false;
+        const int value = DecimalValue(m_fields[1], &found);
+        if (!found) continue;
+        if (IsRegisteredStat(value)) return value;
+        if (stat < 0) stat = value;
+    }
+    return stat;
 }
 
 // --- Battery, signal, service centre ----------------------------------------------------

@@ -17,6 +17,17 @@ constexpr int POLL_NEW_MESSAGE = 9001;
 constexpr int POLL_STATUS_REPORT = 9002;
 constexpr int POLL_INCOMING_CALL = 9003;
 
+// SIM states found by CMobile::Connect (m_nSimState).
+constexpr int SIM_READY = 0;
+constexpr int SIM_PIN_MISSING = 1;   // the SIM asks for a PIN and none is configured
+constexpr int SIM_PIN_REFUSED = 2;   // the configured PIN was refused, now or on an earlier connect
+constexpr int SIM_PUK_REQUIRED = 3;
+constexpr int SIM_NOT_READY = 4;     // missing, locked otherwise, or still busy when the wait ran out
+
+// Whether a +CREG / +CEREG registration stat lets the modem send: home or roaming network,
+// also when registered for SMS only.
+bool IsRegisteredStat(int stat);
+
 // Submission modes of CMobile::SubmitPdus: send with AT+CMGS; anything else stores with AT+CMGW.
 constexpr int SUBMIT_SEND = 9102;
 
@@ -55,6 +66,12 @@ public:
     int ParseRangeGroups(std::vector<std::string>& groups, const std::string& text, int maxCount);
     // The AT+CNMI command (with its CR) chosen from an AT+CNMI=? reply.
     static std::string ChooseCnmiCommand(const std::string& testReply);
+    // The commands to try, in order, until the modem accepts one: the chosen command first,
+    // then the combinations the reply allows that announce stored messages.
+    static std::vector<std::string> CnmiCandidates(const std::string& testReply);
+    // The network registration stat (+CREG, else +CEREG when that one is registered), -1 when
+    // the modem names none.
+    int GetRegistration();
 
     // --- Battery, signal, service centre -------------------------------------------------
     int GetBatteryLevel();    // 0..100 %, 101 external power, 102 no battery, -1 failure
@@ -91,6 +108,10 @@ public:
     int m_nBaudRate = 9600;
     std::string m_strPin;
     int m_nLines = 3;  // DTR and RTS raised after a serial link opens
+    // A PIN the SIM refused: never presented again while m_strPin still holds it, so that
+    // reconnects cannot use up the SIM's tries.
+    std::string m_strRefusedPin;
+    int m_nSimState = SIM_READY;  // why the last Connect found the SIM unusable
 
     // What the initialisation found.
     std::string m_strManufacturer;
@@ -146,6 +167,10 @@ private:
     std::string Ask(const std::string& command, const std::string& extra, int timeoutMs);
     std::string QueryIdentity(const char* first, const char* second);
     void ChooseIndicationRouting();
+    int UnlockSim();
+    bool WaitForSim();
+    std::string AskSim(const std::string& command, const std::string& extra, int timeoutMs);
+    std::string StorageFrom(const std::string& reply);
     int StoreCount(int offset);
     bool WaitForPacing(long long needMs);
     int PollStored(const std::string& text, size_t at, bool reports);

@@ -119,6 +119,7 @@ TEST_F(PagesTest, InformationShowsDeviceCountersAndStatus) {
     device.brand = "SIEMENS";
     device.model = "MC35i";
     device.imei = "351234567890123";
+    device.network = "Roaming";
     settings.m_nSent = 12;
     settings.m_nUnsent = 3;
     settings.m_nReceived = 40;
@@ -126,7 +127,8 @@ TEST_F(PagesTest, InformationShowsDeviceCountersAndStatus) {
     pages->InformationPage()->Refresh();
     const std::pair<const char*, const char*> shown[] = {
         {"brand", "SIEMENS"}, {"model", "MC35i"}, {"imei", "351234567890123"}, {"sent", "12"},
-        {"unsent", "3"},      {"received", "40"}, {"failed", "1"},            {"serviceStatus", "Idle."}};
+        {"unsent", "3"},      {"received", "40"}, {"failed", "1"},            {"serviceStatus", "Idle."},
+        {"network", "Roaming"}};
     for (auto [name, text] : shown) EXPECT_EQ(Field<QLabel>(name)->text(), text) << name;
 }
 

@@ -25,7 +25,7 @@ TEST_F(InitFixture, ConnectRunsTheInitialisationDialogue) {
     EXPECT_EQ(1, mobile.Connect());
     const std::vector<std::string> expected = {
         "AT\r", "AT&F\r", "ATE1\r", "ATV1\r", "ATQ0\r", "ATX4\r", "AT+CMEE=1\r", "AT+CMER=1\r",
-        "AT+CGSN\r", "AT+CGMI\r", "AT+CGMM\r", "AT+CLIP=1\r", "AT+CMGF=0\r", "AT+CNMI=?\r",
+        "AT+CPIN?\r", "AT+CGSN\r", "AT+CGMI\r", "AT+CGMM\r", "AT+CLIP=1\r", "AT+CMGF=0\r", "AT+CNMI=?\r",
         "AT+CNMI=2,3,0,1,0\r", "AT+CSCS=?\r", "AT+CSCS=\"UCS2\"\r", "AT+CPMS?\r"};
     EXPECT_EQ(expected, Sent());
     EXPECT_EQ("MODEMSIM", mobile.m_strManufacturer);
@@ -40,6 +40,7 @@ TEST_F(InitFixture, ConnectRunsTheInitialisationDialogue) {
 
 TEST_F(InitFixture, TimeOutsAndTerminatorsPerStep) {
     mobile.m_strPin = "1234";
+    device.m_queued["AT+CPIN?\r"] = {"+CPIN: SIM PIN\r\n\r\nOK\r\n"};
     ASSERT_EQ(1, mobile.Connect());
     struct Step {
         const char* command;
@@ -47,7 +48,7 @@ TEST_F(InitFixture, TimeOutsAndTerminatorsPerStep) {
         int timeoutMs;
     };
     for (const Step& s : {Step{"AT\r", "", 500}, Step{"AT&F\r", "OK", 5000}, Step{"ATE1\r", "OK", 2000},
-                          Step{"AT+CPIN=\"1234\"\r", "OK", 15000}, Step{"AT+CGSN\r", "", 2000},
+                          Step{"AT+CPIN?\r", "OK", 5000}, Step{"AT+CPIN=\"1234\"\r", "OK", 15000}, Step{"AT+CGSN\r", "", 2000},
                           Step{"AT+CMGF=0\r", "OK", 2000}, Step{"AT+CNMI=?\r", "OK", 2000},
                           Step{"AT+CSCS=?\r", "OK", 2000}, Step{"AT+CSCS=\"UCS2\"\r", "", 5000},
                           Step{"AT+CPMS?\r", "OK", 2000}}) {
@@ -117,31 +118,128 @@ TEST_F(InitFixture, RefusedConfigurationCommandsDoNotStopTheInitialisation) {
     EXPECT_EQ(1, mobile.Connect());
 }
 
-TEST_F(InitFixture, PinIsGivenAndTheSimWaitedFor) {
+TEST_F(InitFixture, PinIsGivenAndTheSimWaitedForBeforeTheMessageSettings) {
     mobile.m_strPin = "1234";
-    device.m_queued["AT+CPMS?\r"] = {"+CPMS: \"SM\",1,30\r\n\r\nOK\r\n",  // the read-storage query
-                                     "+CMS ERROR: 314\r\n", "+CMS ERROR: 314\r\n"};
+    device.m_queued["AT+CPIN?\r"] = {"+CPIN: SIM PIN\r\n\r\nOK\r\n"};
+    device.m_queued["AT+CPMS?\r"] = {"+CMS ERROR: 314\r\n", "+CMS ERROR: 314\r\n"};
     const long long start = rig.clock.m_now;
     EXPECT_EQ(1, mobile.Connect());
-    EXPECT_EQ(1, device.CountOf("AT+CPIN=\"1234\"\r"));
-    EXPECT_EQ(4, device.CountOf("AT+CPMS?\r"));  // query, two busy answers, then ready
-    EXPECT_EQ(2000, rig.clock.m_now - start);    // one second after each refusal
+    const std::vector<std::string> sent = Sent();
+    const auto pin = std::find(sent.begin(), sent.end(), "AT+CPIN=\"1234\"\r");
+    ASSERT_NE(sent.end(), pin);
+    // Two busy answers, then ready; only then the identity and the message settings.
+    EXPECT_EQ((std::vector<std::string>{"AT+CPMS?\r", "AT+CPMS?\r", "AT+CPMS?\r", "AT+CGSN\r"}),
+              std::vector<std::string>(pin + 1, pin + 5));
+    EXPECT_EQ(2000, rig.clock.m_now - start);  // one second after each busy answer
+    EXPECT_EQ("SM", mobile.m_strStorage);
 }
 
-TEST_F(InitFixture, WrongPinStillEndsWithSuccessAfterTenSimChecks) {
-    mobile.m_strPin = "0000";
-    device.m_answers["AT+CPIN=\"0000\"\r"] = "+CME ERROR: 16\r\n";
-    device.m_queued["AT+CPMS?\r"] = std::deque<std::string>(11, "+CME ERROR: 11\r\n");
+TEST_F(InitFixture, SimBusyAnswerIsRepeatedOnceTheSimIsReady) {
+    device.m_queued["AT+CNMI=2,3,0,1,0\r"] = {"+CMS ERROR: 314\r\n"};
+    device.m_queued["AT+CPMS?\r"] = {"+CMS ERROR: 314\r\n"};
     EXPECT_EQ(1, mobile.Connect());
-    EXPECT_EQ(11, device.CountOf("AT+CPMS?\r"));
-    EXPECT_EQ("", mobile.m_strStorage);
+    const std::vector<std::string> sent = Sent();
+    const auto cnmi = std::find(sent.begin(), sent.end(), "AT+CNMI=2,3,0,1,0\r");
+    ASSERT_NE(sent.end(), cnmi);
+    EXPECT_EQ((std::vector<std::string>{"AT+CPMS?\r", "AT+CPMS?\r", "AT+CNMI=2,3,0,1,0\r", "AT+CSCS=?\r"}),
+              std::vector<std::string>(cnmi + 1, cnmi + 5));
 }
 
-TEST_F(InitFixture, EmptyPinSendsNoPinAndSkipsTheSimWait) {
+TEST_F(InitFixture, SimStillBusyAfterTheBoundedWaitFailsTheConnect) {
+    mobile.m_strPin = "1234";
+    device.m_queued["AT+CPIN?\r"] = {"+CPIN: SIM PIN\r\n\r\nOK\r\n"};
+    device.m_answers["AT+CPMS?\r"] = "+CME ERROR: 14\r\n";
+    const long long start = rig.clock.m_now;
+    EXPECT_EQ(-1, mobile.Connect());
+    EXPECT_EQ(SIM_NOT_READY, mobile.m_nSimState);
+    EXPECT_EQ(30, device.CountOf("AT+CPMS?\r"));
+    EXPECT_LE(rig.clock.m_now - start, 30000);
+    EXPECT_EQ(nullptr, device.Find("AT+CMGF=0\r"));
+    EXPECT_EQ(1, device.m_closes);
+}
+
+// What the SIM answers to AT+CPIN? decides whether the PIN is presented; a refused PIN is
+// remembered and not presented again until the PIN setting changes.
+TEST(SimUnlock, PinOnlyWhenAskedForAndNeverARefusedOneAgain) {
+    const std::string pinState = "+CPIN: SIM PIN\r\n\r\nOK\r\n", pukState = "+CPIN: SIM PUK\r\n\r\nOK\r\n";
+    const std::string ready = "+CPIN: READY\r\n\r\nOK\r\n", refused = "+CME ERROR: 16\r\n";
+    struct Case {
+        const char* name;
+        std::deque<std::string> cpinStates;  // successive answers to AT+CPIN?
+        std::string pin, refusedBefore, pinAnswer;
+        int result, simState, presented;
+        std::string refusedAfter;
+    };
+    const Case cases[] = {
+        {"ready", {ready}, "1234", "", "OK\r\n", 1, SIM_READY, 0, ""},
+        {"asks, accepted", {pinState}, "1234", "", "OK\r\n", 1, SIM_READY, 1, ""},
+        {"asks, none configured", {pinState}, "", "", "", -1, SIM_PIN_MISSING, 0, ""},
+        {"asks, refused", {pinState, pinState}, "0000", "", refused, -1, SIM_PIN_REFUSED, 1, "0000"},
+        {"refused before", {pinState}, "0000", "0000", refused, -1, SIM_PIN_REFUSED, 0, "0000"},
+        {"setting changed", {pinState}, "1234", "0000", "OK\r\n", 1, SIM_READY, 1, ""},
+        {"last try used", {pinState, pukState}, "0000", "", refused, -1, SIM_PUK_REQUIRED, 1, "0000"},
+        {"late OK", {pinState, ready}, "1234", "", "", 1, SIM_READY, 1, ""},
+        {"puk", {pukState}, "1234", "", "", -1, SIM_PUK_REQUIRED, 0, ""},
+        {"not inserted", {"+CME ERROR: 10\r\n"}, "1234", "", "", -1, SIM_NOT_READY, 0, ""},
+        {"other lock", {"+CPIN: PH-SIM PIN\r\n\r\nOK\r\n"}, "1234", "", "", -1, SIM_NOT_READY, 0, ""},
+        {"query unknown", {"ERROR\r\n"}, "1234", "", "", 1, SIM_READY, 0, ""},
+    };
+    for (const Case& c : cases) {
+        ScriptedMobile rig;
+        rig.AnswerLikeAModem();
+        rig.device->m_open = false;
+        rig.device->m_queued["AT+CPIN?\r"] = c.cpinStates;
+        rig.device->m_answers["AT+CPIN?\r"] = c.cpinStates.back();
+        rig.device->m_answers["AT+CPIN=\"" + c.pin + "\"\r"] = c.pinAnswer;
+        rig.mobile->m_strPin = c.pin;
+        rig.mobile->m_strRefusedPin = c.refusedBefore;
+        EXPECT_EQ(c.result, rig.mobile->Connect()) << c.name;
+        EXPECT_EQ(c.simState, rig.mobile->m_nSimState) << c.name;
+        EXPECT_EQ(c.presented, rig.device->CountOf("AT+CPIN=\"" + c.pin + "\"\r")) << c.name;
+        EXPECT_EQ(c.refusedAfter, rig.mobile->m_strRefusedPin) << c.name;
+        EXPECT_EQ(c.result == 1, rig.device->Find("AT+CMGF=0\r") != nullptr) << c.name;  // nothing configured
+    }
+}
+
+TEST(CnmiCandidates, ChosenCommandFirstThenStoredIndicationsModeTwoBeforeOne) {
+    struct Case {
+        const char* reply;
+        std::vector<std::string> first;  // the leading candidates
+        size_t count;
+    };
+    const Case cases[] = {
+        {"+CNMI: (0-2),(0-3),(0,2),(0-2),(0,1)\r\n\r\nOK\r\n",
+         {"AT+CNMI=2,3,0,1,0\r", "AT+CNMI=2,1,0,1,0\r", "AT+CNMI=2,1,0,1\r", "AT+CNMI=2,1,0,2,0\r"}, 13},
+        {"+CNMI: (0-2),(0-3),(0,2),(0-2)\r\n\r\nOK\r\n",
+         {"AT+CNMI=2,3,0,1,3\r", "AT+CNMI=2,1,0,1\r", "AT+CNMI=2,1,0,2\r", "AT+CNMI=2,1,0,0\r",
+          "AT+CNMI=1,1,0,1\r"}, 7},
+        {"+CNMI: (0,1),(0,2),(1),(0)\r\n\r\nOK\r\n", {"AT+CNMI=1,2,1,0,3\r", "AT+CNMI=1,2,,0\r"}, 2},
+        {"+CNMI: (0-2),(0-3)\r\n\r\nOK\r\n", {"AT+CNMI=\r"}, 1},
+    };
+    for (const Case& c : cases) {
+        const std::vector<std::string> got = CMobile::CnmiCandidates(c.reply);
+        ASSERT_GE(got.size(), c.first.size()) << c.reply;
+        EXPECT_EQ(c.first, std::vector<std::string>(got.begin(), got.begin() + c.first.size())) << c.reply;
+        EXPECT_EQ(c.count, got.size()) << c.reply;
+    }
+}
+
+TEST_F(InitFixture, RefusedCnmiFallsBackToAnAcceptedOne) {
+    device.m_answers["AT+CNMI=2,3,0,1,0\r"] = "+CMS ERROR: 303\r\n";
+    device.m_answers["AT+CNMI=2,1,0,1\r"] = "OK\r\n";
+    EXPECT_EQ(1, mobile.Connect());
+    const std::vector<std::string> sent = Sent();
+    const auto first = std::find(sent.begin(), sent.end(), "AT+CNMI=2,3,0,1,0\r");
+    ASSERT_NE(sent.end(), first);
+    EXPECT_EQ((std::vector<std::string>{"AT+CNMI=2,1,0,1,0\r", "AT+CNMI=2,1,0,1\r", "AT+CSCS=?\r"}),
+              std::vector<std::string>(first + 1, first + 4));
+}
+
+TEST_F(InitFixture, NoSimCommandsWithoutAPinRequest) {
     device.m_answers["AT+CPMS?\r"] = "+CME ERROR: 11\r\n";
     EXPECT_EQ(1, mobile.Connect());
     EXPECT_EQ(1, device.CountOf("AT+CPMS?\r"));
-    for (const std::string& c : Sent()) EXPECT_EQ(std::string::npos, c.find("CPIN")) << c;
+    for (const std::string& c : Sent()) EXPECT_EQ(std::string::npos, c.find("CPIN=")) << c;
 }
 
 TEST_F(InitFixture, IdentityFallsBackToTheSecondCommand) {
@@ -183,13 +281,14 @@ TEST_F(InitFixture, LogShowsConnectAndARefusedCnmi) {
     theLog.SetEnabled(1);
     device.m_answers["AT+CNMI=?\r"] = "+CNMI: (0-2),(0-3),(0,2),(0-2)\r\n\r\nOK\r\n";
     device.m_answers["AT+CNMI=2,3,0,1,3\r"] = "+CMS ERROR: 303\r\n";
+    device.m_answers["AT+CNMI=2,1,0,1\r"] = "OK\r\n";
     EXPECT_EQ(1, mobile.Connect());
     EXPECT_EQ(1, mobile.Disconnect());
     theLog.SetEnabled(0);
     const std::string log = ReadFile(dir.file("Pellwick.log"));
     size_t at = 0;
     for (const char* line : {"CMobile::Connect()\r\n", "CodePage=", "CConnection::Connect()\r\n",
-                             "CNMI Error: AT+CNMI=2,3,0,1,3", "CMobile::Connect()=1\r\n",
+                             "CNMI Error: AT+CNMI=2,3,0,1,3", "CNMI: AT+CNMI=2,1,0,1", "CMobile::Connect()=1\r\n",
                              "CMobile::Disconnect()\r\n", "CConnection::Disconnect()=1\r\n",
                              "CMobile::Disconnect()=1\r\n"}) {
         const size_t found = log.find(line, at);

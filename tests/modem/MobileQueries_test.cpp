@@ -73,6 +73,28 @@ TEST(EncodeForCharset, FormPerCharacterSet) {
     }
 }
 
+TEST(Registration, HomeOrRoamingFromCregElseCereg) {
+    struct Case {
+        const char *creg, *cereg;
+        int stat;
+    };
+    const Case cases[] = {
+        {"+CREG: 0,1\r\n\r\nOK\r\n", "ERROR\r\n", 1},
+        {"+CREG: 2,5,\"00A1\",\"1B2C\"\r\n\r\nOK\r\n", "ERROR\r\n", 5},
+        {"+CREG: 0,2\r\n\r\nOK\r\n", "ERROR\r\n", 2},
+        {"+CREG: 0,3\r\n\r\nOK\r\n", "+CEREG: 0,0\r\n\r\nOK\r\n", 3},
+        {"+CREG: 0,0\r\n\r\nOK\r\n", "+CEREG: 0,7\r\n\r\nOK\r\n", 7},  // LTE, SMS only
+        {"ERROR\r\n", "+CEREG: 0,2\r\n\r\nOK\r\n", 2},
+        {"ERROR\r\n", "ERROR\r\n", -1},
+    };
+    for (const Case& c : cases) {
+        ScriptedMobile rig;
+        rig.device->m_answers["AT+CREG?\r"] = c.creg;
+        rig.device->m_answers["AT+CEREG?\r"] = c.cereg;
+        EXPECT_EQ(c.stat, rig.mobile->GetRegistration()) << c.creg << c.cereg;
+    }
+}
+
 TEST(Identity, QueriesDoNotChangeTheInitialisationValues) {
     ScriptedMobile rig;
     rig.AnswerLikeAModem();

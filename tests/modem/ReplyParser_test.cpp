@@ -147,6 +147,22 @@ TEST(DeviceQuirks, CharacterSetChoice) {
         EXPECT_EQ(c.charset, quirks::ChooseCharacterSet(c.manufacturer, c.reply)) << c.manufacturer << " " << c.reply;
 }
 
+TEST(DeviceQuirks, IdentityIsTheFirstFieldOrTheModelItemOfAList) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"MS-100\r\n\r\nOK\r\n", "MS-100"},
+        {"+CGMM: \"GSM900\",\"GSM1800\",\"GSM1900\",\"MODEL=E365\"\r\n\r\nOK\r\n", "E365"},
+        {"+CGMI: \"Motorola CE, Copyright 2000\"\r\n\r\nOK\r\n", "Motorola CE"},
+        {"+491234\r\n\r\nOK\r\n", "+491234"},  // not a command name
+        {"+CGMI:\r\n\r\nOK\r\n", ""},
+    };
+    for (const auto& [reply, expected] : cases) {
+        ReplyFields fields;
+        int count = 0;
+        ASSERT_EQ(1, SplitReply(reply, "", fields, count)) << reply;
+        EXPECT_EQ(expected, quirks::IdentityValue(fields, count)) << reply;
+    }
+}
+
 TEST(DeviceQuirks, ModelE365WithoutManufacturerIsMotorola) {
     struct Case {
         std::string manufacturer, model, expected;

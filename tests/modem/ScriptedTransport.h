@@ -115,6 +115,7 @@ struct ScriptedMobile {
                                "AT+CMER=1\r", "AT+CLIP=1\r", "AT+CMGF=0\r", "AT+CNMI=2,3,0,1,0\r",
                                "AT+CSCS=\"UCS2\"\r", "AT+CSCS=\"GSM\"\r", "AT+CPIN=\"1234\"\r"})
             device->m_answers[ok] = "OK\r\n";
+        device->m_answers["AT+CPIN?\r"] = "+CPIN: READY\r\n\r\nOK\r\n";
         device->m_answers["AT+CGSN\r"] = "351234567890123\r\n\r\nOK\r\n";
         device->m_answers["AT+CGMI\r"] = "MODEMSIM\r\n\r\nOK\r\n";
         device->m_answers["AT+CGMM\r"] = "MS-100\r\n\r\nOK\r\n";

@@ -175,6 +175,7 @@ ControlResult Fault(Modem& modem, std::istringstream& in, const std::string& res
     if (kind == "SILENT") f.silent = a;
     else if (kind == "WAKE") f.silent = a > 0 ? a - 1 : 0;
     else if (kind == "SIMBUSY") f.simBusy = a;
+    else if (kind == "SIMWAIT") f.simWaitMs = a;
     else if (kind == "SLOW") f.slowMs = a;
     else if (kind == "CHUNK") {
         f.chunkBytes = a;
@@ -216,7 +217,18 @@ ControlResult HandleControl(Modem& modem, const std::string& rawLine) {
         return {Ok()};
     }
     if (verb == "PIN") {
-        modem.SetPin(rest);
+        std::string pin, word;
+        int tries = Modem::PIN_TRIES;
+        in >> pin;
+        if (pin.rfind("tries=", 0) == 0) {
+            word = pin;
+            pin.clear();
+        } else {
+            in >> word;
+        }
+        if (!word.empty() && (word.rfind("tries=", 0) != 0 || !ToInt(word.substr(6), tries) || tries > 9))
+            return {Err("PIN [<pin>] [tries=<0-9>]")};
+        modem.SetPin(pin, tries);
         return {Ok()};
     }
     if (verb == "SET") {
@@ -232,7 +244,12 @@ ControlResult HandleControl(Modem& modem, const std::string& rawLine) {
         else if (key == "revision") id.revision = value;
         else if (key == "operator") id.operatorName = value;
         else if (key == "smsc") id.smsc = value;
-        else if (key == "battery" || key == "signal") {
+        else if (key == "creg" || key == "cereg") {
+            int stat = -1;
+            if ((!value.empty() || key == "creg") && (!ToInt(value, stat) || stat > 10))
+                return {Err(key + " needs a registration stat 0..10" + (key == "cereg" ? " or nothing" : ""))};
+            (key == "creg" ? id.creg : id.cereg) = stat;
+        } else if (key == "battery" || key == "signal") {
             int x = 0, y = 0;
             const size_t comma = value.find(',');
             if (comma == std::string::npos || !ToInt(value.substr(0, comma), x) || !ToInt(value.substr(comma + 1), y))

@@ -32,6 +32,7 @@ const char* ErrorText(bool cms, int code) {
         case 304: return "invalid PDU mode parameter";
         case 311: return "SIM PIN required";
         case 314: return "SIM busy";
+        case 316: return "SIM PUK required";
         case 321: return "invalid memory index";
         case 322: return "memory full";
         default: return "unknown error";
@@ -41,6 +42,7 @@ const char* ErrorText(bool cms, int code) {
     case 3: return "operation not allowed";
     case 4: return "operation not supported";
     case 11: return "SIM PIN required";
+    case 12: return "SIM PUK required";
     case 14: return "SIM busy";
     case 16: return "incorrect password";
     case 21: return "invalid index";
@@ -92,9 +94,10 @@ void Modem::SetProfile(const Profile& profile) {
     m_id.model = profile.model;
 }
 
-void Modem::SetPin(const std::string& pin) {
+void Modem::SetPin(const std::string& pin, int tries) {
     m_pin = pin;
     m_simReady = pin.empty();
+    m_pinTries = tries;
 }
 
 void Modem::Input(std::string_view bytes) {
@@ -401,7 +404,8 @@ bool Modem::Deliver(const std::vector<EncodedPdu>& pdus, bool statusReport, Via 
         if (statusReport)
             via = m_cnmi[3] == 1 ? Via::Direct : m_cnmi[3] == 2 ? Via::Store : Via::Silent;
         else
-            via = m_cnmi[1] == 1 ? Via::Store : m_cnmi[1] >= 2 ? Via::Direct : Via::Silent;
+            // mt=3 routes only class 3 messages directly, which DELIVER does not make.
+            via = m_cnmi[1] == 1 || m_cnmi[1] == 3 ? Via::Store : m_cnmi[1] == 2 ? Via::Direct : Via::Silent;
     }
     if (via == Via::Direct) {
         for (const auto& p : pdus) {
@@ -451,7 +455,8 @@ std::vector<std::string> Modem::StateLines() const {
         "cnmi=" + join(m_cnmi),
         "clip=" + std::to_string(m_clip),
         "creg=" + std::to_string(m_creg),
-        "pin=" + std::string(m_simReady ? "READY" : "SIM PIN"),
+        "pin=" + std::string(m_simReady ? "READY" : m_pinTries > 0 ? "SIM PIN" : "SIM PUK"),
+        "pintries=" + std::to_string(m_pinTries),
         "mem1=" + m_mem[0],
         "mem2=" + m_mem[1],
         "mem3=" + m_mem[2],

@@ -45,6 +45,7 @@ struct Faults {
     int chunkGapMs = 20;
     std::string inject;        // line to put into the next answer
     int simBusy = 0;           // SIM commands still to answer "SIM busy"
+    int simWaitMs = 0;         // after a PIN is accepted, SIM commands answer "SIM busy" this long
 };
 
 struct Identity {
@@ -52,6 +53,8 @@ struct Identity {
                 imsi = "262011234567890", smsc = "+491710760000", operatorName = "MODEMSIM NET";
     int smscType = 145;
     int bcs = 0, bcl = 85, rssi = 17, ber = 99;
+    int creg = 1;    // registration stat of AT+CREG? once the SIM is ready (1 home, 2 searching, ...)
+    int cereg = -1;  // of AT+CEREG?; below 0 the command is not supported
 };
 
 enum class Via { Auto, Store, Direct, Silent };
@@ -66,7 +69,11 @@ public:
     // Control operations.
     void SetProfile(const Profile& profile);
     const Profile& CurrentProfile() const { return m_profile; }
-    void SetPin(const std::string& pin);
+    // The SIM asks for this PIN (empty: none) and allows `tries` wrong ones before it
+    // asks for the PUK instead; 0 tries: it asks for the PUK at once.
+    void SetPin(const std::string& pin, int tries = PIN_TRIES);
+    static constexpr int PIN_TRIES = 3;
+    static constexpr const char* PUK = "12345678";
     Identity& Id() { return m_id; }
     Faults& Fault() { return m_faults; }
     // Puts PDUs into a store or hands them over directly, with the matching indications;
@@ -125,6 +132,7 @@ private:
     Store* FindStore(const std::string& name);
     const Store* FindStore(const std::string& name) const;
     bool SimNeeded(const std::string& name) const;
+    Result Pin(const Command& c);
     std::string EncodeText(const std::string& text) const;
     bool DecodeText(const std::string& text, std::string& plain) const;
 
@@ -161,6 +169,8 @@ private:
     std::string m_mem[3] = {"SM", "SM", "SM"};
     std::string m_pin;
     bool m_simReady = true;
+    int m_pinTries = PIN_TRIES;  // 0: the SIM wants the PUK
+    int64_t m_simBusyUntil = 0;  // NowMs() until which the SIM is still starting
     int m_nextMr = 0;
 
     // Call state.

@@ -89,10 +89,16 @@ Modem::Result Modem::Execute(const Command& c) {
                                            "+CMGL", "+CSCA", "+CNMI", "+CSMS"};
     const bool cms = std::any_of(std::begin(messageService), std::end(messageService),
                                  [&](const char* n) { return c.name == n; });
-    if (!m_simReady && SimNeeded(c.name) && c.type != Type::Test)
-        return {{}, cms ? Final::Cms : Final::Cme, cms ? 311 : 11};
-    if (m_simReady && !m_pin.empty() && m_faults.simBusy > 0 && SimNeeded(c.name) && c.type != Type::Test) {
-        --m_faults.simBusy;
+    const bool simCommand = SimNeeded(c.name) && c.type != Type::Test;
+    if (!m_simReady && simCommand) {
+        if (m_pinTries > 0)
+            return {{}, cms ? Final::Cms : Final::Cme, cms ? 311 : 11};
+        return {{}, cms ? Final::Cms : Final::Cme, cms ? 316 : 12};
+    }
+    const bool starting = NowMs() < m_simBusyUntil;
+    if (m_simReady && !m_pin.empty() && (m_faults.simBusy > 0 || starting) && simCommand) {
+        if (!starting)
+            --m_faults.simBusy;
         return {{}, cms ? Final::Cms : Final::Cme, cms ? 314 : 14};
     }
     if (c.name[0] == '+')
@@ -193,10 +199,18 @@ Modem::Result Modem::Extended(const Command& c) {
     }
     if (n == "+CREG") {
         if (c.type == Type::Read)
-            return {{"+CREG: " + std::to_string(m_creg) + ",1" + (m_creg == 2 ? ",\"00A1\",\"1B2C\"" : "")},
+            return {{"+CREG: " + std::to_string(m_creg) + "," + std::to_string(m_simReady ? m_id.creg : 0) +
+                     (m_creg == 2 ? ",\"00A1\",\"1B2C\"" : "")},
                     Final::Ok, 0};
         if (c.type == Type::Test) return {{"+CREG: (0-2)"}, Final::Ok, 0};
         return setInt(m_creg, 0, 2, false);
+    }
+    if (n == "+CEREG") {
+        if (m_id.cereg < 0) return {{}, Final::Error, 0};
+        if (c.type == Type::Read)
+            return {{"+CEREG: 0," + std::to_string(m_simReady ? m_id.cereg : 0)}, Final::Ok, 0};
+        if (c.type == Type::Test) return {{"+CEREG: (0-2)"}, Final::Ok, 0};
+        return {};
     }
     if (n == "+COPS") {
         if (c.type == Type::Read)
@@ -216,15 +230,8 @@ Modem::Result Modem::Extended(const Command& c) {
     }
     if (n == "+CPAS")
         return {{"+CPAS: " + std::string(m_ringing ? "3" : "0")}, Final::Ok, 0};
-    if (n == "+CPIN") {
-        if (c.type == Type::Read) return {{m_simReady ? "+CPIN: READY" : "+CPIN: SIM PIN"}, Final::Ok, 0};
-        if (c.type == Type::Test) return {};
-        if (c.type != Type::Set || a.empty()) return {{}, Final::Error, 0};
-        if (m_simReady) return {{}, Final::Cme, 3};
-        if (a[0] != m_pin) return {{}, Final::Cme, 16};
-        m_simReady = true;
-        return {};
-    }
+    if (n == "+CPIN")
+        return Pin(c);
     if (n == "+CMGF") {
         if (c.type == Type::Read) return {{"+CMGF: " + std::to_string(m_cmgf)}, Final::Ok, 0};
         if (c.type == Type::Test) return {{"+CMGF: (0)"}, Final::Ok, 0};
@@ -314,6 +321,28 @@ Modem::Result Modem::Extended(const Command& c) {
         return {};
     }
     return {{}, Final::Error, 0};
+}
+
+// AT+CPIN: a wrong PIN costs one of the tries; with none left the SIM takes only the PUK
+// and a new PIN. The accepted PIN starts the SIM, busy for the SIMWAIT time.
+Modem::Result Modem::Pin(const Command& c) {
+    const auto& a = c.args;
+    if (c.type == Type::Read)
+        return {{m_simReady ? "+CPIN: READY" : m_pinTries > 0 ? "+CPIN: SIM PIN" : "+CPIN: SIM PUK"}, Final::Ok, 0};
+    if (c.type == Type::Test) return {};
+    if (c.type != Type::Set || a.empty()) return {{}, Final::Error, 0};
+    if (m_simReady) return {{}, Final::Cme, 3};
+    if (m_pinTries == 0) {
+        if (a[0] != PUK || a.size() < 2 || a[1].empty()) return {{}, Final::Cme, 16};
+        m_pin = a[1];
+    } else if (a[0] != m_pin) {
+        --m_pinTries;
+        return {{}, Final::Cme, 16};
+    }
+    m_pinTries = PIN_TRIES;
+    m_simReady = true;
+    m_simBusyUntil = NowMs() + m_faults.simWaitMs;
+    return {};
 }
 
 Modem::Result Modem::Storage(const Command& c) {

@@ -16,8 +16,10 @@ const std::array<Profile, 5> kProfiles = {{
     // A module that offers HEX and GSM but no UCS2.
     {"wavecom", "WAVECOM MODEM", "MULTIBAND  900E  1800", R"(("GSM","HEX"))",
      "(0-3),(0-3),(0-2),(0,1),(0,1)"},
-    // A phone whose manufacturer query gives an empty answer.
-    {"e365", "", "E365", R"(("GSM","IRA","UCS2"))", "(0-2),(0-3),(0,2),(0-2),(0,1)"},
+    // A phone whose manufacturer query gives an empty answer and whose model query lists
+    // its bands, the model as one item of the list.
+    {"e365", "", R"(+CGMM: "GSM900","GSM1800","GSM1900","MODEL=E365")", R"(("GSM","IRA","UCS2"))",
+     "(0-2),(0-3),(0,2),(0-2),(0,1)"},
     // A device whose indication settings have no fifth (buffer) group.
     {"cnmi4", "MODEMSIM", "MS-4", R"(("GSM","IRA","UCS2"))", "(0-2),(0-3),(0,2),(0-2)"},
 }};

@@ -41,6 +41,7 @@ CInformationPage::CInformationPage(const CSettings& settings, InformationSources
     m_brand = value("brand");
     m_model = value("model");
     m_imei = value("imei");
+    m_network = value("network");
     m_batteryLevel = bar("batteryLevel");
     m_signalLevel = bar("signalLevel");
     m_sent = value("sent");
@@ -54,6 +55,7 @@ CInformationPage::CInformationPage(const CSettings& settings, InformationSources
     for (auto [label, field] : {std::pair<const char*, QWidget*>{"Brand", m_brand},
                                 {"Model", m_model},
                                 {"IMEI", m_imei},
+                                {"Network", m_network},
                                 {"Battery Level", m_batteryLevel},
                                 {"Signal Level", m_signalLevel},
                                 {"Sent", m_sent},
@@ -87,6 +89,7 @@ void CInformationPage::Refresh() {
     m_brand->setText(QString::fromStdString(device.brand));
     m_model->setText(QString::fromStdString(device.model));
     m_imei->setText(QString::fromStdString(device.imei));
+    m_network->setText(QString::fromStdString(device.network));
     m_sent->setText(QString::number(m_settings.m_nSent));
     m_unsent->setText(QString::number(m_settings.m_nUnsent));
     m_received->setText(QString::number(m_settings.m_nReceived));

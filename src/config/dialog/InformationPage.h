@@ -1,6 +1,6 @@
 #pragma once
-// Page "Information": the device's identity, battery and signal, the message counters and
-// the service status, redisplayed from their sources five times a second.
+// Page "Information": the device's identity, network registration, battery and signal, the
+// message counters and the service status, redisplayed from their sources five times a second.
 #include "config/Settings.h"
 #include "engine/Gateway.h"
 
@@ -42,6 +42,7 @@ private:
     QLabel* m_brand;
     QLabel* m_model;
     QLabel* m_imei;
+    QLabel* m_network;
     QProgressBar* m_batteryLevel;
     QProgressBar* m_signalLevel;
     QLabel* m_sent;
