@@ -92,10 +92,13 @@ TEST(SimConnect, E365IsTreatedAsMotorola) {
     EXPECT_EQ(1, Count(rig.Heard(), "AT+GMI"));
 }
 
-TEST(SimConnect, FourGroupCnmiAnswerGivesAFifthParameterOfThree) {
+TEST(SimConnect, FourGroupCnmiRefusesTheFifthParameterAndGetsFourValues) {
     SimRig rig("cnmi4");
     ASSERT_EQ(1, rig.mobile->Connect());
     EXPECT_EQ(1, Count(rig.Heard(), "AT+CNMI=2,3,0,1,3"));
+    EXPECT_EQ(1, Count(rig.Heard(), "AT+CNMI=2,1,0,1"));
+    EXPECT_EQ("2,1,0,1,0", rig.State("cnmi"));
+    EXPECT_NE(std::string::npos, rig.Log().find("CNMI: AT+CNMI=2,1,0,1"));
 }
 
 TEST(SimConnect, ServiceCentreInTheCharacterSetForm) {
