@@ -19,8 +19,11 @@ TEST_F(StatusBoardTest, TextsAndOwnIcons) {
     EXPECT_STREQ("Refresh GSM device infromation.", StatusText(10));
     EXPECT_STREQ("Sending period exceeded.", StatusText(24));
     EXPECT_STREQ("", StatusText(0));
-    EXPECT_STREQ("", StatusText(25));
-    for (int code : {5, 7, 8, 11, 13, 18, 19, 21, 22, 23}) EXPECT_EQ(ICON_ERROR, StatusIcon(code)) << code;
+    EXPECT_STREQ("SIM PIN required but none configured.", StatusText(25));
+    EXPECT_STREQ("Not registered on a network, sending paused.", StatusText(31));
+    EXPECT_STREQ("", StatusText(32));
+    for (int code : {5, 7, 8, 11, 13, 18, 19, 21, 22, 23, 25, 26, 27, 28, 29, 30, 31})
+        EXPECT_EQ(ICON_ERROR, StatusIcon(code)) << code;
     for (int code : {1, 3, 4, 6, 9, 10, 12, 14, 15, 16, 17, 20, 24}) EXPECT_EQ(ICON_NORMAL, StatusIcon(code)) << code;
     EXPECT_EQ(ICON_PAUSED, StatusIcon(2));
 }
@@ -35,6 +38,19 @@ TEST_F(StatusBoardTest, ErrorCodeWaitsOneSecondOnceThenNothing) {
     ASSERT_EQ(2u, shown.size());
     EXPECT_EQ("Idle.", board.Text());
     EXPECT_EQ(1, board.LastStatus());
+}
+
+TEST_F(StatusBoardTest, StandingConditionShowsInsteadOfIdleUntilCleared) {
+    board.SetCondition(STATUS_SIM_PUK_REQUIRED);
+    board.SetStatus(STATUS_IDLE);
+    board.SetStatus(STATUS_READING_SMS);  // other codes still show
+    board.SetStatus(STATUS_IDLE);
+    EXPECT_EQ("SIM PUK required.", board.Text());
+    EXPECT_EQ(ICON_ERROR, board.Icon());
+    board.SetCondition(0);
+    board.SetStatus(STATUS_IDLE);
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{27, ICON_ERROR}, {14, ICON_NORMAL}, {27, ICON_ERROR}, {1, ICON_NORMAL}}),
+              shown);
 }
 
 TEST_F(StatusBoardTest, LinkDownTurnsAnyCodeButPausedIntoError) {

@@ -173,6 +173,45 @@ TEST_F(ModemSimDialogue, ReportsSimBusyAfterThePinForAWhile) {
     EXPECT_NE(At("AT+CPMS?").find("+CPMS: \"SM\""), std::string::npos);
 }
 
+TEST_F(ModemSimDialogue, SimStartsUpForTheSimWaitTimeOnceThePinIsGiven) {
+    Ctl("PIN 0000");
+    At("AT+CMEE=1");
+    EXPECT_EQ(Ctl("FAULT SIMWAIT 600000"), "OK\n");
+    EXPECT_EQ(At("AT+CPMS?"), "\r\n+CMS ERROR: 311\r\n");
+    At("AT+CPIN=\"0000\"");
+    EXPECT_EQ(At("AT+CPIN?"), "\r\n+CPIN: READY\r\n" + OK);
+    EXPECT_EQ(At("AT+CPMS?"), "\r\n+CMS ERROR: 314\r\n");
+    EXPECT_EQ(At("AT+CNMI=2,1,0,0,0"), "\r\n+CMS ERROR: 314\r\n");
+}
+
+TEST_F(ModemSimDialogue, ThreeWrongPinsLockTheSimUntilThePuk) {
+    Ctl("PIN 1234");
+    At("AT+CMEE=1");
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(At("AT+CPIN=\"9999\""), "\r\n+CME ERROR: 16\r\n");
+    EXPECT_EQ(State("pin"), "SIM PUK");
+    EXPECT_EQ(At("AT+CPIN?"), "\r\n+CPIN: SIM PUK\r\n" + OK);
+    EXPECT_EQ(At("AT+CPMS?"), "\r\n+CMS ERROR: 316\r\n");
+    EXPECT_EQ(At("AT+CPIN=\"1234\""), "\r\n+CME ERROR: 16\r\n");  // the right PIN no longer helps
+    EXPECT_EQ(At("AT+CPIN=\"12345678\",\"4321\""), OK);
+    EXPECT_EQ(State("pin"), "READY");
+    EXPECT_EQ(State("pintries"), "3");
+    EXPECT_EQ(Ctl("PIN 1234 tries=0"), "OK\n");
+    EXPECT_EQ(State("pin"), "SIM PUK");
+    EXPECT_EQ(Ctl("PIN 1234 tries=x"), "ERR PIN [<pin>] [tries=<0-9>]\n");
+}
+
+TEST_F(ModemSimDialogue, RegistrationStatesFromControl) {
+    EXPECT_EQ(At("AT+CREG?"), "\r\n+CREG: 0,1\r\n" + OK);
+    EXPECT_EQ(At("AT+CEREG?"), "\r\nERROR\r\n");  // no LTE unless asked for
+    EXPECT_EQ(Ctl("SET creg 2"), "OK\n");
+    EXPECT_EQ(Ctl("SET cereg 7"), "OK\n");
+    EXPECT_EQ(At("AT+CREG?"), "\r\n+CREG: 0,2\r\n" + OK);
+    EXPECT_EQ(At("AT+CEREG?"), "\r\n+CEREG: 0,7\r\n" + OK);
+    EXPECT_EQ(Ctl("SET creg 11"), "ERR creg needs a registration stat 0..10\n");
+    Ctl("PIN 1234");
+    EXPECT_EQ(At("AT+CREG?"), "\r\n+CREG: 0,0\r\n" + OK);  // nothing without the SIM
+}
+
 TEST_F(ModemSimDialogue, SubmitsAPduAfterThePrompt) {
     At("AT+CMGF=0");
     // "00" service centre, then a 7-octet TPDU.
@@ -410,7 +449,7 @@ TEST(ModemSimProfiles, DifferWhereDriversLookAtThem) {
 TEST_F(ModemSimDialogue, SwitchesProfileFromControl) {
     EXPECT_EQ(Ctl("PROFILE e365"), "OK\n");
     EXPECT_EQ(At("AT+CGMI"), OK);
-    EXPECT_EQ(At("AT+CGMM"), "\r\nE365\r\n" + OK);
+    EXPECT_EQ(At("AT+CGMM"), "\r\n+CGMM: \"GSM900\",\"GSM1800\",\"GSM1900\",\"MODEL=E365\"\r\n" + OK);
     EXPECT_EQ(Ctl("PROFILE nosuch"), "ERR unknown profile\n");
     EXPECT_EQ(State("profile"), "e365");
 }
