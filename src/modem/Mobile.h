@@ -167,10 +167,13 @@ private:
     std::string Ask(const std::string& command, const std::string& extra, int timeoutMs);
     std::string QueryIdentity(const char* first, const char* second);
     void ChooseIndicationRouting();
+    // Asks AT+CPIN? and presents the PIN only when the SIM asks for it; a SIM_* state.
     int UnlockSim();
+    // Waits, bounded and stoppable, until AT+CPMS? succeeds; false when the SIM stayed busy.
     bool WaitForSim();
+    // An exchange that is repeated once the SIM is ready when it answered "SIM busy".
     std::string AskSim(const std::string& command, const std::string& extra, int timeoutMs);
-    std::string StorageFrom(const std::string& reply);
+    std::string StorageFrom(const std::string& reply);  // the read storage of an AT+CPMS? reply
     int StoreCount(int offset);
     bool WaitForPacing(long long needMs);
     int PollStored(const std::string& text, size_t at, bool reports);

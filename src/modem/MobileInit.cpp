@@ -128,13 +128,15 @@ void CMobile::ChooseIndicationRouting() {
 
 bool CMobile::WaitForSim() {
     if (m_nSimState == SIM_NOT_READY) return false;  // already waited in vain
+    std::string reply;
     for (int attempt = 0; attempt < SIM_WAIT_ATTEMPTS; ++attempt) {
         PumpPaintMessages();
-        const std::string reply = Ask("AT+CPMS?\r", "OK", 2000);
-        // Any answer but "busy" (or none) means the SIM has finished starting.
-        if (HasOk(reply) || (!reply.empty() && !IsSimBusy(reply))) return true;
-        if (!SlicedSleep(m_clock, SIM_WAIT_PAUSE_MS, SLEEP_SLICE_MS)) break;
+        reply = Ask("AT+CPMS?\r", "OK", 2000);
+        if (HasOk(reply)) return true;
+        if (!SlicedSleep(m_clock, SIM_WAIT_PAUSE_MS, SLEEP_SLICE_MS)) return false;
     }
+    // A modem that refuses the query without saying "busy" is used as it is.
+    if (!reply.empty() && !IsSimBusy(reply)) return true;
     theLog.WriteTimed("\r\nSIM not ready");
     m_nSimState = SIM_NOT_READY;
     return false;
