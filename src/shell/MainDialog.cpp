@@ -2,8 +2,8 @@
 
 #include "config/MessageHook.h"
 #include "config/Settings.h"
-#include "config/dialog/ConfigPages.h"
-#include "config/dialog/HotKey.h"
+#include "dialog/ConfigPages.h"
+#include "dialog/HotKey.h"
 #include "link/LogFile.h"
 #include "shell/Names.h"
 #include "shell/ServiceCommands.h"

@@ -1,4 +1,4 @@
-#include "config/dialog/DatabasePage.h"
+#include "dialog/DatabasePage.h"
 
 #include <QGridLayout>
 #include <QLabel>

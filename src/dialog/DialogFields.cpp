@@ -1,4 +1,4 @@
-#include "config/dialog/DialogFields.h"
+#include "dialog/DialogFields.h"
 
 #include "config/Settings.h"
 

@@ -1,4 +1,4 @@
-#include "config/dialog/DevicePage.h"
+#include "dialog/DevicePage.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "config/dialog/MessagePage.h"
+#include "dialog/MessagePage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
