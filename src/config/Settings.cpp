@@ -228,6 +228,15 @@ std::string GetSettingsPath() {
     return g_path;
 }
 
+std::string StateFolder() {
+    const std::string path = GetSettingsPath();
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string StatePath(const std::string& name) { return StateFolder() + "/" + name; }
+
 int LoadSettingsFile(CSettings& settings, const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {

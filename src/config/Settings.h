@@ -84,6 +84,13 @@ extern CSettings theSettings;
 void SetSettingsPath(const std::string& path);
 std::string GetSettingsPath();
 
+// The state folder: the folder of the settings file, where the PIN, the outbox journal,
+// the inbound spool, the reject file and the log live too. Every file there is private
+// to the gateway (mode 0600).
+std::string StateFolder();
+// The path of a file of the state folder ("Pellwick.journal" -> "<folder>/Pellwick.journal").
+std::string StatePath(const std::string& name);
+
 // Loads theSettings from the settings file: 1 when the file was read, 0 when defaults
 // were applied (and written).
 int LoadSettings();

@@ -49,11 +49,6 @@ void RaiseThreadPriority() {
         if (::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice) == 0) return;
 }
 
-std::string FolderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
 }  // namespace
 
 MainDialog::Core::Core()
@@ -119,7 +114,7 @@ void MainDialog::OnInitDialog() {
     // The settings saved by the user apply to the driver from the start.
     m_mobile.SetRetryInterval(theSettings.m_nRetryInterval);
     m_mobile.SetSendAttempts(theSettings.m_nRetryCount + 1);
-    m_gateway.SetJournalPath(FolderOf(GetSettingsPath()) + "/Pellwick.journal");
+    m_gateway.SetJournalPath(StatePath("Pellwick.journal"));
     m_pages->SelectTab(CConfigPages::TAB_INFORMATION);
 
     m_run.m_bStop = 0;
