@@ -3,6 +3,7 @@
 // database (supervision, outbound cycle, inbound cycle, reports and replies).
 // All steps run on the worker thread; DisconnectLinks also runs once at shutdown.
 #include "config/Settings.h"
+#include "db/DbError.h"
 #include "engine/Clock.h"
 #include "engine/OutboxJournal.h"
 #include "engine/Ports.h"
@@ -43,6 +44,11 @@ public:
     void CheckReports();
     void AnswerQuery(const std::string& phone, const std::string& text);
 
+    // Settings changed by another process: `sync` takes them into the record and returns
+    // their SettingEffect bits (config/SettingFields.h). Called at each connect step,
+    // it reopens a link whose settings changed, as the window's Apply does.
+    void SetSettingsSync(std::function<int()> sync) { m_sync = std::move(sync); }
+
     // Where unwritten outbox results are kept (beside the settings file).
     void SetJournalPath(const std::string& path) { m_journal.SetPath(path); }
     const COutboxJournal& Journal() const { return m_journal; }
@@ -56,6 +62,10 @@ public:
 
 private:
     void ClearDeviceInfo();
+    void ApplySettingChanges();
+    // One journal line when a link's state or the reason for it changes; "" = up.
+    void JournalLink(std::string& last, const char* link, const std::string& reason);
+    void JournalDbError(const char* step, const CDbError& error);
     int Send(const std::string& phone, const std::string& text);
     void Save();
     void FlushJournal();
@@ -68,6 +78,8 @@ private:
     IModem& m_modem;
     IDatabase& m_db;
     std::function<int()> m_save;
+    std::function<int()> m_sync;
+    std::string m_strDbState = "down", m_strDeviceState = "down";  // as last journalled
     COutboxJournal m_journal;
     int m_nNextStorage = 0;
 

@@ -1,6 +1,8 @@
 // Keeping the database and device links up while running and down while paused.
+#include "config/SettingFields.h"
 #include "db/DbError.h"
 #include "engine/Gateway.h"
+#include "link/Journal.h"
 
 namespace {
 
@@ -43,19 +45,44 @@ void CGateway::ClearDeviceInfo() {
     m_run.m_bDeviceLinked = 0;
 }
 
+void CGateway::JournalLink(std::string& last, const char* link, const std::string& reason) {
+    const std::string state = reason.empty() ? "up" : "down: " + reason;
+    if (state == last) return;
+    last = state;
+    ::Journal(reason.empty() ? JOURNAL_NOTICE : JOURNAL_ERR, "%s link %s", link, state.c_str());
+}
+
+void CGateway::JournalDbError(const char* step, const CDbError& error) {
+    ::Journal(JOURNAL_ERR, "%s failed: %s", step, error.what());
+}
+
+void CGateway::ApplySettingChanges() {
+    const int effect = m_sync ? m_sync() : EFFECT_NONE;
+    if (effect == EFFECT_NONE) return;
+    ::Journal(JOURNAL_NOTICE, "settings changed%s%s", effect & EFFECT_DEVICE ? ", reopening the device link" : "",
+            effect & EFFECT_DATABASE ? ", reopening the database link" : "");
+    m_modem.SetRetry(m_settings.m_nRetryInterval, m_settings.m_nRetryCount + 1);
+    if (effect & EFFECT_DEVICE) m_run.m_bDeviceLinked = 0;
+    if (effect & EFFECT_DATABASE) m_run.m_bDatabaseLinked = 0;
+}
+
 void CGateway::ConnectLinks() {
+    ApplySettingChanges();
     m_db.SetDataSource(m_settings.m_strDsn);
     m_db.SetCredentials(m_settings.m_strDbUser, m_settings.m_strDbPassword);
 
     if (!m_run.m_bDatabaseLinked) {
         m_status.SetStatus(STATUS_DB_CONNECT);
         int opened = 0;
+        std::string reason = "cannot open data source '" + m_settings.m_strDsn + "'";
         try {
             m_db.CloseDatabase();
             opened = m_db.OpenDatabase();
-        } catch (const CDbError&) {
+        } catch (const CDbError& e) {
             opened = 0;
+            reason += ": " + e.Description();
         }
+        JournalLink(m_strDbState, "database", opened == 1 ? "" : reason);
         if (opened == 1) {
             m_run.m_bDatabaseLinked = 1;
             CountUnsent();
@@ -82,7 +109,9 @@ void CGateway::ConnectLinks() {
     if (!m_run.m_bDeviceLinked) {
         m_status.SetStatus(STATUS_GSM_CONNECT);
         m_modem.Disconnect();
-        if (m_modem.Connect() == 1) {
+        const bool connected = m_modem.Connect() == 1;
+        JournalLink(m_strDeviceState, "device", connected ? "" : "the modem cannot be opened or initialised");
+        if (connected) {
             if (!m_settings.m_strSmsc.empty()) m_modem.SetServiceCentre(m_settings.m_strSmsc);
             m_run.m_bDeviceLinked = 1;
             // Asked for the log only; the replies are not used.
@@ -112,16 +141,21 @@ void CGateway::RefreshDeviceInfo() {
         m_clock.SleepMs(100);
     }
     if (!answered) {
+        JournalLink(m_strDeviceState, "device", "no answer to AT");
         ClearDeviceInfo();
         return;
     }
     DeviceInfo info;
+    auto lost = [this](const char* what) {
+        JournalLink(m_strDeviceState, "device", std::string("no answer to the ") + what + " query");
+        ClearDeviceInfo();
+    };
     info.brand = m_modem.GetManufacturer();
-    if (info.brand.empty()) return ClearDeviceInfo();
+    if (info.brand.empty()) return lost("manufacturer");
     info.model = m_modem.GetModel();
-    if (info.model.empty()) return ClearDeviceInfo();
+    if (info.model.empty()) return lost("model");
     info.imei = m_modem.GetImei();
-    if (info.imei.empty()) return ClearDeviceInfo();
+    if (info.imei.empty()) return lost("IMEI");
     info.signal = m_modem.GetSignalQuality();
     info.battery = m_modem.GetBatteryLevel();
     std::lock_guard lock(m_deviceMutex);
@@ -139,6 +173,7 @@ void CGateway::DisconnectLinks() {
         }
         if (closed == 1) {
             m_run.m_bDatabaseLinked = 0;
+            JournalLink(m_strDbState, "database", "closed");
             CountUnsent();
         } else {
             m_status.SetStatus(STATUS_DB_DISCONNECT_FAILED);
@@ -148,6 +183,7 @@ void CGateway::DisconnectLinks() {
         m_status.SetStatus(STATUS_GSM_DISCONNECT);
         if (m_modem.Disconnect() == 1) {
             m_run.m_bDeviceLinked = 0;
+            JournalLink(m_strDeviceState, "device", "closed");
             RefreshDeviceInfo();
         } else {
             m_status.SetStatus(STATUS_GSM_DISCONNECT_FAILED);

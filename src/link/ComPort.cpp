@@ -1,10 +1,12 @@
 #include "link/ComPort.h"
 
+#include "link/Journal.h"
 #include "link/LogFile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/serial.h>
@@ -81,19 +83,13 @@ int CComPort::Open() {
     if (speed == 0) return -1;
 
     const std::string folder = m_strDeviceFolder.empty() ? ExecutableFolder() : m_strDeviceFolder;
-    const int fd = ::open(DeviceName(m_nPort, folder).c_str(),
-                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
+    const std::string device = DeviceName(m_nPort, folder);
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return OpenFailed(device, "open", errno, -1);
     // Exclusive use: a second opener (another gateway, a terminal program) is refused.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return -1;
-    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return OpenFailed(device, "lock", errno == EWOULDBLOCK ? EBUSY : errno, fd);
     termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) {
-        ::close(fd);
-        return -1;
-    }
+    if (::tcgetattr(fd, &tio) != 0) return OpenFailed(device, "set up", errno, fd);
     tcflush(fd, TCIOFLUSH);
     // Binary 8N1: no translation of input or output, no echo, no signals, no flow control.
     tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | ISTRIP | INLCR | IGNCR | ICRNL |
@@ -105,16 +101,26 @@ int CComPort::Open() {
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
-        ::tcsetattr(fd, TCSANOW, &tio) != 0) {
-        ::close(fd);
-        return -1;
-    }
+        ::tcsetattr(fd, TCSANOW, &tio) != 0)
+        return OpenFailed(device, "set up", errno, fd);
     ChangeLine(fd, TIOCM_DTR, true);
     ChangeLine(fd, TIOCM_RTS, true);
     m_fd = fd;
+    m_strOpenError.clear();
     m_nLineErrors = -1;
     LineErrorPending();  // takes the counters as they stand now
     return 1;
+}
+
+int CComPort::OpenFailed(const std::string& device, const char* step, int error, int fd) {
+    if (fd >= 0) ::close(fd);
+    const std::string text = "cannot " + std::string(step) + " " + device + ": " + std::strerror(error);
+    // Each new reason once: the gateway retries every tick.
+    if (text != m_strOpenError) {
+        m_strOpenError = text;
+        Journal(JOURNAL_ERR, "%s", text.c_str());
+    }
+    return -1;
 }
 
 int CComPort::Close() {

@@ -37,6 +37,8 @@ public:
 private:
     enum Timeout { READ_INTERVAL, READ_PER_BYTE, READ_CONSTANT, WRITE_PER_BYTE, WRITE_CONSTANT };
     bool LineErrorPending();
+    // Closes fd (when open), reports the device, the step and the error; -1.
+    int OpenFailed(const std::string& device, const char* step, int error, int fd);
     bool WaitReady(short events, long long limitMs);
 
     int m_fd = -1;
@@ -44,5 +46,6 @@ private:
     int m_nBaud = 9600;
     std::array<unsigned, 5> m_timeouts{1000, 50, 2000, 50, 2000};
     std::string m_strDeviceFolder;
-    long long m_nLineErrors = -1;  // error counters of the line at the last check
+    long long m_nLineErrors = -1;
+    std::string m_strOpenError;  // the open failure last reported  // error counters of the line at the last check
 };

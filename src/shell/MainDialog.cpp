@@ -4,6 +4,7 @@
 #include "config/Settings.h"
 #include "dialog/ConfigPages.h"
 #include "dialog/HotKey.h"
+#include "link/Journal.h"
 #include "link/LogFile.h"
 #include "shell/Names.h"
 #include "shell/ServiceCommands.h"
@@ -115,6 +116,12 @@ void MainDialog::OnInitDialog() {
     m_mobile.SetRetryInterval(theSettings.m_nRetryInterval);
     m_mobile.SetSendAttempts(theSettings.m_nRetryCount + 1);
     m_gateway.SetJournalPath(StatePath("Pellwick.journal"));
+    // A `-set` from a shell, or systemctl reload, reaches the running gateway.
+    m_gateway.SetSettingsSync([] {
+        const bool reload = TakeSettingsReloadRequest();
+        if (reload) Journal(JOURNAL_NOTICE, "reloading the settings");
+        return SyncSettings(reload);
+    });
     m_pages->SelectTab(CConfigPages::TAB_INFORMATION);
 
     m_run.m_bStop = 0;
