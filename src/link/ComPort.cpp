@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/serial.h>
+#include <mutex>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -62,7 +63,23 @@ void CComPort::Configure(int port, int baud) {
     m_nBaud = baud;
 }
 
-std::string CComPort::ExecutableFolder() {
+namespace {
+
+std::mutex g_folderMutex;
+std::string g_defaultFolder;
+
+}  // namespace
+
+void CComPort::SetDefaultDeviceFolder(const std::string& folder) {
+    std::lock_guard lock(g_folderMutex);
+    g_defaultFolder = folder;
+}
+
+std::string CComPort::DefaultDeviceFolder() {
+    {
+        std::lock_guard lock(g_folderMutex);
+        if (!g_defaultFolder.empty()) return g_defaultFolder;
+    }
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::string(".") : exe.parent_path().string();
@@ -82,7 +99,7 @@ int CComPort::Open() {
     const speed_t speed = SpeedConstant(m_nBaud);
     if (speed == 0) return -1;
 
-    const std::string folder = m_strDeviceFolder.empty() ? ExecutableFolder() : m_strDeviceFolder;
+    const std::string folder = m_strDeviceFolder.empty() ? DefaultDeviceFolder() : m_strDeviceFolder;
     const std::string device = DeviceName(m_nPort, folder);
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return OpenFailed(device, "open", errno, -1);

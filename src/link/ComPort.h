@@ -10,7 +10,7 @@
 class CComPort : public CTransport {
 public:
     explicit CComPort(IClock& clock = SystemClock());
-    // deviceFolder: where the COMn entries are looked up; empty = the executable's folder.
+    // deviceFolder: where the COMn entries are looked up; empty = DefaultDeviceFolder().
     CComPort(IClock& clock, std::string deviceFolder);
     ~CComPort() override;
 
@@ -30,7 +30,10 @@ public:
     int GetBaud() const { return m_nBaud; }
     // The device a port number opens, looked up in folder.
     static std::string DeviceName(int port, const std::string& folder);
-    static std::string ExecutableFolder();
+    // Where ports without a folder of their own look for COMn: the folder set here (the
+    // gateway's state folder), else the executable's folder.
+    static void SetDefaultDeviceFolder(const std::string& folder);
+    static std::string DefaultDeviceFolder();
 
     static constexpr int MAX_CHUNK = 1024;
 

@@ -1,6 +1,7 @@
 #include "shell/Entry.h"
 
 #include "config/Settings.h"
+#include "link/ComPort.h"
 #include "link/Journal.h"
 #include "link/LogFile.h"
 #include "shell/DialogHost.h"
@@ -153,6 +154,8 @@ int PellwickMain(int argc, char** argv) {
     if (::chdir(folder.c_str()) != 0) std::perror(folder.c_str());
     theLog.SetFileName(home + "/Pellwick.log");
     SetSettingsPath(home + "/Pellwick.ini");
+    // A read-only installation keeps its COMn links in the state folder too.
+    CComPort::SetDefaultDeviceFolder(home);
 
     CSdNotifier notifier;
     CSyslogEventLog eventLog;
