@@ -298,8 +298,6 @@ struct Shared {
 
 std::atomic<bool> g_reloadRequested{false};
 
-const char* const PIN_FILE = PIN_FILE_NAME;
-
 std::string TrimLineEnd(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '\t'))
         text.pop_back();
@@ -333,7 +331,7 @@ int TakeFileChanges(CSettings& settings, bool force) {
         }
         g_shared.settingsStamp = stamp;
     }
-    const FileStamp pinStamp = StampOf(StatePath(PIN_FILE));
+    const FileStamp pinStamp = StampOf(StatePath(PIN_FILE_NAME));
     if (force || pinStamp != g_shared.pinStamp) {
         const std::string pin = ReadStoredPin();
         if (pin != g_shared.base.m_strPin && pin != settings.m_strPin) {
@@ -365,12 +363,12 @@ std::string ReadStoredPin() {
     if (const char* credentials = std::getenv("CREDENTIALS_DIRECTORY"); credentials && *credentials) {
         if (ReadSmallFile(std::string(credentials) + "/pin", pin)) return TrimLineEnd(pin);
     }
-    if (ReadSmallFile(StatePath(PIN_FILE), pin)) return TrimLineEnd(pin);
+    if (ReadSmallFile(StatePath(PIN_FILE_NAME), pin)) return TrimLineEnd(pin);
     return std::string();
 }
 
 bool WriteStoredPin(const std::string& pin) {
-    const std::string path = StatePath(PIN_FILE);
+    const std::string path = StatePath(PIN_FILE_NAME);
     if (pin.empty()) return ::unlink(path.c_str()) == 0 || errno == ENOENT;
     return ReplaceFile(path, pin + "\n");
 }
@@ -397,7 +395,7 @@ int LoadSettings() {
     theSettings.m_strPin = ReadStoredPin();
     g_shared.base = theSettings;
     g_shared.settingsStamp = StampOf(GetSettingsPath());
-    g_shared.pinStamp = StampOf(StatePath(PIN_FILE));
+    g_shared.pinStamp = StampOf(StatePath(PIN_FILE_NAME));
     g_shared.pendingEffect = EFFECT_NONE;
     return loaded;
 }

@@ -9,6 +9,7 @@
 #include "engine/Ports.h"
 #include "engine/RunState.h"
 #include "engine/StatusBoard.h"
+#include "link/Journal.h"
 
 #include <atomic>
 #include <functional>
@@ -63,8 +64,8 @@ public:
 private:
     void ClearDeviceInfo();
     void ApplySettingChanges();
-    // One journal line when a link's state or the reason for it changes; "" = up.
-    void JournalLink(std::string& last, const char* link, const std::string& reason);
+    // One journal line when a link's state, or the reason for it, changes.
+    void JournalLink(std::string& last, const char* link, const std::string& state, JournalPriority priority);
     void JournalDbError(const char* step, const CDbError& error);
     int Send(const std::string& phone, const std::string& text);
     void Save();

@@ -2,7 +2,6 @@
 #include "db/DbError.h"
 #include "engine/Gateway.h"
 #include "engine/SqlTemplates.h"
-#include "link/Journal.h"
 
 #include <string>
 

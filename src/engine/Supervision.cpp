@@ -2,7 +2,6 @@
 #include "config/SettingFields.h"
 #include "db/DbError.h"
 #include "engine/Gateway.h"
-#include "link/Journal.h"
 
 namespace {
 
@@ -45,11 +44,10 @@ void CGateway::ClearDeviceInfo() {
     m_run.m_bDeviceLinked = 0;
 }
 
-void CGateway::JournalLink(std::string& last, const char* link, const std::string& reason) {
-    const std::string state = reason.empty() ? "up" : "down: " + reason;
+void CGateway::JournalLink(std::string& last, const char* link, const std::string& state, JournalPriority priority) {
     if (state == last) return;
     last = state;
-    ::Journal(reason.empty() ? JOURNAL_NOTICE : JOURNAL_ERR, "%s link %s", link, state.c_str());
+    ::Journal(priority, "%s link %s", link, state.c_str());
 }
 
 void CGateway::JournalDbError(const char* step, const CDbError& error) {
@@ -74,15 +72,19 @@ void CGateway::ConnectLinks() {
     if (!m_run.m_bDatabaseLinked) {
         m_status.SetStatus(STATUS_DB_CONNECT);
         int opened = 0;
-        std::string reason = "cannot open data source '" + m_settings.m_strDsn + "'";
+        const std::string source = "data source '" + m_settings.m_strDsn + "'";
+        std::string reason;
         try {
             m_db.CloseDatabase();
             opened = m_db.OpenDatabase();
         } catch (const CDbError& e) {
             opened = 0;
-            reason += ": " + e.Description();
+            reason = ": " + e.Description();
         }
-        JournalLink(m_strDbState, "database", opened == 1 ? "" : reason);
+        if (opened == 1)
+            JournalLink(m_strDbState, "database", "up (" + source + ")", JOURNAL_NOTICE);
+        else
+            JournalLink(m_strDbState, "database", "down: cannot open " + source + reason, JOURNAL_ERR);
         if (opened == 1) {
             m_run.m_bDatabaseLinked = 1;
             CountUnsent();
@@ -109,9 +111,9 @@ void CGateway::ConnectLinks() {
     if (!m_run.m_bDeviceLinked) {
         m_status.SetStatus(STATUS_GSM_CONNECT);
         m_modem.Disconnect();
-        const bool connected = m_modem.Connect() == 1;
-        JournalLink(m_strDeviceState, "device", connected ? "" : "the modem cannot be opened or initialised");
-        if (connected) {
+        const std::string port = m_settings.m_nPort == 0 ? "infrared" : "COM" + std::to_string(m_settings.m_nPort);
+        if (m_modem.Connect() == 1) {
+            JournalLink(m_strDeviceState, "device", "up (" + port + ")", JOURNAL_NOTICE);
             if (!m_settings.m_strSmsc.empty()) m_modem.SetServiceCentre(m_settings.m_strSmsc);
             m_run.m_bDeviceLinked = 1;
             // Asked for the log only; the replies are not used.
@@ -119,6 +121,8 @@ void CGateway::ConnectLinks() {
             m_modem.SendCommand("AT+CNMI?\r", "", 200);
             RefreshDeviceInfo();
         } else {
+            JournalLink(m_strDeviceState, "device", "down: the modem on " + port + " cannot be opened or initialised",
+                        JOURNAL_ERR);
             m_run.m_bDeviceLinked = 0;
             m_status.SetStatus(STATUS_GSM_CONNECT_FAILED);
         }
@@ -141,13 +145,13 @@ void CGateway::RefreshDeviceInfo() {
         m_clock.SleepMs(100);
     }
     if (!answered) {
-        JournalLink(m_strDeviceState, "device", "no answer to AT");
+        JournalLink(m_strDeviceState, "device", "down: no answer to AT", JOURNAL_ERR);
         ClearDeviceInfo();
         return;
     }
     DeviceInfo info;
     auto lost = [this](const char* what) {
-        JournalLink(m_strDeviceState, "device", std::string("no answer to the ") + what + " query");
+        JournalLink(m_strDeviceState, "device", std::string("down: no answer to the ") + what + " query", JOURNAL_ERR);
         ClearDeviceInfo();
     };
     info.brand = m_modem.GetManufacturer();
@@ -173,7 +177,7 @@ void CGateway::DisconnectLinks() {
         }
         if (closed == 1) {
             m_run.m_bDatabaseLinked = 0;
-            JournalLink(m_strDbState, "database", "closed");
+            JournalLink(m_strDbState, "database", "closed", JOURNAL_NOTICE);
             CountUnsent();
         } else {
             m_status.SetStatus(STATUS_DB_DISCONNECT_FAILED);
@@ -183,7 +187,7 @@ void CGateway::DisconnectLinks() {
         m_status.SetStatus(STATUS_GSM_DISCONNECT);
         if (m_modem.Disconnect() == 1) {
             m_run.m_bDeviceLinked = 0;
-            JournalLink(m_strDeviceState, "device", "closed");
+            JournalLink(m_strDeviceState, "device", "closed", JOURNAL_NOTICE);
             RefreshDeviceInfo();
         } else {
             m_status.SetStatus(STATUS_GSM_DISCONNECT_FAILED);

@@ -81,8 +81,8 @@ TEST(SystemJournal, LinksAndMessagesWithTheirReasons) {
     rig.Passes(1);
     EXPECT_TRUE(journal.Lines("outbox row 41 sent").size() > 3u);
     const std::string after = Joined(journal.Lines());
-    EXPECT_TRUE(journal.Has("database link up")) << after;
-    EXPECT_TRUE(journal.Has("device link up")) << after;
+    EXPECT_TRUE(journal.Has("database link up (data source 'PwSqlite')")) << after;
+    EXPECT_TRUE(journal.Has("device link up (COM1)")) << after;
     EXPECT_TRUE(journal.Has("outbox row 41 sent")) << after;
     EXPECT_EQ(after.find("Secret text"), std::string::npos) << after;
 }

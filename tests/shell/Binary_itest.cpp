@@ -289,6 +289,8 @@ TEST(GatewayBinary, RunningGatewayTakesUpASetFromTheShell) {
     ASSERT_EQ(shell.Run({"-home", gateway.folder.path(), "-set", "dsn=Second"}), 0) << shell.Stderr();
     EXPECT_TRUE(WaitForStatus(second, 1, 1)) << "the running gateway did not take up the new data source";
 
+    // systemctl reload reads the settings again; it never ends the gateway.
+    gateway.Signal(SIGHUP);
     gateway.Signal(SIGTERM);
     EXPECT_EQ(gateway.Wait(), 0);
     // Its own saves of the counters kept what the shell set.
