@@ -246,18 +246,20 @@ std::string StateFolder() {
 
 std::string StatePath(const std::string& name) { return StateFolder() + "/" + name; }
 
-int LoadSettingsFile(CSettings& settings, const std::string& path) {
+bool ReadSettingsFile(CSettings& settings, const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        std::vector<char> bytes;
-        bool ok = ReadUpTo(fd, SETTINGS_FILE_SIZE, bytes);
-        ::close(fd);
-        if (ok) {
-            DecodeSettings(settings, bytes.data(), bytes.size());
-            settings.m_bLogFile = 0;
-            return 1;
-        }
-    }
+    if (fd < 0) return false;
+    std::vector<char> bytes;
+    bool ok = ReadUpTo(fd, SETTINGS_FILE_SIZE, bytes);
+    ::close(fd);
+    if (!ok) return false;
+    DecodeSettings(settings, bytes.data(), bytes.size());
+    settings.m_bLogFile = 0;
+    return true;
+}
+
+int LoadSettingsFile(CSettings& settings, const std::string& path) {
+    if (ReadSettingsFile(settings, path)) return 1;
     settings.SetDefaults();
     SaveSettingsFile(settings, path);
     return 0;
@@ -321,10 +323,8 @@ int TakeFileChanges(CSettings& settings, bool force) {
     const std::string path = GetSettingsPath();
     const FileStamp stamp = StampOf(path);
     if (force || stamp != g_shared.settingsStamp) {
-        std::string bytes;
-        if (stamp.exists && ReadSmallFile(path, bytes)) {
-            CSettings file = g_shared.base;
-            DecodeSettings(file, bytes.data(), bytes.size());
+        CSettings file = g_shared.base;
+        if (stamp.exists && ReadSettingsFile(file, path)) {
             effect |= MergeSettings(g_shared.base, file, settings);
             file.m_strPin = g_shared.base.m_strPin;
             g_shared.base = file;

@@ -130,6 +130,10 @@ private:
     int m_fd = -1;
 };
 
+// Reads the file into the record as LoadSettingsFile does, but writes nothing: false
+// when it cannot be read (the record is then unchanged).
+bool ReadSettingsFile(CSettings& settings, const std::string& path);
+
 // The same operations on any record and file; saves of the process are serialised.
 int LoadSettingsFile(CSettings& settings, const std::string& path);
 int SaveSettingsFile(const CSettings& settings, const std::string& path);

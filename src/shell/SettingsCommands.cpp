@@ -6,30 +6,13 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
 // The settings file as the gateway would load it, without writing a new one.
 CSettings ReadSettings() {
     CSettings settings;
-    const std::string path = GetSettingsPath();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        settings.SetDefaults();
-    } else {
-        std::string bytes(SETTINGS_FILE_SIZE, '\0');
-        std::size_t got = 0;
-        for (ssize_t n; got < bytes.size() && (n = ::read(fd, bytes.data() + got, bytes.size() - got)) != 0;) {
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) break;
-            got += static_cast<std::size_t>(n);
-        }
-        ::close(fd);
-        DecodeSettings(settings, bytes.data(), got);
-        settings.m_bLogFile = 0;
-    }
+    if (!ReadSettingsFile(settings, GetSettingsPath())) settings.SetDefaults();
     settings.m_strPin = ReadStoredPin();
     return settings;
 }
