@@ -1,8 +1,9 @@
 #include "config/MessageHook.h"
 
+#include "link/Journal.h"
+
 #include <cstdio>
 #include <mutex>
-#include <syslog.h>
 
 namespace {
 
@@ -12,7 +13,7 @@ ErrorMessageHook g_hook;
 }  // namespace
 
 void LogErrorMessage(const std::string& text, const std::string& caption) {
-    ::syslog(LOG_ERR, "%s: %s", caption.c_str(), text.c_str());
+    Journal(JOURNAL_ERR, "%s: %s", caption.c_str(), text.c_str());
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     std::fflush(stderr);
 }

@@ -1,13 +1,17 @@
 #include "config/Settings.h"
 
 #include "config/MessageHook.h"
+#include "config/SettingFields.h"
 
 #include <array>
+#include <atomic>
+#include <cstdlib>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -143,15 +147,20 @@ bool WriteAll(int fd, const std::string& data) {
 }
 
 // Writes the bytes to a temporary file beside `path` and renames it over `path`, so
-// the file is either the old one or the new one, never a short one.
+// the file is either the old one or the new one, never a short one. False with errno.
 bool ReplaceFile(const std::string& path, const std::string& data) {
     std::string tmpl = path + ".XXXXXX";
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0) return false;
     bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
+    int saved = errno;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(tmpl.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(tmpl.c_str());
+    if (!ok) {
+        saved = errno ? errno : saved;
+        ::unlink(tmpl.c_str());
+        errno = saved;
+    }
     return ok;
 }
 
@@ -228,38 +237,197 @@ std::string GetSettingsPath() {
     return g_path;
 }
 
-int LoadSettingsFile(CSettings& settings, const std::string& path) {
+std::string StateFolder() {
+    const std::string path = GetSettingsPath();
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string StatePath(const std::string& name) { return StateFolder() + "/" + name; }
+
+bool ReadSettingsFile(CSettings& settings, const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        std::vector<char> bytes;
-        bool ok = ReadUpTo(fd, SETTINGS_FILE_SIZE, bytes);
-        ::close(fd);
-        if (ok) {
-            DecodeSettings(settings, bytes.data(), bytes.size());
-            settings.m_bLogFile = 0;
-            return 1;
-        }
-    }
+    if (fd < 0) return false;
+    std::vector<char> bytes;
+    bool ok = ReadUpTo(fd, SETTINGS_FILE_SIZE, bytes);
+    ::close(fd);
+    if (!ok) return false;
+    DecodeSettings(settings, bytes.data(), bytes.size());
+    settings.m_bLogFile = 0;
+    return true;
+}
+
+int LoadSettingsFile(CSettings& settings, const std::string& path) {
+    if (ReadSettingsFile(settings, path)) return 1;
     settings.SetDefaults();
     SaveSettingsFile(settings, path);
     return 0;
 }
 
-int SaveSettingsFile(const CSettings& settings, const std::string& path) {
-    bool ok;
-    {
-        std::lock_guard lock(g_saveMutex);
-        ok = ReplaceFile(path, EncodeSettings(settings));
-    }
-    // Reported outside the lock: the message may wait for a person, and the other
-    // thread must still be able to save meanwhile.
-    if (!ok) {
-        ShowErrorMessage(SAVE_ERROR_TEXT, "Error");
-        return 0;
-    }
-    return 1;
+namespace {
+
+// Tells one version of a file from another: every save renames a new file into place.
+struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    long long modified = 0, changed = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const std::string& path) {
+    struct stat st {};
+    FileStamp stamp;
+    if (::stat(path.c_str(), &st) != 0) return stamp;
+    stamp.exists = true;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    stamp.size = st.st_size;
+    stamp.modified = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+    stamp.changed = st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec;
+    return stamp;
 }
 
-int LoadSettings() { return LoadSettingsFile(theSettings, GetSettingsPath()); }
+// What this process last read from or wrote to the settings and PIN files.
+struct Shared {
+    std::mutex mutex;
+    CSettings base;
+    FileStamp settingsStamp, pinStamp;
+    int pendingEffect = EFFECT_NONE;
+} g_shared;
 
-int SaveSettings() { return SaveSettingsFile(theSettings, GetSettingsPath()); }
+std::atomic<bool> g_reloadRequested{false};
+
+std::string TrimLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '\t'))
+        text.pop_back();
+    return text;
+}
+
+bool ReadSmallFile(const std::string& path, std::string& out) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::vector<char> bytes;
+    bool ok = ReadUpTo(fd, 4096, bytes);
+    ::close(fd);
+    out.assign(bytes.begin(), bytes.end());
+    return ok;
+}
+
+// Takes the settings file's changes into `settings` when it is not the version last
+// seen. Called with g_shared.mutex and the folder lock held.
+int TakeFileChanges(CSettings& settings, bool force) {
+    int effect = EFFECT_NONE;
+    const std::string path = GetSettingsPath();
+    const FileStamp stamp = StampOf(path);
+    if (force || stamp != g_shared.settingsStamp) {
+        CSettings file = g_shared.base;
+        if (stamp.exists && ReadSettingsFile(file, path)) {
+            effect |= MergeSettings(g_shared.base, file, settings);
+            file.m_strPin = g_shared.base.m_strPin;
+            g_shared.base = file;
+        }
+        g_shared.settingsStamp = stamp;
+    }
+    const FileStamp pinStamp = StampOf(StatePath(PIN_FILE_NAME));
+    if (force || pinStamp != g_shared.pinStamp) {
+        const std::string pin = ReadStoredPin();
+        if (pin != g_shared.base.m_strPin && pin != settings.m_strPin) {
+            settings.m_strPin = pin;
+            effect |= EFFECT_DEVICE | EFFECT_OTHER;
+        }
+        g_shared.base.m_strPin = pin;
+        g_shared.pinStamp = pinStamp;
+    }
+    return effect;
+}
+
+}  // namespace
+
+CSettingsLock::CSettingsLock() {
+    m_fd = ::open(StateFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_fd >= 0) {
+        while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+}
+
+CSettingsLock::~CSettingsLock() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+std::string ReadStoredPin() {
+    std::string pin;
+    if (const char* credentials = std::getenv("CREDENTIALS_DIRECTORY"); credentials && *credentials) {
+        if (ReadSmallFile(std::string(credentials) + "/pin", pin)) return TrimLineEnd(pin);
+    }
+    if (ReadSmallFile(StatePath(PIN_FILE_NAME), pin)) return TrimLineEnd(pin);
+    return std::string();
+}
+
+bool WriteStoredPin(const std::string& pin) {
+    const std::string path = StatePath(PIN_FILE_NAME);
+    if (pin.empty()) return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+    return ReplaceFile(path, pin + "\n");
+}
+
+// Called outside every lock: the message may wait for a person, and the other thread
+// must still be able to save meanwhile.
+int ReportSaveError(const std::string& path, int error) {
+    ShowErrorMessage(std::string(SAVE_ERROR_TEXT) + " (" + path + ": " + std::strerror(error) + ")", "Error");
+    return 0;
+}
+
+int SaveSettingsFile(const CSettings& settings, const std::string& path) {
+    std::unique_lock lock(g_saveMutex);
+    if (ReplaceFile(path, EncodeSettings(settings))) return 1;
+    const int error = errno;
+    lock.unlock();
+    return ReportSaveError(path, error);
+}
+
+int LoadSettings() {
+    std::lock_guard lock(g_shared.mutex);
+    CSettingsLock folder;
+    const int loaded = LoadSettingsFile(theSettings, GetSettingsPath());
+    theSettings.m_strPin = ReadStoredPin();
+    g_shared.base = theSettings;
+    g_shared.settingsStamp = StampOf(GetSettingsPath());
+    g_shared.pinStamp = StampOf(StatePath(PIN_FILE_NAME));
+    g_shared.pendingEffect = EFFECT_NONE;
+    return loaded;
+}
+
+int SaveSettings() {
+    const std::string path = GetSettingsPath();
+    int error = 0;
+    {
+        std::lock_guard lock(g_shared.mutex);
+        CSettingsLock folder;
+        g_shared.pendingEffect |= TakeFileChanges(theSettings, false);
+        std::lock_guard save(g_saveMutex);
+        if (ReplaceFile(path, EncodeSettings(theSettings))) {
+            const std::string pin = g_shared.base.m_strPin;
+            g_shared.base = theSettings;
+            g_shared.base.m_strPin = pin;
+            g_shared.settingsStamp = StampOf(path);
+            return 1;
+        }
+        error = errno;
+    }
+    return ReportSaveError(path, error);
+}
+
+int SyncSettings(bool force) {
+    std::lock_guard lock(g_shared.mutex);
+    CSettingsLock folder;
+    int effect = g_shared.pendingEffect | TakeFileChanges(theSettings, force);
+    g_shared.pendingEffect = EFFECT_NONE;
+    return effect;
+}
+
+void RequestSettingsReload() { g_reloadRequested.store(true); }
+
+bool TakeSettingsReloadRequest() { return g_reloadRequested.exchange(false); }

@@ -84,11 +84,55 @@ extern CSettings theSettings;
 void SetSettingsPath(const std::string& path);
 std::string GetSettingsPath();
 
+// The state folder: the folder of the settings file, where the PIN, the outbox journal,
+// the inbound spool, the reject file and the log live too. Every file there is private
+// to the gateway (mode 0600).
+std::string StateFolder();
+// The path of a file of the state folder ("Pellwick.journal" -> "<folder>/Pellwick.journal").
+std::string StatePath(const std::string& name);
+
 // Loads theSettings from the settings file: 1 when the file was read, 0 when defaults
-// were applied (and written).
+// were applied (and written). The PIN comes from ReadStoredPin.
 int LoadSettings();
 // Writes theSettings whole: 1 on success, 0 after reporting "Save configure file error.".
+// Settings another process saved meanwhile (see SyncSettings) are taken in first, so a
+// save of the counters never undoes a `-set`.
 int SaveSettings();
+
+// Takes into theSettings what another process (`-set`) changed in the settings file or
+// the PIN file since this process last read or wrote them; with `force` (a reload
+// request) both files are read again whatever their time stamps say. Returns the
+// SettingEffect bits (config/SettingFields.h) of everything taken since the last call.
+int SyncSettings(bool force = false);
+// Asks the next SyncSettings to read the files again; safe in a signal handler.
+void RequestSettingsReload();
+bool TakeSettingsReloadRequest();
+
+constexpr const char* PIN_FILE_NAME = "Pellwick.pin";
+
+// The PIN for unattended runs: the service manager's credential "pin"
+// ($CREDENTIALS_DIRECTORY/pin) when present, else the PIN file "Pellwick.pin" of the
+// state folder, else "". Trailing line ends and blanks are not part of it.
+std::string ReadStoredPin();
+// Writes the PIN file (mode 0600) or, for an empty PIN, removes it; false with errno set.
+bool WriteStoredPin(const std::string& pin);
+
+// Holds the lock every writer of the state folder's settings takes (this process and
+// `-set` in another one) for as long as it lives.
+class CSettingsLock {
+public:
+    CSettingsLock();
+    ~CSettingsLock();
+    CSettingsLock(const CSettingsLock&) = delete;
+    CSettingsLock& operator=(const CSettingsLock&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
+// Reads the file into the record as LoadSettingsFile does, but writes nothing: false
+// when it cannot be read (the record is then unchanged).
+bool ReadSettingsFile(CSettings& settings, const std::string& path);
 
 // The same operations on any record and file; saves of the process are serialised.
 int LoadSettingsFile(CSettings& settings, const std::string& path);

@@ -3,11 +3,13 @@
 // database (supervision, outbound cycle, inbound cycle, reports and replies).
 // All steps run on the worker thread; DisconnectLinks also runs once at shutdown.
 #include "config/Settings.h"
+#include "db/DbError.h"
 #include "engine/Clock.h"
 #include "engine/OutboxJournal.h"
 #include "engine/Ports.h"
 #include "engine/RunState.h"
 #include "engine/StatusBoard.h"
+#include "link/Journal.h"
 
 #include <atomic>
 #include <functional>
@@ -44,6 +46,11 @@ public:
     void CheckReports();
     void AnswerQuery(const std::string& phone, const std::string& text);
 
+    // Settings changed by another process: `sync` takes them into the record and returns
+    // their SettingEffect bits (config/SettingFields.h). Called at each connect step,
+    // it reopens a link whose settings changed, as the window's Apply does.
+    void SetSettingsSync(std::function<int()> sync) { m_sync = std::move(sync); }
+
     // Where unwritten outbox results are kept (beside the settings file).
     void SetJournalPath(const std::string& path) { m_journal.SetPath(path); }
     const COutboxJournal& Journal() const { return m_journal; }
@@ -62,6 +69,10 @@ private:
     void ClearDeviceInfo();
     void SetDeviceCondition(int code);
     bool DeviceHeld(const DeviceLinkSettings& link);
+    void ApplySettingChanges();
+    // One journal line when a link's state, or the reason for it, changes.
+    void JournalLink(std::string& last, const char* link, const std::string& state, JournalPriority priority);
+    void JournalDbError(const char* step, const CDbError& error);
     int Send(const std::string& phone, const std::string& text);
     void Save();
     void FlushJournal();
@@ -74,6 +85,8 @@ private:
     IModem& m_modem;
     IDatabase& m_db;
     std::function<int()> m_save;
+    std::function<int()> m_sync;
+    std::string m_strDbState = "down", m_strDeviceState = "down";  // as last journalled
     COutboxJournal m_journal;
     int m_nNextStorage = 0;
     // While the SIM waits for the user (PIN missing or refused, PUK), the device is connected

@@ -22,11 +22,14 @@ int CGateway::InsertReceived(std::string phone, std::string text, std::string ti
     int result = 0;
     try {
         result = m_db.ExecuteSql(sql);
-    } catch (const CDbError&) {
+    } catch (const CDbError& e) {
+        JournalDbError("storing a received message", e);
         m_status.SetStatus(STATUS_INSERT_ERROR);
         return -1;
     }
     ++m_settings.m_nReceived;
+    ::Journal(JOURNAL_INFO, "received message %s the inbox",
+            result == 1 ? "stored in" : result == kDuplicateKey ? "already in" : "not stored in");
     Save();
     AnswerQuery(phone, text);
     return result;

@@ -19,7 +19,8 @@ void CGateway::CountUnsent() {
     try {
         m_db.OpenQuery(sql);
         m_settings.m_nUnsent = m_db.IsEof() ? 0 : m_db.GetFieldInt("count");
-    } catch (const CDbError&) {
+    } catch (const CDbError& e) {
+        JournalDbError("counting the outbox", e);
         m_run.m_bDatabaseLinked = 0;
         m_status.SetStatus(STATUS_SELECT_ERROR);
     }
@@ -40,7 +41,8 @@ void CGateway::SendPending() {
     if (m_settings.m_nUnsent <= 0 && m_journal.Empty()) return;
     try {
         FlushJournal();
-    } catch (const CDbError&) {
+    } catch (const CDbError& e) {
+        JournalDbError("writing back a kept result", e);
         m_run.m_bDatabaseLinked = 0;
         m_status.SetStatus(STATUS_UPDATE_ERROR);
         return;
@@ -57,7 +59,8 @@ void CGateway::SendPending() {
 
     try {
         SendRows();
-    } catch (const CDbError&) {
+    } catch (const CDbError& e) {
+        JournalDbError("the outbox cycle", e);
         m_run.m_bDatabaseLinked = 0;
         m_status.SetStatus(STATUS_UPDATE_ERROR);
     }
@@ -102,6 +105,7 @@ void CGateway::SendRows() {
         }
         // Kept until the database holds it, so a failed update never resends the row.
         m_journal.Add(msgId, result);
+        ::Journal(JOURNAL_INFO, "outbox row %s %s", msgId.c_str(), result == RESULT_SENT ? "sent" : "refused by the modem");
         --m_settings.m_nUnsent;
         Save();
 

@@ -1,5 +1,6 @@
 // Keeping the database and device links up while running and down while paused.
 #include "config/MessageHook.h"
+#include "config/SettingFields.h"
 #include "db/DbError.h"
 #include "engine/Gateway.h"
 #include "link/LogFile.h"
@@ -95,19 +96,47 @@ void CGateway::ClearDeviceInfo() {
     m_run.m_bDeviceLinked = 0;
 }
 
+void CGateway::JournalLink(std::string& last, const char* link, const std::string& state, JournalPriority priority) {
+    if (state == last) return;
+    last = state;
+    ::Journal(priority, "%s link %s", link, state.c_str());
+}
+
+void CGateway::JournalDbError(const char* step, const CDbError& error) {
+    ::Journal(JOURNAL_ERR, "%s failed: %s", step, error.what());
+}
+
+void CGateway::ApplySettingChanges() {
+    const int effect = m_sync ? m_sync() : EFFECT_NONE;
+    if (effect == EFFECT_NONE) return;
+    ::Journal(JOURNAL_NOTICE, "settings changed%s%s", effect & EFFECT_DEVICE ? ", reopening the device link" : "",
+            effect & EFFECT_DATABASE ? ", reopening the database link" : "");
+    m_modem.SetRetry(m_settings.m_nRetryInterval, m_settings.m_nRetryCount + 1);
+    if (effect & EFFECT_DEVICE) m_run.m_bDeviceLinked = 0;
+    if (effect & EFFECT_DATABASE) m_run.m_bDatabaseLinked = 0;
+}
+
 void CGateway::ConnectLinks() {
+    ApplySettingChanges();
     m_db.SetDataSource(m_settings.m_strDsn);
     m_db.SetCredentials(m_settings.m_strDbUser, m_settings.m_strDbPassword);
 
     if (!m_run.m_bDatabaseLinked) {
         m_status.SetStatus(STATUS_DB_CONNECT);
         int opened = 0;
+        const std::string source = "data source '" + m_settings.m_strDsn + "'";
+        std::string reason;
         try {
             m_db.CloseDatabase();
             opened = m_db.OpenDatabase();
-        } catch (const CDbError&) {
+        } catch (const CDbError& e) {
             opened = 0;
+            reason = ": " + e.Description();
         }
+        if (opened == 1)
+            JournalLink(m_strDbState, "database", "up (" + source + ")", JOURNAL_NOTICE);
+        else
+            JournalLink(m_strDbState, "database", "down: cannot open " + source + reason, JOURNAL_ERR);
         if (opened == 1) {
             m_run.m_bDatabaseLinked = 1;
             CountUnsent();
@@ -134,8 +163,10 @@ void CGateway::ConnectLinks() {
     if (!m_run.m_bDeviceLinked && !DeviceHeld(link)) {
         m_status.SetStatus(STATUS_GSM_CONNECT);
         m_modem.Disconnect();
+        const std::string port = m_settings.m_nPort == 0 ? "infrared" : "COM" + std::to_string(m_settings.m_nPort);
         if (m_modem.Connect() == 1) {
             SetDeviceCondition(0);
+            JournalLink(m_strDeviceState, "device", "up (" + port + ")", JOURNAL_NOTICE);
             if (!m_settings.m_strSmsc.empty()) m_modem.SetServiceCentre(m_settings.m_strSmsc);
             m_run.m_bDeviceLinked = 1;
             // Asked for the log only; the replies are not used.
@@ -143,8 +174,12 @@ void CGateway::ConnectLinks() {
             m_modem.SendCommand("AT+CNMI?\r", "", 200);
             RefreshDeviceInfo();
         } else {
-            m_run.m_bDeviceLinked = 0;
             const int sim = SimCondition(m_modem.SimState());
+            JournalLink(m_strDeviceState, "device",
+                        "down: the modem on " + port +
+                            (sim != 0 ? std::string(": ") + StatusText(sim) : " cannot be opened or initialised"),
+                        JOURNAL_ERR);
+            m_run.m_bDeviceLinked = 0;
             SetDeviceCondition(sim);
             if (sim != 0 && sim != STATUS_SIM_NOT_READY) {
                 m_nHoldPasses = SIM_HOLD_PASSES;
@@ -171,6 +206,7 @@ void CGateway::RefreshDeviceInfo() {
         m_clock.SleepMs(100);
     }
     if (!answered) {
+        JournalLink(m_strDeviceState, "device", "down: no answer to AT", JOURNAL_ERR);
         ClearDeviceInfo();
         return;
     }
@@ -199,6 +235,7 @@ void CGateway::DisconnectLinks() {
         }
         if (closed == 1) {
             m_run.m_bDatabaseLinked = 0;
+            JournalLink(m_strDbState, "database", "closed", JOURNAL_NOTICE);
             CountUnsent();
         } else {
             m_status.SetStatus(STATUS_DB_DISCONNECT_FAILED);
@@ -208,6 +245,7 @@ void CGateway::DisconnectLinks() {
         m_status.SetStatus(STATUS_GSM_DISCONNECT);
         if (m_modem.Disconnect() == 1) {
             m_run.m_bDeviceLinked = 0;
+            JournalLink(m_strDeviceState, "device", "closed", JOURNAL_NOTICE);
             RefreshDeviceInfo();
         } else {
             m_status.SetStatus(STATUS_GSM_DISCONNECT_FAILED);

@@ -1,13 +1,16 @@
 #include "link/ComPort.h"
 
+#include "link/Journal.h"
 #include "link/LogFile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/serial.h>
+#include <mutex>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -60,7 +63,23 @@ void CComPort::Configure(int port, int baud) {
     m_nBaud = baud;
 }
 
-std::string CComPort::ExecutableFolder() {
+namespace {
+
+std::mutex g_folderMutex;
+std::string g_defaultFolder;
+
+}  // namespace
+
+void CComPort::SetDefaultDeviceFolder(const std::string& folder) {
+    std::lock_guard lock(g_folderMutex);
+    g_defaultFolder = folder;
+}
+
+std::string CComPort::DefaultDeviceFolder() {
+    {
+        std::lock_guard lock(g_folderMutex);
+        if (!g_defaultFolder.empty()) return g_defaultFolder;
+    }
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::string(".") : exe.parent_path().string();
@@ -80,20 +99,14 @@ int CComPort::Open() {
     const speed_t speed = SpeedConstant(m_nBaud);
     if (speed == 0) return -1;
 
-    const std::string folder = m_strDeviceFolder.empty() ? ExecutableFolder() : m_strDeviceFolder;
-    const int fd = ::open(DeviceName(m_nPort, folder).c_str(),
-                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
+    const std::string folder = m_strDeviceFolder.empty() ? DefaultDeviceFolder() : m_strDeviceFolder;
+    const std::string device = DeviceName(m_nPort, folder);
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return OpenFailed(device, "open", errno, -1);
     // Exclusive use: a second opener (another gateway, a terminal program) is refused.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return -1;
-    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return OpenFailed(device, "lock", errno == EWOULDBLOCK ? EBUSY : errno, fd);
     termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) {
-        ::close(fd);
-        return -1;
-    }
+    if (::tcgetattr(fd, &tio) != 0) return OpenFailed(device, "set up", errno, fd);
     tcflush(fd, TCIOFLUSH);
     // Binary 8N1: no translation of input or output, no echo, no signals, no flow control.
     tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | ISTRIP | INLCR | IGNCR | ICRNL |
@@ -105,16 +118,26 @@ int CComPort::Open() {
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
-        ::tcsetattr(fd, TCSANOW, &tio) != 0) {
-        ::close(fd);
-        return -1;
-    }
+        ::tcsetattr(fd, TCSANOW, &tio) != 0)
+        return OpenFailed(device, "set up", errno, fd);
     ChangeLine(fd, TIOCM_DTR, true);
     ChangeLine(fd, TIOCM_RTS, true);
     m_fd = fd;
+    m_strOpenError.clear();
     m_nLineErrors = -1;
     LineErrorPending();  // takes the counters as they stand now
     return 1;
+}
+
+int CComPort::OpenFailed(const std::string& device, const char* step, int error, int fd) {
+    if (fd >= 0) ::close(fd);
+    const std::string text = "cannot " + std::string(step) + " " + device + ": " + std::strerror(error);
+    // Each new reason once: the gateway retries every tick.
+    if (text != m_strOpenError) {
+        m_strOpenError = text;
+        Journal(JOURNAL_ERR, "%s", text.c_str());
+    }
+    return -1;
 }
 
 int CComPort::Close() {

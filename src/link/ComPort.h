@@ -10,7 +10,7 @@
 class CComPort : public CTransport {
 public:
     explicit CComPort(IClock& clock = SystemClock());
-    // deviceFolder: where the COMn entries are looked up; empty = the executable's folder.
+    // deviceFolder: where the COMn entries are looked up; empty = DefaultDeviceFolder().
     CComPort(IClock& clock, std::string deviceFolder);
     ~CComPort() override;
 
@@ -30,13 +30,18 @@ public:
     int GetBaud() const { return m_nBaud; }
     // The device a port number opens, looked up in folder.
     static std::string DeviceName(int port, const std::string& folder);
-    static std::string ExecutableFolder();
+    // Where ports without a folder of their own look for COMn: the folder set here (the
+    // gateway's state folder), else the executable's folder.
+    static void SetDefaultDeviceFolder(const std::string& folder);
+    static std::string DefaultDeviceFolder();
 
     static constexpr int MAX_CHUNK = 1024;
 
 private:
     enum Timeout { READ_INTERVAL, READ_PER_BYTE, READ_CONSTANT, WRITE_PER_BYTE, WRITE_CONSTANT };
     bool LineErrorPending();
+    // Closes fd (when open), reports the device, the step and the error; -1.
+    int OpenFailed(const std::string& device, const char* step, int error, int fd);
     bool WaitReady(short events, long long limitMs);
 
     int m_fd = -1;
@@ -44,5 +49,6 @@ private:
     int m_nBaud = 9600;
     std::array<unsigned, 5> m_timeouts{1000, 50, 2000, 50, 2000};
     std::string m_strDeviceFolder;
-    long long m_nLineErrors = -1;  // error counters of the line at the last check
+    long long m_nLineErrors = -1;
+    std::string m_strOpenError;  // the open failure last reported  // error counters of the line at the last check
 };

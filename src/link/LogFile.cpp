@@ -4,6 +4,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -18,8 +19,9 @@ constexpr size_t kFormatStep = 300;
 class LockedFile {
 public:
     explicit LockedFile(const std::string& path, int flags) {
-        m_fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-        if (m_fd >= 0 && ::flock(m_fd, LOCK_EX) != 0) {
+        // The log holds the modem dialogue: phone numbers and message texts.
+        m_fd = ::open(path.c_str(), flags | O_CLOEXEC, 0600);
+        if (m_fd >= 0 && (::fchmod(m_fd, 0600) != 0 || ::flock(m_fd, LOCK_EX) != 0)) {
             ::close(m_fd);
             m_fd = -1;
         }
@@ -85,11 +87,23 @@ std::string CLogFile::TimeStamp(const std::tm& local, unsigned milliseconds) {
     return std::string(head, n) + tail;
 }
 
+std::string CLogFile::MaskPin(const std::string& text) {
+    static const std::string kCommand = "AT+CPIN=";
+    std::string out = text;
+    for (std::size_t at = out.find(kCommand); at != std::string::npos; at = out.find(kCommand, at + 1)) {
+        const std::size_t start = at + kCommand.size();
+        std::size_t end = start;
+        while (end < out.size() && out[end] != '\r' && out[end] != '\n') ++end;
+        out.replace(start, end - start, "\"****\"");
+    }
+    return out;
+}
+
 int CLogFile::Write(const std::string& text) {
     std::lock_guard lock(m_mutex);
     if (!m_bEnabled) return 0;
     if (m_strFileName.empty()) m_strFileName = "Log.TXT";
-    std::string data = NormaliseLineEnds(text);
+    std::string data = NormaliseLineEnds(MaskPin(text));
     {
         LockedFile file(m_strFileName, O_WRONLY | O_CREAT | O_APPEND);
         if (file.fd() < 0) return -1;

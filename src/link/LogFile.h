@@ -27,6 +27,8 @@ public:
     // Helpers exposed for tests: the line-end rule and the time-stamp prefix.
     static std::string NormaliseLineEnds(const std::string& text);
     static std::string TimeStamp(const std::tm& local, unsigned milliseconds);
+    // The PIN of every AT+CPIN= command in a text replaced by "****".
+    static std::string MaskPin(const std::string& text);
 
 private:
     int TrimLocked();

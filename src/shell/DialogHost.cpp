@@ -1,5 +1,7 @@
 #include "shell/DialogHost.h"
 
+#include "config/Settings.h"
+#include "link/Journal.h"
 #include "shell/MainDialog.h"
 #include "shell/ServiceProcess.h"
 
@@ -30,9 +32,11 @@ int RunMainDialog(CServiceProcess& process, int argc, char** argv) {
         // The main window stays hidden most of the time; closing a page must not end the process.
         QApplication::setQuitOnLastWindowClosed(false);
     }
+    Journal(JOURNAL_NOTICE, "started, version %s, settings in %s", PELLWICK_VERSION, StateFolder().c_str());
     MainDialog dialog;
     process.RecordDialog([&dialog](int command) { dialog.PostCommand(command); });
     int result = dialog.exec();
     process.ForgetDialog();
+    Journal(JOURNAL_NOTICE, "stopped");
     return result;
 }

@@ -1,46 +1,112 @@
 #include "shell/Entry.h"
 
 #include "config/Settings.h"
+#include "link/ComPort.h"
+#include "link/Journal.h"
 #include "link/LogFile.h"
 #include "shell/DialogHost.h"
 #include "shell/Names.h"
 #include "shell/OdbcSetup.h"
 #include "shell/ServiceCommands.h"
 #include "shell/ServiceProcess.h"
+#include "shell/SettingsCommands.h"
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <strings.h>
-#include <syslog.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-CommandSwitch ParseCommandLine(int argc, const char* const* argv) {
-    if (argc < 2 || !argv[1]) return CommandSwitch::Usage;
-    const char* arg = argv[1];
-    if (arg[0] != '-' && arg[0] != '/') return CommandSwitch::Usage;
-    const char* name = arg + 1;
+namespace {
+
+bool IsSwitch(const char* arg, const char* name) {
+    return (arg[0] == '-' || arg[0] == '/') && ::strcasecmp(arg + 1, name) == 0;
+}
+
+extern "C" void OnReloadSignal(int) { RequestSettingsReload(); }
+
+}  // namespace
+
+CommandLine ParseCommandLine(int argc, const char* const* argv) {
+    CommandLine line;
+    int i = 1;
+    for (; i < argc && argv[i] && IsSwitch(argv[i], "home"); i += 2) {
+        if (i + 1 >= argc || !argv[i + 1] || !*argv[i + 1]) {
+            line.command = CommandSwitch::Unknown;
+            line.error = std::string("option '") + argv[i] + "' needs a folder";
+            return line;
+        }
+        line.home = argv[i + 1];
+    }
+    if (i >= argc || !argv[i]) return line;
+    const char* arg = argv[i];
     struct Entry {
         const char* name;
         CommandSwitch command;
     };
     static const Entry kSwitches[] = {
-        {"install", CommandSwitch::Install}, {"remove", CommandSwitch::Remove},
-        {"start", CommandSwitch::Start},     {"stop", CommandSwitch::Stop},
-        {"win9x", CommandSwitch::Win9x},     {"debug", CommandSwitch::Debug},
+        {"install", CommandSwitch::Install}, {"remove", CommandSwitch::Remove}, {"start", CommandSwitch::Start},
+        {"stop", CommandSwitch::Stop},       {"win9x", CommandSwitch::Win9x},   {"debug", CommandSwitch::Debug},
+        {"show", CommandSwitch::Show},       {"set", CommandSwitch::Set},       {"help", CommandSwitch::Help},
+        {"h", CommandSwitch::Help},
     };
+    line.command = CommandSwitch::Unknown;
+    if (std::strcmp(arg, "--help") == 0) line.command = CommandSwitch::Help;
+    if (std::strcmp(arg, "--version") == 0) line.command = CommandSwitch::Version;
     for (const Entry& e : kSwitches)
-        if (::strcasecmp(name, e.name) == 0) return e.command;
-    return CommandSwitch::Usage;
+        if (IsSwitch(arg, e.name)) line.command = e.command;
+    if (line.command == CommandSwitch::Unknown) {
+        line.error = std::string("unknown option '") + arg + "'";
+    } else if (line.command == CommandSwitch::Set) {
+        for (int k = i + 1; k < argc && argv[k]; ++k) line.assignments.push_back(argv[k]);
+        if (line.assignments.empty()) {
+            line.command = CommandSwitch::Unknown;
+            line.error = std::string("option '") + arg + "' needs NAME=VALUE";
+        }
+    }
+    return line;
 }
 
-void PrintUsage(std::FILE* out, const std::string& programName) {
-    const char* name = programName.c_str();
-    std::fprintf(out, "%s -install          to install the service\n", name);
-    std::fprintf(out, "%s -remove           to remove the service\n", name);
-    std::fprintf(out, "%s -start            to start the service\n", name);
-    std::fprintf(out, "%s -stop             to stop the service\n", name);
-    std::fprintf(out, "%s -debug            to run as a console app for debugging\n", name);
+void PrintUsage(std::FILE* out, const std::string& command) {
+    static const char* const kLines[][2] = {
+        {"-install", "to install the service"},
+        {"-remove", "to remove the service"},
+        {"-start", "to start the service"},
+        {"-stop", "to stop the service"},
+        {"-debug", "to run as a console app for debugging"},
+        {"-win9x", "to run as a console app without the log file"},
+        {"-show", "to print every setting as name=value"},
+        {"-set NAME=VALUE ...", "to change settings, checked as the configuration window checks them"},
+        {"-home DIR <switch>", "to keep settings, PIN, journal and log in DIR (or PELLWICK_HOME)"},
+        {"--version", "to print the version"},
+        {"--help, -h, -help", "to print this text"},
+    };
+    for (const auto& line : kLines) {
+        const int width = static_cast<int>(std::strlen(line[0]));
+        std::fprintf(out, "%s %s%*s%s\n", command.c_str(), line[0], width < 18 ? 18 - width : 1, "", line[1]);
+    }
     std::fflush(out);
+}
+
+std::string ChooseStateFolder(const std::string& home, const std::string& executableFolder) {
+    std::string folder = home;
+    if (folder.empty()) {
+        if (const char* value = std::getenv("PELLWICK_HOME")) folder = value;
+    }
+    if (folder.empty()) {
+        // systemd's StateDirectory= may name several folders, separated by colons.
+        if (const char* value = std::getenv("STATE_DIRECTORY")) folder = std::string(value).substr(0, std::strcspn(value, ":"));
+    }
+    if (folder.empty()) return executableFolder;
+    if (folder[0] != '/') {
+        char cwd[PATH_MAX];
+        if (::getcwd(cwd, sizeof cwd)) folder = std::string(cwd) + "/" + folder;
+    }
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
 }
 
 std::string ExecutablePath() {
@@ -58,12 +124,38 @@ std::string FolderOf(const std::string& path) {
 }
 
 int PellwickMain(int argc, char** argv) {
+    const std::string typed = argc > 0 && argv[0] ? argv[0] : "pellwick";
+    const std::string program = typed.substr(typed.rfind('/') + 1);
+    const CommandLine line = ParseCommandLine(argc, argv);
+    switch (line.command) {
+    case CommandSwitch::Help:
+        PrintUsage(stdout, typed);
+        return 0;
+    case CommandSwitch::Version:
+        std::printf("pellwick %s\n", PELLWICK_VERSION);
+        return 0;
+    case CommandSwitch::Unknown:
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), line.error.c_str());
+        PrintUsage(stderr, typed);
+        return 2;
+    default:
+        break;
+    }
+
+    // Every file the gateway creates holds messages or secrets.
+    ::umask(077);
     const std::string executable = ExecutablePath();
     const std::string folder = FolderOf(executable);
+    const std::string home = ChooseStateFolder(line.home, folder);
+    if (line.command != CommandSwitch::Show && ::mkdir(home.c_str(), 0700) != 0 && errno != EEXIST) {
+        std::fprintf(stderr, "%s: cannot create %s: %s\n", program.c_str(), home.c_str(), std::strerror(errno));
+        return 1;
+    }
     if (::chdir(folder.c_str()) != 0) std::perror(folder.c_str());
-    theLog.SetFileName(folder + "/Pellwick.log");
-    SetSettingsPath(folder + "/Pellwick.ini");
-    ::openlog(SYSLOG_IDENTIFIER, LOG_PID, LOG_DAEMON);
+    theLog.SetFileName(home + "/Pellwick.log");
+    SetSettingsPath(home + "/Pellwick.ini");
+    // A read-only installation keeps its COMn links in the state folder too.
+    CComPort::SetDefaultDeviceFolder(home);
 
     CSdNotifier notifier;
     CSyslogEventLog eventLog;
@@ -72,26 +164,38 @@ int PellwickMain(int argc, char** argv) {
                             [&self, argc, argv] { return RunMainDialog(*self, argc, argv); });
     self = &process;
 
-    switch (ParseCommandLine(argc, argv)) {
+    switch (line.command) {
+    case CommandSwitch::Show:
+        return ShowSettings(stdout);
+    case CommandSwitch::Set:
+        return SetSettings(line.assignments, program, stderr);
     case CommandSwitch::Install: {
         COdbcInstaller installer;
-        installer.AddDataSource(folder + "/DADIvav.db");
-        CreateDemoDatabase(folder + "/DADIvav.db");
-        ProcessServiceCommands().InstallService(executable);
-        return 0;
+        installer.AddDataSource(home + "/DADIvav.db");
+        CreateDemoDatabase(home + "/DADIvav.db");
+        return ProcessServiceCommands().InstallService(executable) ? 0 : 1;
     }
     case CommandSwitch::Remove: {
         COdbcInstaller installer;
         installer.RemoveDataSource();
-        ProcessServiceCommands().RemoveService();
-        return 0;
+        return ProcessServiceCommands().RemoveService() ? 0 : 1;
     }
     case CommandSwitch::Start:
-        ProcessServiceCommands().StartInstalledService();
-        return 0;
+        return ProcessServiceCommands().StartInstalledService() ? 0 : 1;
     case CommandSwitch::Stop:
-        ProcessServiceCommands().StopInstalledService();
-        return 0;
+        return ProcessServiceCommands().StopInstalledService() ? 0 : 1;
+    default:
+        break;
+    }
+
+    // systemctl reload: the settings are read again at once.
+    struct sigaction reload {};
+    reload.sa_handler = OnReloadSignal;
+    sigemptyset(&reload.sa_mask);
+    reload.sa_flags = SA_RESTART;
+    ::sigaction(SIGHUP, &reload, nullptr);
+
+    switch (line.command) {
     case CommandSwitch::Debug:
         theLog.SetEnabled(1);
         [[fallthrough]];
@@ -99,11 +203,11 @@ int PellwickMain(int argc, char** argv) {
         process.m_bForeground = 1;
         process.RunInForeground();
         return 0;
-    case CommandSwitch::Usage:
+    default:
         break;
     }
 
-    PrintUsage(stdout, PROGRAM_NAME);
+    PrintUsage(stdout, typed);
     if (!process.StartServiceCtrlDispatcher()) {
         process.LogServiceError("StartServiceCtrlDispatcher failed.");
         return 0;

@@ -1,16 +1,30 @@
 #pragma once
-// The process entry: working folder, file paths, the one command-line switch.
+// The process entry: working folder, file paths, the command line.
 #include <cstdio>
 #include <string>
+#include <vector>
 
-enum class CommandSwitch { Install, Remove, Start, Stop, Win9x, Debug, Usage };
+enum class CommandSwitch { Install, Remove, Start, Stop, Win9x, Debug, Service, Help, Version, Show, Set, Unknown };
 
-// Reads only the first argument: '-' or '/' followed by a switch name in any case.
-// Anything else (no argument, no prefix, an unknown name) is Usage.
-CommandSwitch ParseCommandLine(int argc, const char* const* argv);
+struct CommandLine {
+    CommandSwitch command = CommandSwitch::Service;  // no switch: the service body
+    std::string home;                                // -home DIR
+    std::vector<std::string> assignments;            // -set NAME=VALUE ...
+    std::string error;                               // Unknown: what was wrong
+};
 
-// The five usage lines, with the program name for %s.
-void PrintUsage(std::FILE* out, const std::string& programName);
+// Reads `-home DIR` (any number of times, the last one counts) and then one switch: '-'
+// or '/' followed by a switch name in any case, or --help / --version. Arguments after
+// the switch are ignored, except the assignments of -set.
+CommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// The usage, one line per switch, with the command as typed for `command`.
+void PrintUsage(std::FILE* out, const std::string& command);
+
+// Where settings, PIN, journal, spool and log live: `home` (-home) when given, else
+// $PELLWICK_HOME, else the first folder of $STATE_DIRECTORY (set by systemd), else the
+// executable's folder. A relative folder is taken from the current directory.
+std::string ChooseStateFolder(const std::string& home, const std::string& executableFolder);
 
 // Path of the running executable ("" when it cannot be read), and its folder.
 std::string ExecutablePath();

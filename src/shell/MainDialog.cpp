@@ -2,8 +2,9 @@
 
 #include "config/MessageHook.h"
 #include "config/Settings.h"
-#include "config/dialog/ConfigPages.h"
-#include "config/dialog/HotKey.h"
+#include "dialog/ConfigPages.h"
+#include "dialog/HotKey.h"
+#include "link/Journal.h"
 #include "link/LogFile.h"
 #include "shell/Names.h"
 #include "shell/ServiceCommands.h"
@@ -47,11 +48,6 @@ void RaiseThreadPriority() {
     const pid_t tid = static_cast<pid_t>(::gettid());
     for (int nice = -20; nice < 0; ++nice)
         if (::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice) == 0) return;
-}
-
-std::string FolderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
 }  // namespace
@@ -119,7 +115,13 @@ void MainDialog::OnInitDialog() {
     // The settings saved by the user apply to the driver from the start.
     m_mobile.SetRetryInterval(theSettings.m_nRetryInterval);
     m_mobile.SetSendAttempts(theSettings.m_nRetryCount + 1);
-    m_gateway.SetJournalPath(FolderOf(GetSettingsPath()) + "/Pellwick.journal");
+    m_gateway.SetJournalPath(StatePath("Pellwick.journal"));
+    // A `-set` from a shell, or systemctl reload, reaches the running gateway.
+    m_gateway.SetSettingsSync([] {
+        const bool reload = TakeSettingsReloadRequest();
+        if (reload) Journal(JOURNAL_NOTICE, "reloading the settings");
+        return SyncSettings(reload);
+    });
     m_pages->SelectTab(CConfigPages::TAB_INFORMATION);
 
     m_run.m_bStop = 0;

@@ -6,4 +6,3 @@ constexpr const char* DISPLAY_NAME = "Orvane Pellwick";
 
 constexpr const char* UNIT_NAME = "orvane-pellwick.service";
 constexpr const char* UNIT_FOLDER = "/etc/systemd/system";
-constexpr const char* SYSLOG_IDENTIFIER = "orvane-pellwick";

@@ -41,7 +41,7 @@ void EnsureSystemIni(void* handle) {
         folder = env && *env ? env : "/etc";
     }
     std::string file = folder + "/odbc.ini";
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd >= 0) ::close(fd);
 }
 
@@ -100,7 +100,7 @@ bool CreateDemoDatabase(const std::string& path) {
     std::string tmp = path + ".XXXXXX";
     int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) return false;
-    ::fchmod(fd, 0644);
+    ::fchmod(fd, 0600);  // the database holds messages
     ::close(fd);
     sqlite3* db = nullptr;
     bool ok = sqlite3_open_v2(tmp.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&

@@ -38,14 +38,14 @@ bool CServiceCommands::OpenManagerAndService() {
     return true;
 }
 
-void CServiceCommands::InstallService(const std::string& executable) {
+bool CServiceCommands::InstallService(const std::string& executable) {
     if (executable.empty()) {
         Print("Unable to install %s - %s\n", m_strDisplayName, FormatLastError());
-        return;
+        return false;
     }
     if (!m_manager.Connect()) {
         Print("OpenSCManager failed - %s\n", FormatLastError());
-        return;
+        return false;
     }
     ServiceDefinition definition;
     definition.name = m_strServiceName;
@@ -53,10 +53,12 @@ void CServiceCommands::InstallService(const std::string& executable) {
     definition.executable = executable;
     definition.workingDirectory = FolderOf(executable);
     definition.autoStart = true;
-    if (m_manager.CreateService(definition))
+    if (m_manager.CreateService(definition)) {
         Print("%s installed.\n", m_strDisplayName);
-    else
-        Print("CreateService failed - %s\n", FormatLastError());
+        return true;
+    }
+    Print("CreateService failed - %s\n", FormatLastError());
+    return false;
 }
 
 bool CServiceCommands::StopAndWait() {
@@ -68,25 +70,31 @@ bool CServiceCommands::StopAndWait() {
         Print("%s", ".");
         m_wait();
     }
-    if (state == ServiceState::Stopped)
+    m_bStopped = state == ServiceState::Stopped;
+    if (m_bStopped)
         Print("\n%s stopped.\n", m_strDisplayName);
     else
         Print("\n%s failed to stop.\n", m_strDisplayName);
     return true;
 }
 
-void CServiceCommands::RemoveService() {
-    if (!OpenManagerAndService()) return;
+bool CServiceCommands::RemoveService() {
+    if (!OpenManagerAndService()) return false;
     StopAndWait();
-    if (m_manager.DeleteService())
+    if (m_manager.DeleteService()) {
         Print("%s removed.\n", m_strDisplayName);
-    else
-        Print("DeleteService failed - %s\n", FormatLastError());
+        return true;
+    }
+    Print("DeleteService failed - %s\n", FormatLastError());
+    return false;
 }
 
-void CServiceCommands::StartInstalledService() {
-    if (!OpenManagerAndService()) return;
-    if (!m_manager.StartService()) return;
+bool CServiceCommands::StartInstalledService() {
+    if (!OpenManagerAndService()) return false;
+    if (!m_manager.StartService()) {
+        Print("StartService failed - %s\n", FormatLastError());
+        return false;
+    }
     Print("Starting %s.", m_strDisplayName);
     m_wait();
     ServiceState state = ServiceState::StartPending;
@@ -94,15 +102,19 @@ void CServiceCommands::StartInstalledService() {
         Print("%s", ".");
         m_wait();
     }
-    if (state == ServiceState::Running)
+    if (state == ServiceState::Running) {
         Print("\n%s started.\n", m_strDisplayName);
-    else
-        Print("\n%s failed to start.\n", m_strDisplayName);
+        return true;
+    }
+    Print("\n%s failed to start.\n", m_strDisplayName);
+    return false;
 }
 
-void CServiceCommands::StopInstalledService() {
-    if (!OpenManagerAndService()) return;
-    StopAndWait();
+bool CServiceCommands::StopInstalledService() {
+    if (!OpenManagerAndService()) return false;
+    if (StopAndWait()) return m_bStopped;
+    Print("ControlService failed - %s\n", FormatLastError());
+    return false;
 }
 
 void CServiceCommands::SetServiceAutoStart(bool on) {

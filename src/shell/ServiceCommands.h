@@ -13,10 +13,11 @@ public:
     CServiceCommands(IServiceManager& manager, std::FILE* out, std::string serviceName,
                      std::string displayName, std::function<void()> wait);
 
-    void InstallService(const std::string& executable);
-    void RemoveService();
-    void StartInstalledService();
-    void StopInstalledService();
+    // Each is true when the command did what it was asked; otherwise it has printed why.
+    bool InstallService(const std::string& executable);
+    bool RemoveService();
+    bool StartInstalledService();
+    bool StopInstalledService();
     void SetServiceAutoStart(bool on);
 
 private:
@@ -31,6 +32,7 @@ private:
     std::string m_strServiceName;
     std::string m_strDisplayName;
     std::function<void()> m_wait;
+    bool m_bStopped = false;  // the last accepted stop request ended in the stopped state
 };
 
 // The process's commands: systemd, standard output, one-second polls.

@@ -1,10 +1,10 @@
 #include "shell/ServiceProcess.h"
 
+#include "link/Journal.h"
 #include "shell/LastError.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <syslog.h>
 #include <systemd/sd-daemon.h>
 
 std::string StatusNotification(const ServiceStatusRecord& status) {
@@ -54,7 +54,7 @@ bool CSdNotifier::Notify(const std::string& message) {
 }
 
 void CSyslogEventLog::ReportError(const std::string& first, const std::string& second) {
-    ::syslog(LOG_ERR, "%s: %s", first.c_str(), second.c_str());
+    Journal(JOURNAL_ERR, "%s: %s", first.c_str(), second.c_str());
 }
 
 CServiceProcess::CServiceProcess(std::string serviceName, std::string displayName, IStatusNotifier& notifier,

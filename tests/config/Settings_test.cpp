@@ -421,7 +421,7 @@ TEST_F(SettingsFile, UnreadableFileGetsDefaults) {
     EXPECT_EQ(s.m_nSent, 0);
     // The directory in the way cannot be replaced: the failure is reported once.
     ASSERT_EQ(captured.messages.size(), 1u);
-    EXPECT_EQ(captured.messages[0].first, "Save configure file error.");
+    EXPECT_EQ(captured.messages[0].first, "Save configure file error. (" + path + ": Is a directory)");
     EXPECT_EQ(captured.messages[0].second, "Error");
 }
 
@@ -429,7 +429,9 @@ TEST_F(SettingsFile, SaveIntoMissingFolderReportsError) {
     CSettings s = DistinctRecord();
     EXPECT_EQ(SaveSettingsFile(s, dir.file("no/such/Pellwick.ini")), 0);
     ASSERT_EQ(captured.messages.size(), 1u);
-    EXPECT_EQ(captured.messages[0].first, "Save configure file error.");
+    // The message names the file and the reason.
+    EXPECT_EQ(captured.messages[0].first,
+              "Save configure file error. (" + dir.file("no/such/Pellwick.ini") + ": No such file or directory)");
     EXPECT_EQ(s.m_nPort, 101);
 }
 
@@ -454,7 +456,7 @@ TEST_F(SettingsFile, FailedSaveKeepsTheOldFile) {
     EXPECT_EQ(result, 0);
     EXPECT_EQ(ReadAll(path), before);
     ASSERT_EQ(captured.messages.size(), 1u);
-    EXPECT_EQ(captured.messages[0].first, "Save configure file error.");
+    EXPECT_EQ(captured.messages[0].first, "Save configure file error. (" + path + ": File too large)");
     // No temporary file is left behind.
     int entries = 0;
     for (auto& e : fs::directory_iterator(dir.path())) {

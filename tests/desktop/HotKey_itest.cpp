@@ -1,6 +1,6 @@
 #include "XServer.h"
 
-#include "config/dialog/HotKey.h"
+#include "dialog/HotKey.h"
 
 #include <gtest/gtest.h>
 

@@ -80,6 +80,19 @@ TEST_F(LogFixture, WritesAppendNormalisedText) {
     EXPECT_EQ("AT\r\nOK\r\nx\r\ny\r", ReadAll(path));
 }
 
+// The log holds the modem dialogue: private to the gateway, and never the SIM's PIN.
+TEST_F(LogFixture, PrivateFileWithoutThePin) {
+    log.WriteTimed("AT+CPIN=\"1234\"\r");
+    log.Write("echo AT+CPIN=5678\r\nOK\r\n");
+    log.Printf("AT+CPIN?\r");
+    const std::string text = ReadAll(path);
+    EXPECT_EQ(text.find("1234"), std::string::npos) << text;
+    EXPECT_EQ(text.find("5678"), std::string::npos) << text;
+    EXPECT_NE(text.find("] AT+CPIN=\"****\"\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("echo AT+CPIN=\"****\"\r\nOK\r\nAT+CPIN?\r\n"), std::string::npos) << text;
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+}
+
 TEST(LogFile, TimeStampShape) {
     std::tm t{};
     t.tm_mon = 1;

@@ -1,5 +1,9 @@
 // The gateway binary run from a folder of its own, as a person would run it.
+#include "shell/OdbcSetup.h"
+#include "support/ModemSim.h"
 #include "support/TempDir.h"
+
+#include <sqlite3.h>
 
 #include <gtest/gtest.h>
 
@@ -48,7 +52,9 @@ public:
         }
     }
 
-    void Start(const std::string& argument) {
+    void Start(const std::string& argument) { Start(argument.empty() ? std::vector<std::string>{} : std::vector<std::string>{argument}); }
+
+    void Start(std::vector<std::string> arguments) {
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e) {
             std::string entry = *e;
@@ -67,8 +73,7 @@ public:
 
         std::string program = folder.file("pellwick");
         std::vector<char*> argv{program.data()};
-        std::string arg = argument;
-        if (!arg.empty()) argv.push_back(arg.data());
+        for (std::string& arg : arguments) argv.push_back(arg.data());
         argv.push_back(nullptr);
 
         posix_spawn_file_actions_t actions;
@@ -101,6 +106,10 @@ public:
         Start(argument);
         return Wait();
     }
+    int Run(std::vector<std::string> arguments) {
+        Start(std::move(arguments));
+        return Wait();
+    }
 
     bool WaitForFile(const std::string& name) {
         for (int i = 0; i < 400; ++i) {
@@ -112,6 +121,9 @@ public:
 
     void Signal(int signal) { ::kill(m_pid, signal); }
     std::string Stdout() { return ReadFile(folder.file("stdout.txt")); }
+    std::string Stderr() { return ReadFile(folder.file("stderr.txt")); }
+    // The usage's first line, naming the command as it was typed.
+    std::string UsageStart() { return folder.file("pellwick") + " -install          to install the service\n"; }
 
     TempDir folder;
 
@@ -120,22 +132,73 @@ private:
     pid_t m_pid = -1;
 };
 
-const char* const USAGE =
-    "Orvane Pellwick -install          to install the service\n"
-    "Orvane Pellwick -remove           to remove the service\n"
-    "Orvane Pellwick -start            to start the service\n"
-    "Orvane Pellwick -stop             to stop the service\n"
-    "Orvane Pellwick -debug            to run as a console app for debugging\n";
-
 }  // namespace
 
-TEST(GatewayBinary, UnknownSwitchPrintsUsage) {
-    for (const char* argument : {"-help", "", "stop"}) {
+// What each informational or wrong command line prints, where, and its exit code. None
+// of them needs a display or touches the settings.
+TEST(GatewayBinary, HelpVersionAndWrongSwitches) {
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        bool usageOnStdout, usageOnStderr;
+        std::string stdoutText, stderrStart;  // without the usage
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, true, false, "", ""},
+        {{"-h"}, 0, true, false, "", ""},
+        {{"-HELP"}, 0, true, false, "", ""},
+        {{"--version"}, 0, false, false, "pellwick 1.7\n", ""},
+        {{"-x"}, 2, false, true, "", "pellwick: unknown option '-x'\n"},
+        {{"stop"}, 2, false, true, "", "pellwick: unknown option 'stop'\n"},
+        {{"-set"}, 2, false, true, "", "pellwick: option '-set' needs NAME=VALUE\n"},
+        {{"-home"}, 2, false, true, "", "pellwick: option '-home' needs a folder\n"},
+        // No switch: the usage, then the service body, which fails outside a service manager.
+        {{}, 0, true, false, "", ""},
+    };
+    for (const Case& c : cases) {
         Gateway gateway;
-        EXPECT_EQ(gateway.Run(argument), 0) << argument;
-        EXPECT_EQ(gateway.Stdout(), USAGE) << argument;
-        EXPECT_FALSE(fs::exists(gateway.folder.file("Pellwick.ini")));
+        const std::string name = c.args.empty() ? "<none>" : c.args[0];
+        EXPECT_EQ(gateway.Run(c.args), c.exitCode) << name;
+        const std::string out = c.usageOnStdout ? gateway.UsageStart() : c.stdoutText;
+        const std::string err = c.usageOnStderr ? c.stderrStart + gateway.UsageStart() : "";
+        EXPECT_EQ(gateway.Stdout().substr(0, c.usageOnStdout ? out.size() : std::string::npos), out) << name;
+        EXPECT_EQ(gateway.Stderr().substr(0, err.size()), err) << name;
+        EXPECT_EQ(gateway.Stderr().empty(), err.empty()) << name;
+        EXPECT_FALSE(fs::exists(gateway.folder.file("Pellwick.ini"))) << name;
     }
+}
+
+// The administrator's first steps on a fresh server without a display.
+TEST(GatewayBinary, SetAndShowInAFreshHome) {
+    Gateway gateway;
+    const std::string home = gateway.folder.file("state");
+    EXPECT_EQ(gateway.Run({"-home", home, "-set", "dsn=Sales", "retry_interval=5", "pin=1234"}), 0)
+        << gateway.Stderr();
+    EXPECT_EQ(gateway.Run({"-home", home, "-show"}), 0);
+    const std::string shown = gateway.Stdout();
+    for (const char* line : {"\ndsn=Sales\n", "\nretry_interval=5\n", "\npin=********\n", "\nauto_start=1\n"})
+        EXPECT_NE(shown.find(line), std::string::npos) << line << " in\n" << shown;
+    EXPECT_EQ(shown.find("1234"), std::string::npos);
+    EXPECT_EQ(shown.rfind("port=1\n", 0), 0u);
+
+    const auto privateFile = fs::perms::owner_read | fs::perms::owner_write;
+    EXPECT_EQ(fs::file_size(home + "/Pellwick.ini"), 1016u);
+    EXPECT_EQ(fs::status(home + "/Pellwick.ini").permissions() & fs::perms::all, privateFile);
+    EXPECT_EQ(fs::status(home + "/Pellwick.pin").permissions() & fs::perms::all, privateFile);
+    EXPECT_EQ(ReadFile(home + "/Pellwick.ini").find("1234"), std::string::npos);
+    EXPECT_FALSE(fs::exists(gateway.folder.file("Pellwick.ini")));
+
+    // One bad value refuses the whole command, naming each bad field.
+    const std::string before = ReadFile(home + "/Pellwick.ini");
+    EXPECT_EQ(gateway.Run({"-home", home, "-set", "dsn=Other", "retry_interval=abc", "color=red"}), 2);
+    EXPECT_EQ(gateway.Stderr(),
+              "pellwick: retry_interval: Please enter an integer.\npellwick: unknown setting 'color'\n");
+    EXPECT_EQ(ReadFile(home + "/Pellwick.ini"), before);
+
+    // PELLWICK_HOME names the same folder.
+    Gateway viaEnvironment({{"PELLWICK_HOME", home}});
+    EXPECT_EQ(viaEnvironment.Run("-show"), 0);
+    EXPECT_NE(viaEnvironment.Stdout().find("\ndsn=Sales\n"), std::string::npos);
 }
 
 TEST(GatewayBinary, Win9xWritesDefaultSettingsAndNoLogThenStopsOnSigterm) {
@@ -160,13 +223,85 @@ TEST(GatewayBinary, DebugWritesTheLogAndStopsOnSigint) {
     EXPECT_EQ(gateway.Wait(), 0);
     EXPECT_EQ(gateway.Stdout(), "Debugging Orvane Pellwick.\n");
     EXPECT_NE(ReadFile(gateway.folder.file("Pellwick.log")).find("Orvane Pellwick started."), std::string::npos);
+    EXPECT_EQ(fs::status(gateway.folder.file("Pellwick.log")).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
+namespace {
+
+int OutboxStatus(const std::string& database, int msgid) {
+    sqlite3* db = nullptr;
+    int status = -99;
+    if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 1000);
+        sqlite3_stmt* statement = nullptr;
+        const std::string sql = "select status from smsout where msgid=" + std::to_string(msgid);
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW)
+            status = sqlite3_column_int(statement, 0);
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return status;
+}
+
+bool WaitForStatus(const std::string& database, int msgid, int status) {
+    for (int i = 0; i < 1200; ++i) {
+        if (OutboxStatus(database, msgid) == status) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+}  // namespace
+
+// A running gateway takes up a `-set` from a shell without a restart: it leaves the
+// data source it started with for the one set, and sends that one's outbox.
+TEST(GatewayBinary, RunningGatewayTakesUpASetFromTheShell) {
+    TempDir odbc;
+    Gateway gateway({{"ODBCSYSINI", odbc.path()}});
+    const std::string first = gateway.folder.file("first.db"), second = gateway.folder.file("second.db");
+    {
+        std::ofstream drivers(odbc.file("odbcinst.ini"));
+        drivers << "[SQLite3]\nDriver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so\n";
+        std::ofstream sources(odbc.file("odbc.ini"));
+        sources << "[First]\nDriver=SQLite3\nDatabase=" << first << "\nTimeout=10000\n"
+                << "[Second]\nDriver=SQLite3\nDatabase=" << second << "\nTimeout=10000\n";
+    }
+    for (const std::string& database : {first, second}) {
+        ASSERT_TRUE(CreateDemoDatabase(database));
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "insert into smsout(msgid, phone, msgbody) values(1, '+4917012345', 'hi')",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    ModemSim sim(gateway.folder.path());
+    ASSERT_EQ(gateway.Run({"-set", "dsn=First", "sending_period=0", "query_interval=1", "retry_interval=0"}), 0)
+        << gateway.Stderr();
+
+    gateway.Start("-win9x");
+    ASSERT_TRUE(WaitForStatus(first, 1, 1)) << "the gateway did not send from its first data source";
+    EXPECT_EQ(OutboxStatus(second, 1), 0);
+
+    Gateway shell;
+    ASSERT_EQ(shell.Run({"-home", gateway.folder.path(), "-set", "dsn=Second"}), 0) << shell.Stderr();
+    EXPECT_TRUE(WaitForStatus(second, 1, 1)) << "the running gateway did not take up the new data source";
+
+    // systemctl reload reads the settings again; it never ends the gateway.
+    gateway.Signal(SIGHUP);
+    gateway.Signal(SIGTERM);
+    EXPECT_EQ(gateway.Wait(), 0);
+    // Its own saves of the counters kept what the shell set.
+    EXPECT_NE(ReadFile(gateway.folder.file("Pellwick.ini")).find("Second"), std::string::npos);
 }
 
 TEST(GatewayBinary, ServiceCommandsWithoutServiceManager) {
     TempDir odbc;  // -remove also takes the data source away: keep it off the machine's list
     for (const char* argument : {"-start", "-stop", "/Remove"}) {
         Gateway gateway({{"ODBCSYSINI", odbc.path()}});
-        EXPECT_EQ(gateway.Run(argument), 0) << argument;
+        EXPECT_EQ(gateway.Run(argument), 1) << argument;
         std::string out = gateway.Stdout();
         EXPECT_EQ(out.rfind("OpenSCManager failed - ", 0), 0u) << out;
         EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
@@ -180,16 +315,21 @@ TEST(GatewayBinary, InstallRegistersTheDataSourceAndCreatesTheDatabase) {
         drivers << "[SQLite3]\nDriver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so\n";
     }
     Gateway gateway({{"ODBCSYSINI", odbc.path()}});
-    EXPECT_EQ(gateway.Run("-install"), 0);
+    EXPECT_EQ(gateway.Run("-install"), 1);  // the data source is written; systemd is not reachable
     std::string out = gateway.Stdout();
     EXPECT_EQ(out.rfind("OpenSCManager failed - ", 0), 0u) << out;
     EXPECT_TRUE(fs::exists(gateway.folder.file("DADIvav.db")));
+    // The demonstration database and the data source list hold messages: private.
+    EXPECT_EQ(fs::status(gateway.folder.file("DADIvav.db")).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(odbc.file("odbc.ini")).permissions() & (fs::perms::group_all | fs::perms::others_all),
+              fs::perms::none);
     std::string ini = ReadFile(odbc.file("odbc.ini"));
     EXPECT_NE(ini.find("[DADIvav]"), std::string::npos) << ini;
     EXPECT_NE(ini.find(gateway.folder.file("DADIvav.db")), std::string::npos) << ini;
 
     Gateway remover({{"ODBCSYSINI", odbc.path()}});
-    EXPECT_EQ(remover.Run("-remove"), 0);
+    EXPECT_EQ(remover.Run("-remove"), 1);
     EXPECT_EQ(ReadFile(odbc.file("odbc.ini")).find("DADIvav"), std::string::npos);
 }
 
@@ -230,7 +370,7 @@ TEST(GatewayBinary, RunAsServiceReportsToTheServiceManager) {
     EXPECT_EQ(nextState(), "STOPPING=1\nSTATUS=Stop pending");
     EXPECT_EQ(nextState(), "STATUS=Stopped");
     EXPECT_EQ(gateway.Wait(), 0);
-    EXPECT_EQ(gateway.Stdout(), USAGE);
+    EXPECT_EQ(gateway.Stdout().rfind(gateway.UsageStart(), 0), 0u);
     EXPECT_EQ(fs::file_size(gateway.folder.file("Pellwick.ini")), 1016u);
     ::close(fd);
 }

@@ -6,12 +6,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
-CommandSwitch Parse(std::vector<const char*> args) {
+CommandLine Parse(std::vector<const char*> args) {
     args.insert(args.begin(), "pellwick");
     return ParseCommandLine(static_cast<int>(args.size()), args.data());
 }
@@ -31,40 +34,104 @@ std::string Capture(const std::function<void(std::FILE*)>& write) {
 
 TEST(CommandLine, SwitchesWithEitherPrefixInAnyCase) {
     struct Case {
-        const char* arg;
+        std::vector<const char*> args;
         CommandSwitch expected;
+        std::string home;
     };
     const Case cases[] = {
-        {"-install", CommandSwitch::Install}, {"/INSTALL", CommandSwitch::Install},
-        {"-remove", CommandSwitch::Remove},   {"/Remove", CommandSwitch::Remove},
-        {"-start", CommandSwitch::Start},     {"/sTaRt", CommandSwitch::Start},
-        {"/STOP", CommandSwitch::Stop},       {"-Stop", CommandSwitch::Stop},
-        {"-stop", CommandSwitch::Stop},       {"-win9x", CommandSwitch::Win9x},
-        {"/WIN9X", CommandSwitch::Win9x},     {"-debug", CommandSwitch::Debug},
-        {"/Debug", CommandSwitch::Debug},
+        {{"-install"}, CommandSwitch::Install, ""},
+        {{"/INSTALL"}, CommandSwitch::Install, ""},
+        {{"-remove"}, CommandSwitch::Remove, ""},
+        {{"/Remove"}, CommandSwitch::Remove, ""},
+        {{"-start"}, CommandSwitch::Start, ""},
+        {{"/sTaRt"}, CommandSwitch::Start, ""},
+        {{"/STOP"}, CommandSwitch::Stop, ""},
+        {{"-Stop"}, CommandSwitch::Stop, ""},
+        {{"-stop", "-install"}, CommandSwitch::Stop, ""},  // only the first switch counts
+        {{"-win9x"}, CommandSwitch::Win9x, ""},
+        {{"/WIN9X"}, CommandSwitch::Win9x, ""},
+        {{"-debug"}, CommandSwitch::Debug, ""},
+        {{"/Debug"}, CommandSwitch::Debug, ""},
+        {{"-show"}, CommandSwitch::Show, ""},
+        {{"--help"}, CommandSwitch::Help, ""},
+        {{"-h"}, CommandSwitch::Help, ""},
+        {{"-HELP"}, CommandSwitch::Help, ""},
+        {{"--version"}, CommandSwitch::Version, ""},
+        {{}, CommandSwitch::Service, ""},
+        {{"-home", "/var/lib/x"}, CommandSwitch::Service, "/var/lib/x"},
+        {{"-home", "a", "/home", "b", "-debug"}, CommandSwitch::Debug, "b"},
+        {{"-home", "h", "-show"}, CommandSwitch::Show, "h"},
     };
-    for (const Case& c : cases) EXPECT_EQ(Parse({c.arg}), c.expected) << c.arg;
+    for (const Case& c : cases) {
+        const CommandLine line = Parse(c.args);
+        const std::string first = c.args.empty() ? "" : c.args[0];
+        EXPECT_EQ(line.command, c.expected) << first;
+        EXPECT_EQ(line.home, c.home) << first;
+        EXPECT_EQ(line.error, "") << first;
+    }
 }
 
-TEST(CommandLine, AnythingElseIsUsage) {
-    for (const char* arg : {"stop", "-help", "--stop", "-stopp", "-sto", "/", "-", "", "\\stop", "+debug", "-debug "})
-        EXPECT_EQ(Parse({arg}), CommandSwitch::Usage) << arg;
-    EXPECT_EQ(Parse({}), CommandSwitch::Usage);
+TEST(CommandLine, SetTakesTheAssignmentsThatFollow) {
+    const CommandLine line = Parse({"-home", "h", "-set", "dsn=Sales", "pin=1234"});
+    EXPECT_EQ(line.command, CommandSwitch::Set);
+    EXPECT_EQ(line.assignments, (std::vector<std::string>{"dsn=Sales", "pin=1234"}));
 }
 
-TEST(CommandLine, OnlyTheFirstArgumentCounts) {
-    EXPECT_EQ(Parse({"-stop", "-install"}), CommandSwitch::Stop);
-    EXPECT_EQ(Parse({"x", "-install"}), CommandSwitch::Usage);
+TEST(CommandLine, AnythingElseIsUnknownWithItsReason) {
+    struct Case {
+        std::vector<const char*> args;
+        const char* error;
+    };
+    const Case cases[] = {
+        {{"-x"}, "unknown option '-x'"},
+        {{"stop"}, "unknown option 'stop'"},
+        {{"--stop"}, "unknown option '--stop'"},
+        {{"-stopp"}, "unknown option '-stopp'"},
+        {{"/"}, "unknown option '/'"},
+        {{""}, "unknown option ''"},
+        {{"+debug"}, "unknown option '+debug'"},
+        {{"-debug "}, "unknown option '-debug '"},
+        {{"--Help"}, "unknown option '--Help'"},
+        {{"-set"}, "option '-set' needs NAME=VALUE"},
+        {{"-home"}, "option '-home' needs a folder"},
+        {{"-home", ""}, "option '-home' needs a folder"},
+    };
+    for (const Case& c : cases) {
+        const CommandLine line = Parse(c.args);
+        EXPECT_EQ(line.command, CommandSwitch::Unknown) << c.args[0];
+        EXPECT_EQ(line.error, c.error) << c.args[0];
+    }
 }
 
-TEST(CommandLine, UsageTextHasFiveLinesWithoutWin9x) {
-    std::string text = Capture([](std::FILE* out) { PrintUsage(out, "Orvane Pellwick"); });
-    EXPECT_EQ(text,
-              "Orvane Pellwick -install          to install the service\n"
-              "Orvane Pellwick -remove           to remove the service\n"
-              "Orvane Pellwick -start            to start the service\n"
-              "Orvane Pellwick -stop             to stop the service\n"
-              "Orvane Pellwick -debug            to run as a console app for debugging\n");
+TEST(CommandLine, UsageNamesTheCommandAndEverySwitch) {
+    std::string text = Capture([](std::FILE* out) { PrintUsage(out, "./pellwick"); });
+    EXPECT_EQ(text.rfind("./pellwick -install          to install the service\n"
+                         "./pellwick -remove           to remove the service\n"
+                         "./pellwick -start            to start the service\n"
+                         "./pellwick -stop             to stop the service\n"
+                         "./pellwick -debug            to run as a console app for debugging\n"
+                         "./pellwick -win9x            ",
+                         0),
+              0u)
+        << text;
+    for (const char* name : {" -show ", " -set NAME=VALUE ", " -home DIR ", " --version ", " --help"})
+        EXPECT_NE(text.find(name), std::string::npos) << name;
+}
+
+TEST(CommandLine, StateFolderFromOptionEnvironmentOrExecutable) {
+    ::unsetenv("PELLWICK_HOME");
+    ::unsetenv("STATE_DIRECTORY");
+    EXPECT_EQ(ChooseStateFolder("", "/opt/orvane-pellwick"), "/opt/orvane-pellwick");
+    ::setenv("STATE_DIRECTORY", "/var/lib/orvane-pellwick:/var/lib/other", 1);
+    EXPECT_EQ(ChooseStateFolder("", "/usr/bin"), "/var/lib/orvane-pellwick");
+    ::setenv("PELLWICK_HOME", "/srv/sms/", 1);
+    EXPECT_EQ(ChooseStateFolder("", "/usr/bin"), "/srv/sms");
+    EXPECT_EQ(ChooseStateFolder("/tmp/h", "/usr/bin"), "/tmp/h");
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(ChooseStateFolder("rel", "/usr/bin"), std::string(cwd) + "/rel");
+    ::unsetenv("PELLWICK_HOME");
+    ::unsetenv("STATE_DIRECTORY");
 }
 
 TEST(CommandLine, FolderOfPath) {

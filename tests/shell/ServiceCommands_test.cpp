@@ -187,10 +187,10 @@ TEST_F(ServiceCommandsTest, StartThatFails) {
     EXPECT_EQ(Output(), "Starting Orvane Pellwick.\nOrvane Pellwick failed to start.\n");
 }
 
-TEST_F(ServiceCommandsTest, RefusedStartPrintsNothing) {
+TEST_F(ServiceCommandsTest, RefusedStartPrintsTheReasonAndFails) {
     manager.startAccepted = false;
-    commands.StartInstalledService();
-    EXPECT_EQ(Output(), "");
+    EXPECT_FALSE(commands.StartInstalledService());
+    EXPECT_EQ(Output().rfind("StartService failed - ", 0), 0u) << Output();
     EXPECT_EQ(waits, 0);
 }
 
@@ -203,8 +203,9 @@ TEST_F(ServiceCommandsTest, StopWithDotsAndRefusedStop) {
     FakeServiceManager stopped;
     stopped.stopAccepted = false;
     CServiceCommands other(stopped, out, "Orvane Pellwick", "Orvane Pellwick", [] {});
-    other.StopInstalledService();
-    EXPECT_EQ(Output(), "Stopping Orvane Pellwick..\nOrvane Pellwick stopped.\n");
+    EXPECT_FALSE(other.StopInstalledService());
+    EXPECT_EQ(Output().rfind("Stopping Orvane Pellwick..\nOrvane Pellwick stopped.\nControlService failed - ", 0), 0u)
+        << Output();
 }
 
 TEST_F(ServiceCommandsTest, StopWhenTheStateCannotBeRead) {

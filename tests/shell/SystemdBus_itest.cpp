@@ -291,10 +291,11 @@ TEST_F(SystemdBus, StartPollsUntilRunning) {
     EXPECT_NE(std::find(calls.begin(), calls.end(), "StartUnit orvane-pellwick.service replace"), calls.end());
 }
 
-TEST_F(SystemdBus, StartOfARunningServiceIsRefusedSilently) {
+TEST_F(SystemdBus, StartOfARunningServiceIsRefusedWithTheReason) {
     WriteUnit();
     systemd->Script({"active"});
-    EXPECT_EQ(Run([](CServiceCommands& c) { c.StartInstalledService(); }), "");
+    EXPECT_EQ(Run([](CServiceCommands& c) { EXPECT_FALSE(c.StartInstalledService()); }),
+              "StartService failed - Unit orvane-pellwick.service is already running. (0x72)\n");
     for (const std::string& call : systemd->Calls()) EXPECT_EQ(call.find("StartUnit"), std::string::npos);
 }
 
@@ -318,10 +319,11 @@ TEST_F(SystemdBus, RemoveStopsDisablesAndDeletes) {
     EXPECT_EQ(calls.back(), "Reload");
 }
 
-TEST_F(SystemdBus, StopOfAStoppedServiceIsRefusedSilently) {
+TEST_F(SystemdBus, StopOfAStoppedServiceIsRefusedWithTheReason) {
     WriteUnit();
     systemd->Script({"inactive"});
-    EXPECT_EQ(Run([](CServiceCommands& c) { c.StopInstalledService(); }), "");
+    EXPECT_EQ(Run([](CServiceCommands& c) { EXPECT_FALSE(c.StopInstalledService()); }),
+              "ControlService failed - Unit orvane-pellwick.service is not active. (0x3)\n");
     systemd->Script({"inactive"});
     EXPECT_EQ(Run([](CServiceCommands& c) { c.RemoveService(); }), "Orvane Pellwick removed.\n");
 }

@@ -1,4 +1,4 @@
-#include "config/dialog/InformationPage.h"
+#include "dialog/InformationPage.h"
 
 #include <QGridLayout>
 #include <QLabel>

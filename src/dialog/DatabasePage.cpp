@@ -1,37 +1,26 @@
-#include "config/dialog/DatabasePage.h"
+#include "dialog/DatabasePage.h"
 
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 
-#include <climits>
-
-namespace {
-
-constexpr int LOGIN_FIELD_BYTES = 31;
-constexpr int SQL_FIELD_BYTES = 255;
-// The worker divides by the interval: it never goes below one pass.
-constexpr int QUERY_INTERVAL_MIN = 1;
-
-}  // namespace
-
 CDatabasePage::CDatabasePage(CSettings& settings, RunState& run, QWidget* parent)
     : CEditPage(parent), m_settings(settings), m_run(run) {
-    auto lineEdit = [this](const char* name, int maxBytes) {
+    auto lineEdit = [this](const char* name, const char* setting) {
         auto* edit = new QLineEdit(this);
         edit->setObjectName(name);
-        LimitBytes(edit, maxBytes);
+        LimitBytes(edit, setting);
         return edit;
     };
-    m_dsn = lineEdit("dsn", LOGIN_FIELD_BYTES);
-    m_dbUser = lineEdit("dbUser", LOGIN_FIELD_BYTES);
-    m_dbPassword = lineEdit("dbPassword", LOGIN_FIELD_BYTES);
+    m_dsn = lineEdit("dsn", "dsn");
+    m_dbUser = lineEdit("dbUser", "db_user");
+    m_dbPassword = lineEdit("dbPassword", "db_password");
     m_dbPassword->setEchoMode(QLineEdit::Password);
     m_queryInterval = new CNumberField(3, 32767, this);
     m_queryInterval->setObjectName("queryInterval");
-    m_selectSql = lineEdit("selectSql", SQL_FIELD_BYTES);
-    m_updateSql = lineEdit("updateSql", SQL_FIELD_BYTES);
-    m_insertSql = lineEdit("insertSql", SQL_FIELD_BYTES);
+    m_selectSql = lineEdit("selectSql", "select_sql");
+    m_updateSql = lineEdit("updateSql", "update_sql");
+    m_insertSql = lineEdit("insertSql", "insert_sql");
     for (QLineEdit* edit : {m_selectSql, m_updateSql, m_insertSql})
         edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 60);
 
@@ -87,8 +76,8 @@ void CDatabasePage::LoadFromSettings() {
 
 std::optional<FieldError> CDatabasePage::ReadControls() {
     int interval = 0;
-    if (auto error = CheckInteger(m_queryInterval, m_queryInterval->Text(), QUERY_INTERVAL_MIN, INT_MAX, interval))
-        return error;
+    // The worker divides by the interval: it never goes below one pass.
+    if (auto error = CheckSetting(m_queryInterval, m_queryInterval->Text(), "query_interval", interval)) return error;
     m_strDsn = m_dsn->text().toStdString();
     m_strDbUser = m_dbUser->text().toStdString();
     m_strDbPassword = m_dbPassword->text().toStdString();

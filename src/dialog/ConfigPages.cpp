@@ -1,10 +1,10 @@
-#include "config/dialog/ConfigPages.h"
+#include "dialog/ConfigPages.h"
 
 #include "config/MessageHook.h"
-#include "config/dialog/DatabasePage.h"
-#include "config/dialog/DevicePage.h"
-#include "config/dialog/InformationPage.h"
-#include "config/dialog/MessagePage.h"
+#include "dialog/DatabasePage.h"
+#include "dialog/DevicePage.h"
+#include "dialog/InformationPage.h"
+#include "dialog/MessagePage.h"
 
 #include <QAbstractSpinBox>
 #include <QCoreApplication>

@@ -23,6 +23,8 @@ std::optional<int> ParseInteger(const QString& text);
 
 // Checks one number field: its integer when it is one within min..max, else the error.
 std::optional<FieldError> CheckInteger(QWidget* field, const QString& text, int min, int max, int& value);
+// The same with the range of a setting of config/SettingFields.h, named as -set names it.
+std::optional<FieldError> CheckSetting(QWidget* field, const QString& text, const char* setting, int& value);
 
 // Refuses any input that would make the text longer than a number of UTF-8 bytes.
 class CByteLimitValidator : public QValidator {
@@ -35,8 +37,9 @@ private:
     int m_nMaxBytes;
 };
 
-// Gives a line edit its byte limit.
+// Gives a line edit its byte limit: a number, or that of a setting.
 void LimitBytes(QLineEdit* edit, int maxBytes);
+void LimitBytes(QLineEdit* edit, const char* setting);
 
 // Shows `text` cut to the line edit's byte limit (without a limit, unchanged).
 void SetLimitedText(QLineEdit* edit, const std::string& text);

@@ -1,7 +1,7 @@
 #pragma once
 // What the three editing pages share: working copies loaded from and committed to the
 // settings record, and a signal for every edit the user makes.
-#include "config/dialog/DialogFields.h"
+#include "dialog/DialogFields.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "config/dialog/MessagePage.h"
+#include "dialog/MessagePage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -7,8 +7,6 @@
 #include <QLineEdit>
 
 namespace {
-
-constexpr int PHONE_FIELD_BYTES = 31;
 
 // Item n is hour index n: the hour of the day, 24 being the end of the day.
 const char* const HOUR_ITEMS[] = {
@@ -46,7 +44,7 @@ CMessagePage::CMessagePage(CSettings& settings, QWidget* parent) : CEditPage(par
     m_batteryWarning = checkBox("Battery Low Warning", "batteryWarning");
     m_reportPhone = new QLineEdit(this);
     m_reportPhone->setObjectName("reportPhone");
-    LimitBytes(m_reportPhone, PHONE_FIELD_BYTES);
+    LimitBytes(m_reportPhone, "report_phone");
     m_autoStart = checkBox(" Start Service when OS starts", "autoStart");
 
     auto* grid = new QGridLayout(this);

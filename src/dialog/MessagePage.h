@@ -1,7 +1,7 @@
 #pragma once
 // Page "Message": the sending period, the reports and warnings, and the service start type.
 #include "config/Settings.h"
-#include "config/dialog/EditPage.h"
+#include "dialog/EditPage.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #include "PagesFixture.h"
 
-#include "config/dialog/DialogFields.h"
+#include "dialog/DialogFields.h"
 #include "support/TempDir.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #pragma once
 // Page "Database": the data source, its login, the query interval and the SQL templates.
 #include "config/Settings.h"
-#include "config/dialog/EditPage.h"
+#include "dialog/EditPage.h"
 #include "engine/RunState.h"
 
 #include <string>

@@ -1,7 +1,7 @@
 #pragma once
 // Page "Device": the link to the modem and the driver's retry values.
 #include "config/Settings.h"
-#include "config/dialog/EditPage.h"
+#include "dialog/EditPage.h"
 #include "engine/RunState.h"
 
 #include <functional>

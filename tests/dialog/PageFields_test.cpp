@@ -1,7 +1,7 @@
 #include "PagesFixture.h"
 
-#include "config/dialog/DialogFields.h"
-#include "config/dialog/InformationPage.h"
+#include "dialog/DialogFields.h"
+#include "dialog/InformationPage.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,2 +1,2 @@
 // Gives the build a source beside EditPage.h so that its meta-object code is generated.
-#include "config/dialog/EditPage.h"
+#include "dialog/EditPage.h"

@@ -1,25 +1,25 @@
-#include "config/dialog/DialogFields.h"
+#include "dialog/DialogFields.h"
 
-#include "config/Settings.h"
+#include "config/SettingFields.h"
 
 #include <QLineEdit>
 
 #include <algorithm>
 
-std::optional<int> ParseInteger(const QString& text) {
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok, 10);
-    if (!ok) return std::nullopt;
-    return value;
-}
+std::optional<int> ParseInteger(const QString& text) { return ParseSettingInteger(text.trimmed().toStdString()); }
 
 std::optional<FieldError> CheckInteger(QWidget* field, const QString& text, int min, int max, int& value) {
     const std::optional<int> parsed = ParseInteger(text);
-    if (!parsed) return FieldError{field, QStringLiteral("Please enter an integer.")};
+    if (!parsed) return FieldError{field, QString::fromUtf8(INTEGER_MESSAGE)};
     if (*parsed < min || *parsed > max)
-        return FieldError{field, QStringLiteral("Please enter an integer between %1 and %2.").arg(min).arg(max)};
+        return FieldError{field, QString::fromStdString(IntegerRangeMessage(min, max))};
     value = *parsed;
     return std::nullopt;
+}
+
+std::optional<FieldError> CheckSetting(QWidget* field, const QString& text, const char* setting, int& value) {
+    const SettingField& rule = *FindSettingField(setting);
+    return CheckInteger(field, text, rule.min, rule.max, value);
 }
 
 QValidator::State CByteLimitValidator::validate(QString& input, int&) const {
@@ -27,6 +27,10 @@ QValidator::State CByteLimitValidator::validate(QString& input, int&) const {
 }
 
 void LimitBytes(QLineEdit* edit, int maxBytes) { edit->setValidator(new CByteLimitValidator(maxBytes, edit)); }
+
+void LimitBytes(QLineEdit* edit, const char* setting) {
+    LimitBytes(edit, static_cast<int>(FindSettingField(setting)->maxBytes));
+}
 
 void SetLimitedText(QLineEdit* edit, const std::string& text) {
     // A record filled in memory may hold more than the field accepts; show what fits.

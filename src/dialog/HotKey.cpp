@@ -1,4 +1,4 @@
-#include "config/dialog/HotKey.h"
+#include "dialog/HotKey.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>

@@ -1,18 +1,10 @@
-#include "config/dialog/DevicePage.h"
+#include "dialog/DevicePage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
-
-namespace {
-
-constexpr int RETRY_INTERVAL_MAX = 86400;
-constexpr int RETRY_COUNT_MAX = 1000;
-constexpr int TEXT_FIELD_BYTES = 31;
-
-}  // namespace
 
 CDevicePage::CDevicePage(CSettings& settings, RunState& run, std::function<void(int, int)> setDriverRetry,
                          QWidget* parent)
@@ -33,11 +25,11 @@ CDevicePage::CDevicePage(CSettings& settings, RunState& run, std::function<void(
 
     m_smsc = new QLineEdit(this);
     m_smsc->setObjectName("smsc");
-    LimitBytes(m_smsc, TEXT_FIELD_BYTES);
+    LimitBytes(m_smsc, "smsc");
     m_pin = new QLineEdit(this);
     m_pin->setObjectName("pin");
     m_pin->setEchoMode(QLineEdit::Password);
-    LimitBytes(m_pin, TEXT_FIELD_BYTES);
+    LimitBytes(m_pin, "pin");
 
     m_longSms = new QCheckBox("Long SMS Mode", this);
     m_longSms->setObjectName("longSms");
@@ -114,9 +106,8 @@ std::optional<FieldError> CDevicePage::ReadControls() {
     if (m_port->currentIndex() >= 0) m_nPort = m_port->currentIndex();
     if (m_baudRate->currentIndex() >= 0) m_nBaudRate = m_baudRate->currentIndex();
     int interval = 0, count = 0;
-    if (auto error = CheckInteger(m_retryInterval, m_retryInterval->Text(), 0, RETRY_INTERVAL_MAX, interval))
-        return error;
-    if (auto error = CheckInteger(m_retryCount, m_retryCount->Text(), 0, RETRY_COUNT_MAX, count)) return error;
+    if (auto error = CheckSetting(m_retryInterval, m_retryInterval->Text(), "retry_interval", interval)) return error;
+    if (auto error = CheckSetting(m_retryCount, m_retryCount->Text(), "retry_count", count)) return error;
     m_nRetryInterval = interval;
     m_nRetryCount = count;
     m_strSmsc = m_smsc->text().toStdString();

@@ -2,7 +2,7 @@
 // A CConfigPages on Qt's offscreen platform with hooks that record every call.
 #include "config/MessageHook.h"
 #include "config/Settings.h"
-#include "config/dialog/ConfigPages.h"
+#include "dialog/ConfigPages.h"
 #include "engine/RunState.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,158 @@
+#include "config/SettingFields.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+const char* const INTEGER_MESSAGE = "Please enter an integer.";
+
+namespace {
+
+constexpr std::size_t SHORT_TEXT_BYTES = 31;
+constexpr std::size_t LONG_TEXT_BYTES = 255;
+
+const std::vector<std::string> kBaudRates = {"9600", "19200", "38400", "57600", "115200"};
+
+SettingField Number(const char* name, int CSettings::*member, int min, int max, int effect = EFFECT_NONE) {
+    return {name, SettingField::Integer, member, nullptr, min, max, 0, nullptr, false, effect};
+}
+SettingField Flag(const char* name, int CSettings::*member) {
+    return {name, SettingField::Flag, member, nullptr, 0, 1, 0, nullptr, false, EFFECT_NONE};
+}
+SettingField Hour(const char* name, int CSettings::*member) { return Number(name, member, 0, 24); }
+SettingField Text(const char* name, std::string CSettings::*member, std::size_t maxBytes, int effect = EFFECT_NONE,
+                  bool secret = false) {
+    return {name, SettingField::Text, nullptr, member, 0, 0, maxBytes, nullptr, secret, effect};
+}
+
+const std::vector<SettingField> kFields = {
+    Number("port", &CSettings::m_nPort, 0, 16, EFFECT_DEVICE),
+    {"baud_rate", SettingField::Choice, &CSettings::m_nBaudRate, nullptr, 0, 4, 0, &kBaudRates, false, EFFECT_DEVICE},
+    Number("retry_interval", &CSettings::m_nRetryInterval, 0, 86400),
+    Number("retry_count", &CSettings::m_nRetryCount, 0, 1000),
+    Text("smsc", &CSettings::m_strSmsc, SHORT_TEXT_BYTES, EFFECT_DEVICE),
+    Flag("long_sms", &CSettings::m_bLongSms),
+    Text("pin", &CSettings::m_strPin, SHORT_TEXT_BYTES, EFFECT_DEVICE, true),
+    Text("dsn", &CSettings::m_strDsn, SHORT_TEXT_BYTES, EFFECT_DATABASE),
+    Text("db_user", &CSettings::m_strDbUser, SHORT_TEXT_BYTES, EFFECT_DATABASE),
+    Text("db_password", &CSettings::m_strDbPassword, SHORT_TEXT_BYTES, EFFECT_DATABASE, true),
+    Text("select_sql", &CSettings::m_strSelectSql, LONG_TEXT_BYTES),
+    Text("update_sql", &CSettings::m_strUpdateSql, LONG_TEXT_BYTES),
+    Text("insert_sql", &CSettings::m_strInsertSql, LONG_TEXT_BYTES),
+    // The worker takes its tick counter modulo this value.
+    Number("query_interval", &CSettings::m_nQueryInterval, 1, INT_MAX),
+    Flag("sending_period", &CSettings::m_bSendingPeriod),
+    Hour("start_time", &CSettings::m_nStartTime),
+    Hour("end_time", &CSettings::m_nEndTime),
+    Flag("daily_report", &CSettings::m_bDailyReport),
+    Hour("report_time", &CSettings::m_nReportTime),
+    Flag("battery_warning", &CSettings::m_bBatteryWarning),
+    Flag("db_lost_warning", &CSettings::m_bDbLostWarning),
+    Text("report_phone", &CSettings::m_strReportPhone, SHORT_TEXT_BYTES),
+    Flag("auto_start", &CSettings::m_bAutoStart),
+};
+
+bool ValidUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        for (std::size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        i += length;
+    }
+    return true;
+}
+
+bool HasControlCharacter(const std::string& text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+}  // namespace
+
+const std::vector<SettingField>& SettingFields() { return kFields; }
+
+const SettingField* FindSettingField(const std::string& name) {
+    for (const SettingField& field : kFields)
+        if (name == field.name) return &field;
+    return nullptr;
+}
+
+std::optional<int> ParseSettingInteger(const std::string& text) {
+    const char* blanks = " \t\n\r\f\v";
+    const std::size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) return std::nullopt;
+    const std::string number = text.substr(first, text.find_last_not_of(blanks) - first + 1);
+    std::size_t digits = (number[0] == '+' || number[0] == '-') ? 1 : 0;
+    if (digits == number.size() || number.find_first_not_of("0123456789", digits) != std::string::npos)
+        return std::nullopt;
+    errno = 0;
+    const long long value = std::strtoll(number.c_str(), nullptr, 10);
+    if (errno == ERANGE || value < INT_MIN || value > INT_MAX) return std::nullopt;
+    return static_cast<int>(value);
+}
+
+std::string IntegerRangeMessage(int min, int max) {
+    return "Please enter an integer between " + std::to_string(min) + " and " + std::to_string(max) + ".";
+}
+
+std::string ShowSetting(const SettingField& field, const CSettings& settings) {
+    if (field.kind == SettingField::Text) {
+        const std::string& value = settings.*field.text;
+        return field.secret && !value.empty() ? std::string("********") : value;
+    }
+    const int value = settings.*field.integer;
+    if (field.kind == SettingField::Choice && value >= 0 && static_cast<std::size_t>(value) < field.choices->size())
+        return (*field.choices)[static_cast<std::size_t>(value)];
+    return std::to_string(value);
+}
+
+std::optional<std::string> AssignSetting(const SettingField& field, const std::string& value, CSettings& settings) {
+    switch (field.kind) {
+    case SettingField::Text:
+        if (value.size() > field.maxBytes)
+            return "longer than " + std::to_string(field.maxBytes) + " bytes";
+        if (!ValidUtf8(value)) return std::string("not UTF-8 text");
+        if (HasControlCharacter(value)) return std::string("holds a control character");
+        settings.*field.text = value;
+        return std::nullopt;
+    case SettingField::Choice:
+        for (std::size_t i = 0; i < field.choices->size(); ++i) {
+            if (value == (*field.choices)[i]) {
+                settings.*field.integer = static_cast<int>(i);
+                return std::nullopt;
+            }
+        }
+        {
+            std::string list;
+            for (const std::string& choice : *field.choices) list += (list.empty() ? "" : ", ") + choice;
+            return "not one of " + list;
+        }
+    case SettingField::Integer:
+    case SettingField::Flag:
+        break;
+    }
+    const std::optional<int> number = ParseSettingInteger(value);
+    if (!number) return std::string(INTEGER_MESSAGE);
+    if (*number < field.min || *number > field.max) return IntegerRangeMessage(field.min, field.max);
+    settings.*field.integer = *number;
+    return std::nullopt;
+}
+
+int MergeSettings(const CSettings& base, const CSettings& from, CSettings& to) {
+    int effect = EFFECT_NONE;
+    for (const SettingField& field : kFields) {
+        if (field.text == &CSettings::m_strPin) continue;
+        if (field.text) {
+            if (from.*field.text == base.*field.text || from.*field.text == to.*field.text) continue;
+            to.*field.text = from.*field.text;
+        } else {
+            if (from.*field.integer == base.*field.integer || from.*field.integer == to.*field.integer) continue;
+            to.*field.integer = from.*field.integer;
+        }
+        effect |= field.effect | EFFECT_OTHER;
+    }
+    return effect;
+}

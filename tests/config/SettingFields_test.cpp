@@ -1,0 +1,179 @@
+#include "config/MessageHook.h"
+#include "config/SettingFields.h"
+#include "config/Settings.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+namespace fs = std::filesystem;
+
+TEST(SettingFields, EveryNameInShowOrder) {
+    std::string names;
+    for (const SettingField& field : SettingFields()) names += std::string(field.name) + " ";
+    EXPECT_EQ(names,
+              "port baud_rate retry_interval retry_count smsc long_sms pin dsn db_user db_password select_sql "
+              "update_sql insert_sql query_interval sending_period start_time end_time daily_report report_time "
+              "battery_warning db_lost_warning report_phone auto_start ");
+}
+
+// Each value checked as the configuration window checks it: accepted values shown back
+// as -show prints them, refused ones with their reason.
+TEST(SettingFields, AssignChecksAndShowsBack) {
+    struct Case {
+        const char* name;
+        std::string value;
+        std::string shown;   // empty when refused
+        std::string reason;  // empty when accepted
+    };
+    const std::string text31(31, 'x'), text255(255, 'y');
+    const Case cases[] = {
+        {"retry_interval", "5", "5", ""},
+        {"retry_interval", " 86400 ", "86400", ""},
+        {"retry_interval", "86401", "", "Please enter an integer between 0 and 86400."},
+        {"retry_interval", "-1", "", "Please enter an integer between 0 and 86400."},
+        {"retry_interval", "abc", "", "Please enter an integer."},
+        {"retry_interval", "", "", "Please enter an integer."},
+        {"retry_interval", "5x", "", "Please enter an integer."},
+        {"retry_interval", "99999999999", "", "Please enter an integer."},
+        {"retry_count", "1000", "1000", ""},
+        {"retry_count", "1001", "", "Please enter an integer between 0 and 1000."},
+        {"query_interval", "0", "", "Please enter an integer between 1 and 2147483647."},
+        {"query_interval", "+7", "7", ""},
+        {"port", "16", "16", ""},
+        {"port", "17", "", "Please enter an integer between 0 and 16."},
+        {"baud_rate", "115200", "115200", ""},
+        {"baud_rate", "4", "", "not one of 9600, 19200, 38400, 57600, 115200"},
+        {"long_sms", "1", "1", ""},
+        {"long_sms", "2", "", "Please enter an integer between 0 and 1."},
+        {"end_time", "24", "24", ""},
+        {"start_time", "25", "", "Please enter an integer between 0 and 24."},
+        {"dsn", "Sales", "Sales", ""},
+        {"dsn", "", "", ""},
+        {"dsn", text31, text31, ""},
+        {"dsn", text31 + "x", "", "longer than 31 bytes"},
+        {"report_phone", "\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9", ""},
+        {"report_phone", "\xc3(", "", "not UTF-8 text"},
+        {"select_sql", text255, text255, ""},
+        {"insert_sql", text255 + "y", "", "longer than 255 bytes"},
+        {"update_sql", "update smsout\nset status=1", "", "holds a control character"},
+        {"pin", "1234", "********", ""},
+        {"pin", "12\r34", "", "holds a control character"},
+        {"db_password", "secret", "********", ""},
+    };
+    for (const Case& c : cases) {
+        const SettingField* field = FindSettingField(c.name);
+        ASSERT_NE(field, nullptr) << c.name;
+        CSettings settings;
+        settings.SetDefaults();
+        const CSettings before = settings;
+        const std::optional<std::string> error = AssignSetting(*field, c.value, settings);
+        if (c.reason.empty()) {
+            EXPECT_FALSE(error) << c.name << "=" << c.value << ": " << *error;
+            if (!c.shown.empty()) {
+                EXPECT_EQ(ShowSetting(*field, settings), c.shown) << c.name;
+            }
+        } else {
+            EXPECT_EQ(error.value_or("<accepted>"), c.reason) << c.name << "=" << c.value;
+            EXPECT_EQ(EncodeSettings(settings), EncodeSettings(before)) << c.name;
+        }
+    }
+    EXPECT_EQ(FindSettingField("m_nPort"), nullptr);
+}
+
+TEST(SettingFields, EmptySecretsAndStoredOutOfRangeValuesShowAsTheyAre) {
+    CSettings settings;
+    settings.m_nBaudRate = 9;
+    EXPECT_EQ(ShowSetting(*FindSettingField("pin"), settings), "");
+    EXPECT_EQ(ShowSetting(*FindSettingField("db_password"), settings), "");
+    EXPECT_EQ(ShowSetting(*FindSettingField("baud_rate"), settings), "9");
+}
+
+namespace {
+
+// The process's record on a settings file in a folder of its own, as the gateway has it.
+struct SharedSettings : ::testing::Test {
+    TempDir dir;
+    std::string path = dir.file("Pellwick.ini");
+    ErrorMessageHook previous = SetErrorMessageHook([](const std::string&, const std::string&) {});
+
+    SharedSettings() {
+        SetSettingsPath(path);
+        theSettings = CSettings();
+        LoadSettings();
+    }
+    ~SharedSettings() override {
+        SetErrorMessageHook(previous);
+        ::unsetenv("CREDENTIALS_DIRECTORY");
+    }
+
+    // What `-set` does in another process.
+    void SetFromShell(const std::function<void(CSettings&)>& change) {
+        CSettingsLock lock;
+        CSettings other;
+        ASSERT_EQ(LoadSettingsFile(other, path), 1);
+        change(other);
+        ASSERT_EQ(SaveSettingsFile(other, path), 1);
+    }
+};
+
+}  // namespace
+
+TEST_F(SharedSettings, AChangeFromTheShellReachesTheRecordAndSurvivesTheGatewaysSaves) {
+    EXPECT_EQ(StateFolder(), dir.path());
+    EXPECT_EQ(SyncSettings(), EFFECT_NONE);
+
+    SetFromShell([](CSettings& s) {
+        s.m_strDsn = "Sales";
+        s.m_nRetryInterval = 5;
+    });
+    ASSERT_TRUE(WriteStoredPin("1234"));
+    EXPECT_EQ(fs::status(dir.file("Pellwick.pin")).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    // The gateway counts a message and edits a setting in its window before it notices.
+    theSettings.m_nSent = 7;
+    theSettings.m_nRetryCount = 9;
+    ASSERT_EQ(SaveSettings(), 1);
+    CSettings file;
+    ASSERT_EQ(LoadSettingsFile(file, path), 1);
+    EXPECT_EQ(file.m_strDsn, "Sales");
+    EXPECT_EQ(file.m_nRetryInterval, 5);
+    EXPECT_EQ(file.m_nRetryCount, 9);
+    EXPECT_EQ(file.m_nSent, 7);
+
+    // The next sync reports what the save took in, and the PIN, once.
+    EXPECT_EQ(SyncSettings(), EFFECT_DEVICE | EFFECT_DATABASE | EFFECT_OTHER);
+    EXPECT_EQ(theSettings.m_strDsn, "Sales");
+    EXPECT_EQ(theSettings.m_strPin, "1234");
+    EXPECT_EQ(SyncSettings(), EFFECT_NONE);
+
+    // A setting without a link of its own changes nothing but the record.
+    SetFromShell([](CSettings& s) { s.m_nQueryInterval = 3; });
+    EXPECT_EQ(SyncSettings(), EFFECT_OTHER);
+    EXPECT_EQ(theSettings.m_nQueryInterval, 3);
+    EXPECT_EQ(theSettings.m_nSent, 7);
+
+    // Removing the PIN removes its file.
+    ASSERT_TRUE(WriteStoredPin(""));
+    EXPECT_FALSE(fs::exists(dir.file("Pellwick.pin")));
+    EXPECT_EQ(SyncSettings(), EFFECT_DEVICE | EFFECT_OTHER);
+    EXPECT_EQ(theSettings.m_strPin, "");
+}
+
+TEST_F(SharedSettings, TheServiceManagersCredentialComesBeforeThePinFile) {
+    ASSERT_TRUE(WriteStoredPin("1234"));
+    EXPECT_EQ(ReadStoredPin(), "1234");
+    TempDir credentials;
+    std::ofstream(credentials.file("pin")) << "9876\r\n";
+    ::setenv("CREDENTIALS_DIRECTORY", credentials.path().c_str(), 1);
+    EXPECT_EQ(ReadStoredPin(), "9876");
+    // A reload request reads the files again whatever their time stamps say.
+    EXPECT_EQ(SyncSettings(true), EFFECT_DEVICE | EFFECT_OTHER);
+    EXPECT_EQ(theSettings.m_strPin, "9876");
+}
