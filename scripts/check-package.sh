@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Checks a package built by scripts/package.sh: its file list, its dependencies, the
+# programs and manual pages in the unpacked tree, and the unit with systemd's checker.
+# Usage: check-package.sh DEB
+set -euo pipefail
+deb=$1
+fail() { echo "check-package: $*" >&2; exit 1; }
+
+version=$(dpkg-deb -f "$deb" Version)
+
+# Exactly these files, nothing from the build or the tests.
+expected="./lib/systemd/system/orvane-pellwick.service
+./usr/bin/modemsim
+./usr/bin/pellwick
+./usr/bin/pellwick-pdu
+./usr/share/doc/orvane-pellwick/PellwickManual.html
+./usr/share/doc/orvane-pellwick/copyright
+./usr/share/man/man1/modemsim.1.gz
+./usr/share/man/man1/pellwick-pdu.1.gz
+./usr/share/man/man8/pellwick.8.gz
+./usr/share/orvane-pellwick/schema/mysql.sql
+./usr/share/orvane-pellwick/schema/postgresql.sql
+./usr/share/orvane-pellwick/schema/sqlite.sql"
+files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
+[ "$files" = "$expected" ] || fail "file list differs:
+$(diff <(echo "$expected") <(echo "$files") || true)"
+
+# Dependencies: found in the binaries, plus what is loaded at run time.
+depends=$(dpkg-deb -f "$deb" Depends)
+for p in libc6 libstdc++6 libqt6widgets6 libqt6gui6 libsystemd0 libodbc2 libsqlite3-0 adduser libodbcinst2; do
+  [[ ", $depends," == *", $p "* || ", $depends," == *", $p,"* ]] || fail "Depends lacks $p: $depends"
+done
+
+tree=$(mktemp -d)
+trap 'rm -rf "$tree"' EXIT
+dpkg-deb -x "$deb" "$tree"
+dpkg-deb -e "$deb" "$tree/DEBIAN"
+for script in postinst prerm postrm; do
+  [ -x "$tree/DEBIAN/$script" ] || fail "no executable $script"
+  sh -n "$tree/DEBIAN/$script" || fail "$script does not parse"
+done
+
+out=$("$tree/usr/bin/pellwick" --version 2>&1 </dev/null) || true
+[ "$out" = "pellwick $version" ] || fail "pellwick --version printed '$out', expected 'pellwick $version'"
+"$tree/usr/bin/pellwick-pdu" encode --to +4917012345678 --text Hello >/dev/null || fail "pellwick-pdu does not run"
+
+for page in man8/pellwick.8 man1/pellwick-pdu.1 man1/modemsim.1; do
+  name=$(basename "$page" | sed 's/\.[0-9]$//')
+  text=$(MANWIDTH=80 man -l "$tree/usr/share/man/$page.gz" 2>/dev/null) || fail "man -l $page failed"
+  grep -q "^NAME" <<<"$text" && grep -q "^ *$name - " <<<"$text" || fail "$page has no NAME section for $name"
+done
+grep -q '<h1' "$tree/usr/share/doc/orvane-pellwick/PellwickManual.html" || fail "the HTML manual is empty"
+
+# systemd's own check of the unit. It wants ExecStart to exist, so a copy points at the
+# unpacked program; the page named by Documentation= is looked up in the unpacked tree.
+unit=$tree/lib/systemd/system/orvane-pellwick.service
+grep -qx 'ExecStart="/usr/bin/pellwick"' "$unit" || fail "the unit does not start /usr/bin/pellwick"
+mkdir "$tree/verify"
+sed "s|^ExecStart=\"/usr/bin/pellwick\"|ExecStart=\"$tree/usr/bin/pellwick\"|" "$unit" >"$tree/verify/orvane-pellwick.service"
+verify=$(MANPATH=$tree/usr/share/man systemd-analyze verify "$tree/verify/orvane-pellwick.service" 2>&1) ||
+  fail "systemd-analyze verify failed: $verify"
+[ -z "$verify" ] || fail "systemd-analyze verify complained: $verify"
+echo "check-package: $deb is good"
