@@ -43,7 +43,7 @@ if(PANDOC)
     set(page ${CMAKE_BINARY_DIR}/man/man${section}/${name}.${section})
     add_custom_command(OUTPUT ${page}.gz
       COMMAND ${PANDOC} --standalone --to man --shift-heading-level-by=-1 --lua-filter=${filter}
-              -V title=${upper} -V section=${section} -V header=${PROJECT_NAME} -V footer=${footer}
+              -V title=${upper} -V section=${section} "--variable=header=Orvane Pellwick" "--variable=footer=${footer}"
               --include-before-body=${name_section} -o ${page} ${source}
       COMMAND gzip -n -9 -f ${page}
       DEPENDS ${source} ${filter} ${name_section}
