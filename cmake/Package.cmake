@@ -74,7 +74,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Orvane Pellwick maintainers <pellwick@orvane.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "SMS gateway between a database and a GSM modem")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "Orvane Pellwick sends the messages that applications insert into an outbox table\n through a GSM modem (AT commands, PDU mode), writes each result back, and stores\n received messages in an inbox table. Databases are reached through ODBC.")
+  "Orvane Pellwick sends the messages that applications insert into an outbox table\nthrough a GSM modem (AT commands, PDU mode), writes each result back, and stores\nreceived messages in an inbox table. Databases are reached through ODBC.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -40,8 +40,6 @@ for script in postinst prerm postrm; do
   sh -n "$tree/DEBIAN/$script" || fail "$script does not parse"
 done
 
-out=$("$tree/usr/bin/pellwick" --version 2>&1 </dev/null) || true
-[ "$out" = "pellwick $version" ] || fail "pellwick --version printed '$out', expected 'pellwick $version'"
 "$tree/usr/bin/pellwick-pdu" encode --to +4917012345678 --text Hello >/dev/null || fail "pellwick-pdu does not run"
 
 for page in man8/pellwick.8 man1/pellwick-pdu.1 man1/modemsim.1; do
@@ -60,4 +58,6 @@ sed "s|^ExecStart=\"/usr/bin/pellwick\"|ExecStart=\"$tree/usr/bin/pellwick\"|" "
 verify=$(MANPATH=$tree/usr/share/man systemd-analyze verify "$tree/verify/orvane-pellwick.service" 2>&1) ||
   fail "systemd-analyze verify failed: $verify"
 [ -z "$verify" ] || fail "systemd-analyze verify complained: $verify"
+out=$("$tree/usr/bin/pellwick" --version 2>&1 </dev/null) || true
+[ "$out" = "pellwick $version" ] || fail "pellwick --version printed '$out', expected 'pellwick $version'"
 echo "check-package: $deb is good"
