@@ -50,6 +50,7 @@ TEST(TrayLessDesktop, WindowStaysOpenAndMinimisesInsteadOfHiding) {
         // Past the second after which a window with a tray icon hides itself.
         QTest::qWait(2500);
         EXPECT_TRUE(dialog.isVisible());
+        EXPECT_FALSE(dialog.isMinimized());
         dialog.HideWindow();
         EXPECT_TRUE(dialog.isVisible());
         EXPECT_TRUE(dialog.isMinimized());
