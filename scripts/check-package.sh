@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks a package built by scripts/package.sh: its file list, its dependencies, the
-# programs and manual pages in the unpacked tree, and the unit with systemd's checker.
+# programs, manual pages and maintainer script in the unpacked tree, and the unit with
+# systemd's checker.
 # Usage: check-package.sh DEB
 set -euo pipefail
 deb=$1
@@ -39,6 +40,24 @@ for script in postinst prerm postrm; do
   [ -x "$tree/DEBIAN/$script" ] || fail "no executable $script"
   sh -n "$tree/DEBIAN/$script" || fail "$script does not parse"
 done
+
+# A first install's postinst, run for real in a private mount namespace on copies of /etc
+# and /var/lib: it creates the user pellwick in dialout and the private state folder.
+if [ "$(id -u)" = 0 ] && unshare -m true 2>/dev/null; then
+  result=$(unshare -m sh -c '
+    set -e
+    mkdir "$1/etc" "$1/var-lib"
+    cp -a /etc/. "$1/etc"
+    mount --bind "$1/etc" /etc
+    mount --bind "$1/var-lib" /var/lib
+    "$1/DEBIAN/postinst" configure >&2
+    id -nG pellwick
+    stat -c "%U %a" /var/lib/orvane-pellwick' sh "$tree" 2>&1) || fail "postinst failed: $result"
+  [ "$(printf '%s\n' "$result" | tail -n 2)" = "pellwick dialout
+pellwick 700" ] || fail "postinst did not create the user and the state folder: $result"
+else
+  echo "check-package: not root or no mount namespace, the postinst is not run" >&2
+fi
 
 "$tree/usr/bin/pellwick-pdu" encode --to +4917012345678 --text Hello >/dev/null || fail "pellwick-pdu does not run"
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds three times and runs the tests:
 #   build-asan/     AddressSanitizer + UndefinedBehaviorSanitizer, unit tests only
-#   build/package/  the Debian package (scripts/package.sh), checked by scripts/check-package.sh
+#   build-package/  the Debian package (scripts/package.sh), checked by scripts/check-package.sh
 #   build/          the normal build, every test (unit, integration, fuzz)
 # The last lines printed are CTest's summary of the full suite.
 set -euo pipefail

@@ -26,7 +26,6 @@ std::string QuotePath(const std::string& path) {
 
 std::string ServiceUnitText(const ServiceDefinition& definition) {
     const bool packaged = definition.executable == PACKAGED_EXECUTABLE;
-    const std::string folder = EscapeSpecifiers(definition.workingDirectory);
     std::string text;
     text += "[Unit]\n";
     text += "Description=" + EscapeSpecifiers(definition.displayName) + "\n";
@@ -50,7 +49,7 @@ std::string ServiceUnitText(const ServiceDefinition& definition) {
     } else {
         text += "# Settings, journal, spool and log are kept beside the executable, in\n";
         text += "# " + definition.workingDirectory + ", the only folder the service may write to.\n";
-        text += "WorkingDirectory=" + folder + "\n";
+        text += "WorkingDirectory=" + EscapeSpecifiers(definition.workingDirectory) + "\n";
         text += "ReadWritePaths=" + QuotePath(definition.workingDirectory) + "\n";
     }
     text += "UMask=0077\n";
