@@ -9,11 +9,11 @@ ROOT=$PWD
 bash scripts/setup.sh
 BUILD=${BUILD:-build}
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$BUILD" -j "$(nproc)" --target pellwick modemsim
+cmake --build "$BUILD" -j "$(nproc)" --target pellwick modemsim manual
 
 DEMO=$ROOT/$BUILD/demo
 mkdir -p "$DEMO/odbc"
-cp --remove-destination "$BUILD/bin/pellwick" "$BUILD/bin/modemsim" "$DEMO/"
+cp --remove-destination "$BUILD/bin/pellwick" "$BUILD/bin/modemsim" "$BUILD/bin/PellwickManual.html" "$DEMO/"
 
 # A local ODBC configuration: the SQLite driver, and the data source -install writes.
 export ODBCSYSINI=$DEMO/odbc

@@ -12,6 +12,7 @@ PACKAGES=(
   gammu smstools
   xvfb xauth x11-utils xdotool trayer imagemagick
   procps psmisc
+  pandoc dpkg-dev man-db systemd ccache
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds twice and runs the tests:
-#   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer, unit tests only
-#   build/       the normal build, every test (unit, integration, fuzz)
+# Installs what is missing, builds three times and runs the tests:
+#   build-asan/     AddressSanitizer + UndefinedBehaviorSanitizer, unit tests only
+#   build-package/  the Debian package (scripts/package.sh), checked by scripts/check-package.sh
+#   build/          the normal build, every test (unit, integration, fuzz)
 # The last lines printed are CTest's summary of the full suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,7 +17,16 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
   ctest --test-dir build-asan -L unit -j "$JOBS" --output-on-failure --timeout 300
 
+# A failed package check does not keep the suite from running; it fails the run at the end.
+echo "== Debian package"
+package_failed=0
+deb=$(bash scripts/package.sh) && bash scripts/check-package.sh "$deb" || package_failed=1
+
 echo "== full build (all tests)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_WERROR=ON >/dev/null
 cmake --build build -j "$JOBS"
 ctest --test-dir build -j "$JOBS" --output-on-failure --timeout 600
+if ((package_failed)); then
+  echo "== the Debian package failed its check (see '== Debian package' above)"
+  exit 1
+fi

@@ -7,15 +7,12 @@
 #include "dialog/MessagePage.h"
 
 #include <QAbstractSpinBox>
-#include <QCoreApplication>
-#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <utility>
@@ -28,11 +25,6 @@ bool HeadlessPlatform() {
 }
 
 }  // namespace
-
-void OpenManual() {
-    const QString path = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(MANUAL_FILE_NAME);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-}
 
 CConfigPages::CConfigPages(CSettings& settings, RunState& run, ConfigHooks hooks, QWidget* parent)
     : QWidget(parent), m_settings(settings), m_run(run), m_hooks(std::move(hooks)) {
@@ -149,10 +141,7 @@ void CConfigPages::OnCancel() {
 }
 
 void CConfigPages::OnHelp() {
-    if (m_hooks.openHelp)
-        m_hooks.openHelp();
-    else
-        OpenManual();
+    if (m_hooks.openHelp) m_hooks.openHelp();
 }
 
 bool IsEnterOrEscape(const QKeyEvent* event) {

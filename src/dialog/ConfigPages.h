@@ -23,11 +23,8 @@ struct FieldError;
 
 // The window caption that goes with the pages.
 constexpr const char* CONFIG_WINDOW_CAPTION = "Orvane Pellwick 1.7";
-// The manual, beside the executable.
-constexpr const char* MANUAL_FILE_NAME = "PellwickManual.html";
 
-// What the pages call in the rest of the program. Empty hooks are skipped, except
-// openHelp, which defaults to opening the manual with the desktop's handler.
+// What the pages call in the rest of the program. Empty hooks are skipped.
 struct ConfigHooks {
     std::function<void(int intervalSeconds, int attempts)> setDriverRetry;  // attempts = retry count + 1
     std::function<int()> saveSettings;
@@ -94,6 +91,3 @@ private:
 
 // Enter and Escape: the keys that must never close or hide the window.
 bool IsEnterOrEscape(const QKeyEvent* event);
-
-// Opens the manual beside the executable with the desktop's handler; failures are ignored.
-void OpenManual();

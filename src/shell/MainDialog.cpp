@@ -25,6 +25,7 @@
 #include <thread>
 
 #include <sys/resource.h>
+#include <syslog.h>
 #include <unistd.h>
 
 // The stop control posts the tray menu's "Stop && Exit...".
@@ -106,6 +107,7 @@ void MainDialog::OnInitDialog() {
     hooks.storeBattery = [this](int level) { m_gateway.SetBatteryLevel(level); };
     hooks.statusText = [this] { return m_status.Text(); };
     hooks.hideWindow = [this] { HideWindow(); };
+    hooks.openHelp = [this] { m_manual.Open(); };
     m_pages = new CConfigPages(theSettings, m_run, hooks, this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -169,13 +171,22 @@ void MainDialog::StartWorker() {
 void MainDialog::RunWorker() { m_core->worker.WorkerThreadProc(); }
 
 void MainDialog::OnTimer1() {
-    HideWindow();
+    if (!TrayMissing()) HideWindow();
     m_timer1.stop();
 }
 
 void MainDialog::OnTimer3() {
-    if (m_tray && m_tray->Add(m_status.Icon())) m_timer3.stop();
+    if (m_tray && m_tray->Add(m_status.Icon())) {
+        m_timer3.stop();
+        return;
+    }
+    if (TrayMissing() && !m_bTrayMissingLogged) {
+        m_bTrayMissingLogged = true;
+        ::syslog(LOG_NOTICE, "The system tray is not available: the window stays open instead of a tray icon.");
+    }
 }
+
+bool MainDialog::TrayMissing() const { return !HeadlessPlatform() && !(m_tray && m_tray->IsAdded()); }
 
 void MainDialog::OnTimer2() {
     // The worker clears m_bStop when its loop has ended.
@@ -240,7 +251,12 @@ void MainDialog::ShowConfiguration() {
     activateWindow();
 }
 
-void MainDialog::HideWindow() { hide(); }
+void MainDialog::HideWindow() {
+    if (TrayMissing())
+        showMinimized();
+    else
+        hide();
+}
 
 void MainDialog::showEvent(QShowEvent* event) {
     // Every showing reloads the pages from the record.

@@ -13,6 +13,7 @@
 #include "engine/Worker.h"
 #include "modem/Mobile.h"
 #include "config/Settings.h"
+#include "shell/Manual.h"
 
 #include <QDialog>
 #include <QEventLoop>
@@ -52,6 +53,11 @@ public:
     CMobile& Mobile() { return m_mobile; }
     CTrayIcon* Tray() { return m_tray; }
     CConfigPages* Pages() { return m_pages; }
+    // Where the Help button looks for the manual and how it opens it.
+    void SetManual(CManual manual) { m_manual = std::move(manual); }
+    // On a desktop without a system tray the window is the only way in: it is not hidden
+    // at start, and hiding it minimises it.
+    bool TrayMissing() const;
     int ShutdownTicks() const { return m_nShutdownTicks; }
     bool WorkerEnded() const { return m_core->workerEnded; }
 
@@ -100,6 +106,8 @@ private:
     CGateway& m_gateway;
 
     CTrayIcon* m_tray = nullptr;
+    bool m_bTrayMissingLogged = false;
+    CManual m_manual;
     CConfigPages* m_pages = nullptr;
     QTimer m_timer1, m_timer2, m_timer3;
     int m_nShutdownTicks = 0;

@@ -1,6 +1,7 @@
 #include "shell/SystemdServiceManager.h"
 
 #include "shell/LastError.h"
+#include "shell/ServiceUnit.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -25,26 +26,6 @@ bool Fail(int r, const sd_bus_error* error) {
     if (error && sd_bus_error_is_set(error) && error->message) message = error->message;
     SetLastErrorCode(code, message);
     return false;
-}
-
-// systemd expands '%' specifiers in unit files; a literal '%' is written twice.
-std::string EscapeSpecifiers(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        out += c;
-        if (c == '%') out += '%';
-    }
-    return out;
-}
-
-// ExecStart takes a command line: the path is quoted, with '\' and '"' escaped.
-std::string QuoteCommand(const std::string& path) {
-    std::string out = "\"";
-    for (char c : EscapeSpecifiers(path)) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    return out + "\"";
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& text) {
@@ -81,19 +62,6 @@ CSystemdServiceManager::CSystemdServiceManager(std::string unitFolder, std::stri
 
 CSystemdServiceManager::~CSystemdServiceManager() {
     if (m_bus) sd_bus_flush_close_unref(m_bus);
-}
-
-std::string CSystemdServiceManager::UnitFileText(const ServiceDefinition& definition) {
-    std::string text;
-    text += "[Unit]\n";
-    text += "Description=" + EscapeSpecifiers(definition.displayName) + "\n";
-    text += "\n[Service]\n";
-    text += "Type=notify\n";
-    text += "ExecStart=" + QuoteCommand(definition.executable) + "\n";
-    text += "WorkingDirectory=" + EscapeSpecifiers(definition.workingDirectory) + "\n";
-    text += "\n[Install]\n";
-    text += "WantedBy=multi-user.target\n";
-    return text;
 }
 
 bool CSystemdServiceManager::Connect() {
@@ -192,7 +160,7 @@ bool CSystemdServiceManager::CreateService(const ServiceDefinition& definition) 
         SetLastErrorCode(EEXIST, "Unit " + m_strUnitName + " already exists.");
         return false;
     }
-    if (!WriteFileAtomically(UnitPath(), UnitFileText(definition))) {
+    if (!WriteFileAtomically(UnitPath(), ServiceUnitText(definition))) {
         SetLastErrorCode(errno);
         return false;
     }

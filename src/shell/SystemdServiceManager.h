@@ -25,9 +25,6 @@ public:
     bool QueryState(ServiceState& state) override;
     bool SetAutoStart(bool automatic) override;
 
-    // The unit file written for a service.
-    static std::string UnitFileText(const ServiceDefinition& definition);
-
 private:
     std::string UnitPath() const { return m_strUnitFolder + "/" + m_strUnitName; }
     bool CallManager(const char* method, const char* types, ...);

@@ -1,6 +1,7 @@
 // The main window as the running gateway: menu states, run-state commands and the
 // timed shutdown, on Qt's offscreen platform.
 #include "config/Settings.h"
+#include "config/dialog/ConfigPages.h"
 #include "shell/MainDialog.h"
 #include "shell/TrayIcon.h"
 #include "support/QtApp.h"
@@ -11,9 +12,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QPushButton>
 #include <QTimer>
 
 #include <chrono>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -146,4 +149,37 @@ TEST_F(MainWindowTest, StatusChangesReachTheWindowFromTheWorkerThread) {
     worker.join();
     EXPECT_EQ("Query database.", text);
     EXPECT_EQ(ICON_NORMAL, icon);
+}
+
+// Help opens the manual beside the executable (the build puts it there), else the
+// installed one; with neither it says where it looked and opens nothing.
+TEST_F(MainWindowTest, HelpOpensTheManualFoundFirst) {
+    TestDialog dialog(false);
+    std::vector<std::string> opened;
+    auto record = [&](const std::string& path) {
+        opened.push_back(path);
+        return true;
+    };
+    QPushButton* help = dialog.Pages()->HelpButton();
+
+    dialog.SetManual(CManual(record));
+    help->click();
+    EXPECT_EQ(opened, std::vector<std::string>{QCoreApplication::applicationDirPath().toStdString() +
+                                               "/PellwickManual.html"});
+
+    TempDir beside, installed;
+    dialog.SetManual(CManual(record, {beside.path(), installed.path()}));
+    opened.clear();
+    ::testing::internal::CaptureStderr();
+    help->click();
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("The manual PellwickManual.html was not found in " +
+                                                            beside.path() + " or " + installed.path() + "."),
+              std::string::npos);
+    std::ofstream(installed.file("PellwickManual.html")) << "<html></html>";
+    help->click();
+    std::ofstream(beside.file("PellwickManual.html")) << "<html></html>";
+    help->click();
+    EXPECT_EQ(opened, (std::vector<std::string>{installed.file("PellwickManual.html"),
+                                                beside.file("PellwickManual.html")}));
+    dialog.Run().m_bStop = 1;
 }

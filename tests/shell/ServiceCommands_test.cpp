@@ -1,6 +1,8 @@
 #include "shell/LastError.h"
 #include "shell/ServiceCommands.h"
+#include "shell/ServiceUnit.h"
 #include "shell/SystemdServiceManager.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -222,20 +226,58 @@ TEST_F(ServiceCommandsTest, AutoStartChangesOnlyTheStartType) {
                                                         "SetAutoStart off"}));
 }
 
+// The unit for a hand-made install and for the packaged one; systemd itself must accept
+// both, with a folder name that needs escaping.
 TEST(SystemdUnit, UnitFileText) {
+    TempDir dir;
+    const std::string folder = dir.path() + "/orvane pellwick/100%";
+    ASSERT_EQ(std::system(("mkdir -p '" + folder + "' && cp /bin/true '" + folder + "/pellwick'").c_str()), 0);
+    struct Case {
+        std::string executable, folder;
+        std::vector<std::string> present, absent;
+    };
+    const Case cases[] = {
+        {folder + "/pellwick", folder,
+         {"ExecStart=\"" + dir.path() + "/orvane pellwick/100%%/pellwick\"\n",
+          "WorkingDirectory=" + dir.path() + "/orvane pellwick/100%%\n",
+          "ReadWritePaths=\"" + dir.path() + "/orvane pellwick/100%%\"\n", "ProtectHome=read-only\n"},
+         {"User=", "StateDirectory="}},
+        {PACKAGED_EXECUTABLE, "/usr/bin",
+         {"ExecStart=\"/usr/bin/pellwick\"\n", "User=pellwick\n", "SupplementaryGroups=dialout\n",
+          "StateDirectory=orvane-pellwick\n", "WorkingDirectory=/var/lib/orvane-pellwick\n", "ProtectHome=yes\n"},
+         {"ReadWritePaths="}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.executable);
+        ServiceDefinition d;
+        d.displayName = "Orvane Pellwick";
+        d.executable = c.executable;
+        d.workingDirectory = c.folder;
+        const std::string text = ServiceUnitText(d);
+        for (const std::string& line : c.present) EXPECT_NE(text.find("\n" + line), std::string::npos) << line;
+        for (const std::string& line : c.absent) EXPECT_EQ(text.find("\n" + line), std::string::npos) << line;
+        for (const char* line : {"Type=notify\n", "Restart=on-failure\n", "Documentation=man:pellwick(8)\n",
+                                 "After=network-online.target postgresql.service mariadb.service\n",
+                                 "ExecReload=/bin/kill -HUP $MAINPID\n", "WantedBy=multi-user.target\n"})
+            EXPECT_NE(text.find(line), std::string::npos) << line;
+    }
+
+    // systemd reads the hand-made unit as written (the packaged one is verified with the package).
+    if (std::system("command -v systemd-analyze >/dev/null") != 0) GTEST_SKIP() << "no systemd-analyze";
     ServiceDefinition d;
     d.displayName = "Orvane Pellwick";
-    d.executable = "/opt/orvane pellwick/100%/pell\"wick";
-    d.workingDirectory = "/opt/orvane pellwick/100%";
-    EXPECT_EQ(CSystemdServiceManager::UnitFileText(d),
-              "[Unit]\n"
-              "Description=Orvane Pellwick\n"
-              "\n[Service]\n"
-              "Type=notify\n"
-              "ExecStart=\"/opt/orvane pellwick/100%%/pell\\\"wick\"\n"
-              "WorkingDirectory=/opt/orvane pellwick/100%%\n"
-              "\n[Install]\n"
-              "WantedBy=multi-user.target\n");
+    d.executable = cases[0].executable;
+    d.workingDirectory = folder;
+    const std::string unit = dir.path() + "/orvane-pellwick.service";
+    std::ofstream(unit) << ServiceUnitText(d);
+#ifdef PW_MAN_FOLDER
+    const std::string manPath = std::string("MANPATH=") + PW_MAN_FOLDER + " ";
+#else
+    const std::string manPath;
+#endif
+    EXPECT_EQ(std::system((manPath + "systemd-analyze verify '" + unit + "' 2>" + dir.path() + "/verify.txt").c_str()), 0);
+    std::ifstream errors(dir.path() + "/verify.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(errors), {}), "");
 }
 
 TEST(SystemdUnit, NoSystemBusGivesOpenFailure) {

@@ -2,6 +2,7 @@
 // daemon: the real sd-bus calls, the unit file and the console messages.
 #include "shell/LastError.h"
 #include "shell/ServiceCommands.h"
+#include "shell/ServiceUnit.h"
 #include "shell/SystemdServiceManager.h"
 #include "support/TempDir.h"
 
@@ -268,7 +269,7 @@ TEST_F(SystemdBus, InstallWritesTheUnitAndEnablesIt) {
     d.displayName = "Orvane Pellwick";
     d.executable = "/opt/orvane-pellwick/pellwick";
     d.workingDirectory = "/opt/orvane-pellwick";
-    EXPECT_EQ(ReadFile(unitFolder + "/" + UNIT), CSystemdServiceManager::UnitFileText(d));
+    EXPECT_EQ(ReadFile(unitFolder + "/" + UNIT), ServiceUnitText(d));
     EXPECT_EQ(systemd->Calls(),
               (std::vector<std::string>{"Reload", "EnableUnitFiles orvane-pellwick.service runtime=0 force=1", "Reload",
                                         "LoadUnit orvane-pellwick.service"}));

@@ -1,0 +1,16 @@
+-- Outbox and inbox for PostgreSQL. A message received twice (the gateway stopped
+-- between storing it and deleting it from the modem) hits the unique index and is
+-- stored once.
+CREATE TABLE smsout(
+    msgid   serial PRIMARY KEY,
+    phone   varchar(32) NOT NULL,
+    msgbody text NOT NULL,
+    status  integer NOT NULL DEFAULT 0
+);
+CREATE TABLE smsin(
+    id      serial PRIMARY KEY,
+    phone   varchar(32),
+    msgbody text,
+    rectime timestamp
+);
+CREATE UNIQUE INDEX smsin_once ON smsin(phone, rectime, md5(msgbody));

@@ -1,0 +1,3 @@
+-- The demonstration database that "pellwick -install" creates as DADIvav.db.
+CREATE TABLE smsout(msgid INTEGER PRIMARY KEY, phone TEXT, msgbody TEXT, status INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE smsin(phone TEXT, msgbody TEXT, rectime TIMESTAMP, UNIQUE(phone, rectime, msgbody));

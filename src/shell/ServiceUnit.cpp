@@ -1,0 +1,73 @@
+#include "shell/ServiceUnit.h"
+
+namespace {
+
+// systemd expands '%' specifiers in unit files; a literal '%' is written twice.
+std::string EscapeSpecifiers(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        out += c;
+        if (c == '%') out += '%';
+    }
+    return out;
+}
+
+// ExecStart and ReadWritePaths take words: a path is quoted, with '\' and '"' escaped.
+std::string QuotePath(const std::string& path) {
+    std::string out = "\"";
+    for (char c : EscapeSpecifiers(path)) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+std::string ServiceUnitText(const ServiceDefinition& definition) {
+    const bool packaged = definition.executable == PACKAGED_EXECUTABLE;
+    std::string text;
+    text += "[Unit]\n";
+    text += "Description=" + EscapeSpecifiers(definition.displayName) + "\n";
+    text += "Documentation=man:pellwick(8)\n";
+    // The database may run on this machine; the gateway reconnects anyway, but starting
+    // after it saves a round of "Unable to connect to database.".
+    text += "Wants=network-online.target\n";
+    text += "After=network-online.target postgresql.service mariadb.service\n";
+    text += "\n[Service]\n";
+    text += "Type=notify\n";
+    text += "ExecStart=" + QuotePath(definition.executable) + "\n";
+    text += "ExecReload=/bin/kill -HUP $MAINPID\n";
+    text += "Restart=on-failure\n";
+    text += "RestartSec=5s\n";
+    if (packaged) {
+        text += "User=pellwick\n";
+        text += "SupplementaryGroups=dialout\n";
+        text += "StateDirectory=orvane-pellwick\n";
+        text += "StateDirectoryMode=0700\n";
+        text += "WorkingDirectory=" + std::string(STATE_FOLDER) + "\n";
+    } else {
+        text += "# Settings, journal, spool and log are kept beside the executable, in\n";
+        text += "# " + definition.workingDirectory + ", the only folder the service may write to.\n";
+        text += "WorkingDirectory=" + EscapeSpecifiers(definition.workingDirectory) + "\n";
+        text += "ReadWritePaths=" + QuotePath(definition.workingDirectory) + "\n";
+    }
+    text += "UMask=0077\n";
+    text += "NoNewPrivileges=yes\n";
+    text += "ProtectSystem=strict\n";
+    // A hand-made install may sit in a home folder: readable, and writable only there.
+    text += packaged ? "ProtectHome=yes\n" : "ProtectHome=read-only\n";
+    text += "PrivateTmp=yes\n";
+    text += "ProtectKernelTunables=yes\n";
+    text += "ProtectKernelModules=yes\n";
+    text += "ProtectControlGroups=yes\n";
+    text += "RestrictNamespaces=yes\n";
+    text += "RestrictRealtime=yes\n";
+    text += "LockPersonality=yes\n";
+    // Local sockets (journal, D-Bus, local databases), TCP for database servers, IrDA
+    // for the infrared link.
+    text += "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_IRDA\n";
+    text += "\n[Install]\n";
+    text += "WantedBy=multi-user.target\n";
+    return text;
+}

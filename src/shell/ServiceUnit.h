@@ -1,0 +1,15 @@
+#pragma once
+// The systemd unit of the gateway: one text for the unit that -install writes and the
+// one the Debian package ships (generated at build time by the same function).
+#include "shell/ServiceManager.h"
+
+#include <string>
+
+// Where the packaged gateway lives; a unit for it keeps the state in STATE_FOLDER.
+constexpr const char* PACKAGED_EXECUTABLE = "/usr/bin/pellwick";
+constexpr const char* STATE_FOLDER = "/var/lib/orvane-pellwick";
+
+// The unit file for a service. For the packaged executable the gateway runs as the
+// system user "pellwick" with its state in STATE_FOLDER; an executable anywhere else
+// keeps its state beside itself and runs as root, as a hand-made install always did.
+std::string ServiceUnitText(const ServiceDefinition& definition);
