@@ -75,5 +75,7 @@ Bytes UnpackSeptetBits(const Bytes& octets, std::size_t firstBit, std::size_t ma
 Bytes TextToSeptets(std::string_view text);
 // UTF-8 of septets in the GSM default alphabet, escapes through the extension table.
 std::string SeptetsToText(const Bytes& septets);
+// The same, written over out (whose capacity is reused).
+void SeptetsToText(const std::uint8_t* septets, std::size_t n, std::string& out);
 
 }  // namespace pdutext
