@@ -192,8 +192,11 @@ int EncodePdus(CSmsPdu& r, Coding coding, bool concatenate, unsigned reference) 
         WriteHexOctet(r.m_strHeader.data() + 2, (HexDigit(plainHeader[2]) << 4 | HexDigit(plainHeader[3])) | TP_SRR);
     }
 
+    // The whole user data, which the pieces are cut from; 7-bit segments after a header are
+    // packed on their own, behind the header's fill bit.
     r.m_strUserData.clear();
-    AppendHex(r.m_strUserData, coding, units.data(), units.size());
+    const bool packEachPiece = concatenate && coding == Coding::Gsm7;
+    if (!packEachPiece) AppendHex(r.m_strUserData, coding, units.data(), units.size());
     const std::size_t digitsPerUnit = coding == Coding::Ucs2 ? 4 : 2;
     const std::size_t total = pieces.size();
     for (std::size_t i = 0; i < total; ++i) {

@@ -96,7 +96,8 @@ public:
     std::string m_strPduIn;              // PDU hex to decode, starting with the SMSC length
     std::string m_strPduWork;            // the copy the decoder works on
     std::vector<std::string> m_pdusOut;  // built PDUs in sending order, m_nSegmentCount of them
-    std::string m_strUserData;           // encoded user data (sending); raw TP-UD (decoded)
+    std::string m_strUserData;           // encoded user data, empty for concatenated 7-bit
+                                         // text (sending); raw TP-UD (decoded)
     std::string m_strHeader;             // SMS-SUBMIT header hex up to and including TP-VP
     std::vector<std::string> m_segmentData;  // user-data piece of each segment (long encoding)
     int m_nDcs = PDU_AUTO;               // data coding scheme; PDU_AUTO chooses
