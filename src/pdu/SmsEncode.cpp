@@ -61,6 +61,11 @@ Coding CodingOf(int cls, int kind) {
     return cls == ALPHABET_GSM7 ? Coding::Gsm7 : Coding::Data8;
 }
 
+// The coding to try first: 8-bit for binary data, else 7-bit (which falls back to UCS2).
+Coding FirstChoice(const std::string& text) {
+    return text.find(BINARY_TOKEN) != std::string::npos ? Coding::Data8 : Coding::Gsm7;
+}
+
 unsigned DcsOf(Coding coding, int kind) {
     const unsigned dcs = coding == Coding::Ucs2 ? DCS_UCS2 : coding == Coding::Gsm7 ? DCS_GSM7 : DCS_8BIT;
     return kind == KIND_CLASSED ? dcs + DCS_CLASS0 : dcs;
@@ -73,25 +78,31 @@ std::size_t UnitsPerPdu(Coding coding, bool concatenated) {
     return coding == Coding::Ucs2 ? octets / 2 : octets;
 }
 
-// The text in its coding: one unit per septet, octet or UTF-16 unit. The buffer is reused
-// from one message to the next.
-const std::u16string& ToUnits(const std::string& text, Coding coding, bool markCarets) {
-    thread_local std::u16string units;
-    units.resize(2 * text.size());  // no character takes more units than twice its bytes
-    char16_t* out = units.data();
+// The text in its coding: one unit per septet, octet or UTF-16 unit, in a buffer reused from
+// one message to the next. A 7-bit coding becomes UCS2 when a character has no septet (as
+// CSmsPdu::ClassifyText decides), so the text is walked once in the common case.
+std::u16string_view ToUnits(const std::string& text, Coding& coding, bool markCarets) {
+    thread_local std::u16string buffer;
+    if (buffer.size() < 2 * text.size()) buffer.resize(2 * text.size());  // at most 2 units a byte
+    char16_t* const begin = buffer.data();
+    char16_t* out = begin;
+    if (coding == Coding::Gsm7) {
+        const std::string_view view = text;
+        for (std::size_t i = 0; i < view.size();) {
+            const int s = NextSeptet(view, i);
+            if (s == gsm::NONE) {
+                coding = Coding::Ucs2;
+                out = begin;
+                break;
+            }
+            if (s & gsm::ESCAPED) *out++ = gsm::ESCAPE;
+            *out++ = static_cast<char16_t>(s & 0x7F);
+        }
+        if (coding == Coding::Gsm7) return {begin, static_cast<std::size_t>(out - begin)};
+    }
     for (std::size_t i = 0; i < text.size();) {
         const char32_t ch = NextChar(text, i);
-        if (coding == Coding::Gsm7) {
-            int s = gsm::BasicSeptet(ch);
-            if (s != gsm::NONE) {
-                *out++ = static_cast<char16_t>(s);
-            } else if ((s = gsm::ExtensionSeptet(ch)) != gsm::NONE) {
-                *out++ = gsm::ESCAPE;
-                *out++ = static_cast<char16_t>(s);
-            } else {
-                *out++ = gsm::SPACE;
-            }
-        } else if (coding == Coding::Data8) {
+        if (coding == Coding::Data8) {
             *out++ = static_cast<char16_t>(ch <= 0xFF ? ch : U'?');  // ISO 8859-1
         } else if (ch >= 0x10000) {
             *out++ = static_cast<char16_t>(0xD800 | (ch - 0x10000) >> 10);
@@ -100,8 +111,7 @@ const std::u16string& ToUnits(const std::string& text, Coding coding, bool markC
             *out++ = markCarets && ch == U'^' ? char16_t{0x0001} : static_cast<char16_t>(ch);
         }
     }
-    units.resize(static_cast<std::size_t>(out - units.data()));
-    return units;
+    return {begin, static_cast<std::size_t>(out - begin)};
 }
 
 // Appends the hex of n units; septets are packed least significant bit first after
@@ -110,10 +120,17 @@ void AppendHex(std::string& out, Coding coding, const char16_t* u, std::size_t n
     if (coding == Coding::Gsm7) {
         const std::size_t bits = static_cast<std::size_t>(fillBits) + n * 7;
         char* p = GrowBy(out, 2 * ((bits + 7) / 8));
-        unsigned acc = 0;
+        std::uint64_t acc = 0;  // bits not yet written, fewer than 8 between steps
         int have = fillBits;
-        for (std::size_t k = 0; k < n; ++k) {
-            acc |= static_cast<unsigned>(u[k] & 0x7F) << have;
+        std::size_t k = 0;
+        for (; k + 8 <= n; k += 8) {  // eight septets fill seven octets
+            std::uint64_t block = 0;
+            for (int j = 0; j < 8; ++j) block |= static_cast<std::uint64_t>(u[k + j] & 0x7F) << (7 * j);
+            acc |= block << have;
+            for (int j = 0; j < 7; ++j, p += 2, acc >>= 8) WriteHexOctet(p, acc & 0xFF);
+        }
+        for (; k < n; ++k) {
+            acc |= static_cast<std::uint64_t>(u[k] & 0x7F) << have;
             have += 7;
             if (have >= 8) {
                 WriteHexOctet(p, acc & 0xFF);
@@ -141,7 +158,7 @@ struct Piece {
 
 // Cuts the units into pieces of at most perPiece units (at least one piece). A septet escape
 // pair or a UTF-16 surrogate pair is never split between two pieces.
-const std::vector<Piece>& Cut(const std::u16string& units, Coding coding, std::size_t perPiece) {
+const std::vector<Piece>& Cut(std::u16string_view units, Coding coding, std::size_t perPiece) {
     thread_local std::vector<Piece> pieces;
     pieces.clear();
     std::size_t i = 0;
@@ -166,11 +183,15 @@ std::string& Slot(std::vector<std::string>& list, std::size_t i) {
     return list[i];
 }
 
-// Splits the text into SMS-SUBMIT PDUs in the given coding: independent messages, or
-// concatenated segments with the given reference. Only the last PDU asks for a status report.
-int EncodePdus(CSmsPdu& r, Coding coding, bool concatenate, unsigned reference) {
+// Splits the text into SMS-SUBMIT PDUs in the given coding (7-bit falls back to UCS2 for a
+// text it cannot hold): independent messages, or concatenated segments with the given
+// reference. The kind decides the DCS message class and the marking of carets. Only the last
+// PDU asks for a status report.
+int EncodePdus(CSmsPdu& r, Coding coding, int kind, bool concatenate, unsigned reference) {
     r.m_nSegmentCount = 0;
-    const std::u16string& units = ToUnits(r.m_strText, coding, r.m_nKind == KIND_MARKED);
+    const std::u16string_view units = ToUnits(r.m_strText, coding, kind == KIND_MARKED);
+    r.m_nDcs = static_cast<int>(DcsOf(coding, kind));
+    r.m_nPid = 0;
     const bool single = units.size() <= UnitsPerPdu(coding, false);
     concatenate = concatenate && !single;
     const auto& pieces = Cut(units, coding, UnitsPerPdu(coding, concatenate));
@@ -283,17 +304,12 @@ int CSmsPdu::BuildHeader() {
 
 int CSmsPdu::EncodeText() {
     if (m_nKind == KIND_MARKED && m_strText.find('^') == std::string::npos) m_strText = "^" + m_strText + "^";
-    const Coding coding = CodingOf(ClassifyText(m_strText), m_nKind);
-    m_nDcs = static_cast<int>(DcsOf(coding, m_nKind));
-    m_nPid = 0;
-    return EncodePdus(*this, coding, false, 0);
+    const Coding coding = m_nKind == KIND_MARKED ? Coding::Ucs2 : FirstChoice(m_strText);
+    return EncodePdus(*this, coding, m_nKind, false, 0);
 }
 
 int CSmsPdu::EncodeLong() {
     const unsigned reference = (g_concatReference.fetch_add(1) + 1) & 0xFF;
     // Long messages keep the text's own coding; only the 8-bit token asks for 8-bit data.
-    const Coding coding = CodingOf(ClassifyText(m_strText), KIND_LONG);
-    m_nDcs = static_cast<int>(DcsOf(coding, KIND_LONG));
-    m_nPid = 0;
-    return EncodePdus(*this, coding, true, reference);
+    return EncodePdus(*this, FirstChoice(m_strText), KIND_LONG, true, reference);
 }

@@ -41,7 +41,8 @@ public:
 
     // --- Characters (UTF-8 text) ---------------------------------------------------------
     // ALPHABET_8BIT when the text holds "L35"; ALPHABET_UCS2 when a character is neither in the
-    // default alphabet (up to U+00FF) nor in its extension table; ALPHABET_GSM7 otherwise.
+    // default alphabet's U+0000..U+00FF part nor in its extension table (so Greek capitals go
+    // as UCS2); ALPHABET_GSM7 otherwise.
     int ClassifyText(const std::string& text) const;
     // Packs the text into GSM 7-bit septets (extension characters as escape pairs) as hex.
     std::string PackSeptets(const std::string& text) const;
