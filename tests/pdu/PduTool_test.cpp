@@ -111,7 +111,7 @@ TEST(PduTool, DecodesToOneJsonObject) {
 
 TEST(PduTool, DecodesEveryLineOfStandardInput) {
     TempDir dir;
-    std::ofstream(dir.file("pdus")) << "0004039121F300005060412100000002C834\r\n\n  zz\n"
+    std::ofstream(dir.file("pdus")) << "0004039121F300005060412100000002C834\r\n\n  0004zz\n"
                                     << "0791947101670000040D91945111325476F80000423050\n"
                                     << "001100039121F30000AD02C834\n";
     const Result r = RunTool({"decode", "--stored-status", "0"}, dir.file("pdus"));

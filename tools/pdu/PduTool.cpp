@@ -34,12 +34,6 @@ struct BadInput {
     std::string message;
 };
 
-bool IsHex(const std::string& s) {
-    for (char c : s)
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) return false;
-    return true;
-}
-
 int ToInt(const std::string& s, const char* what) {
     int v = 0;
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
@@ -94,7 +88,6 @@ std::string IsoTime(const CSmsPdu& pdu) {
 
 // Decodes one PDU to its JSON line; a PDU that cannot be decoded throws its reason.
 void DecodeOne(const std::string& hex, int storedStatus, std::ostream& out) {
-    if (!IsHex(hex)) throw BadInput{"PDU holds characters that are not hex digits"};
     CSmsPdu pdu;
     pdu.m_strPduIn = hex;
     pdu.m_nStorageStatus = storedStatus;
