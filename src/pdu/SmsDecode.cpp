@@ -1,7 +1,6 @@
 // Decoding of SMS-DELIVER, stored SMS-SUBMIT and SMS-STATUS-REPORT PDUs.
 #include <algorithm>
 #include <array>
-#include <string_view>
 
 #include "pdu/GsmAlphabet.h"
 #include "pdu/PduText.h"
