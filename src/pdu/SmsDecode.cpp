@@ -127,7 +127,9 @@ int CSmsPdu::ParseFields() {
     }
     p += 2 + addressOctets;
 
+    const std::size_t octets = w.size() / 2;
     if (statusReport) {
+        if (octets < p + STATUS_REPORT_OCTETS) return PDU_TOO_SHORT;
         m_nUserDataLength = static_cast<int>(STATUS_REPORT_OCTETS);
         m_strUserData = HexField(w, p, STATUS_REPORT_OCTETS);
         return PDU_OK;
@@ -144,6 +146,9 @@ int CSmsPdu::ParseFields() {
     }
 
     m_nUserDataLength = OctetAt(w, p++);
+    // A truncated PDU lacks part of the user data its length announces.
+    const std::size_t udl = static_cast<std::size_t>(m_nUserDataLength);
+    if (octets < p + (CodingOfDcs(m_nDcs) == Coding::Gsm7 ? (udl * 7 + 7) / 8 : udl)) return PDU_TOO_SHORT;
     m_strUserData = HexField(w, p, static_cast<std::size_t>(m_nUserDataLength));
 
     if (first & TP_UDHI) {

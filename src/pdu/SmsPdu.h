@@ -24,7 +24,7 @@ enum SmsKind : int {
 // Results of the encoding and decoding operations (1 is success).
 constexpr int PDU_OK = 1;
 constexpr int PDU_NO_ADDRESS = -23;  // empty (or over 20 digits) destination: no header
-constexpr int PDU_TOO_SHORT = -24;   // PDU shorter than two octets
+constexpr int PDU_TOO_SHORT = -24;   // PDU shorter than two octets or than its fields announce
 constexpr int PDU_TOO_LONG = -25;    // text needs more than PDU_MAX_SEGMENTS segments
 
 // DCS and PID value meaning "choose automatically" (DCS) or "use 0" (PID).

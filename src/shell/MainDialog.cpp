@@ -120,6 +120,8 @@ void MainDialog::OnInitDialog() {
     m_mobile.SetRetryInterval(theSettings.m_nRetryInterval);
     m_mobile.SetSendAttempts(theSettings.m_nRetryCount + 1);
     m_gateway.SetJournalPath(FolderOf(GetSettingsPath()) + "/Pellwick.journal");
+    m_gateway.SetInboundFiles(FolderOf(GetSettingsPath()) + "/Pellwick.spool",
+                              FolderOf(GetSettingsPath()) + "/Pellwick.rejected");
     m_pages->SelectTab(CConfigPages::TAB_INFORMATION);
 
     m_run.m_bStop = 0;

@@ -171,13 +171,13 @@ TEST(PduDecode, AlphanumericOriginatorsAreText) {
     }
 }
 
-TEST(PduDecode, ShortOrDamagedPdusNeverFail) {
+TEST(PduDecode, ShortOrTruncatedPdusAreRefused) {
     for (const char* hex : {"", "0", "00", "000"}) {
         CSmsPdu pdu;
         pdu.m_strPduIn = hex;
         EXPECT_EQ(pdu.Decode(), PDU_TOO_SHORT) << hex;
     }
-    // Every prefix of a PDU decodes to something, without reading past the text.
+    // Every prefix of a PDU lacks what its fields announce and is refused, without reading past the text.
     const std::string pdus[] = {"07911326040000F0040B911346610089F60000208062917314080CC8F71D14969741F977FD07",
                                 "07911326060032F006D60B911326880736F4111011719551401110117195714000",
                                 Deliver(0x08, 11, "0608041234030200480069", 0x44), "FF44FF00FFFF"};
@@ -185,7 +185,8 @@ TEST(PduDecode, ShortOrDamagedPdusNeverFail) {
         for (std::size_t n = 4; n <= full.size(); ++n) {
             CSmsPdu pdu;
             pdu.m_strPduIn = full.substr(0, n);
-            EXPECT_EQ(pdu.Decode(), PDU_OK) << pdu.m_strPduIn;
+            const bool whole = n == full.size() && full != "FF44FF00FFFF";
+            EXPECT_EQ(pdu.Decode(), whole ? PDU_OK : PDU_TOO_SHORT) << pdu.m_strPduIn;
         }
 }
 
