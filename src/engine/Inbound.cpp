@@ -95,16 +95,21 @@ void CGateway::TakeReceived(const ModemMessage& message) {
         m_bScanAllStores = true;  // it stays in the store for the scan
 }
 
-// Inserts the spooled messages, oldest first, until one is not taken. True when the spool is empty.
+// Inserts the spooled messages, oldest first. One the inbox refuses stays and the next are
+// tried; without a connection the rest wait. True when the spool is empty.
 bool CGateway::FlushSpool() {
-    while (!m_spool.Empty()) {
+    for (size_t position = 0; position < m_spool.Entries().size();) {
         if (m_run.m_bStop) return false;
-        const SpooledMessage message = m_spool.Entries().front();
-        if (!InInbox(InsertReceived(message.phone, message.text, message.time))) return false;
-        if (!m_spool.RemoveOldest())
+        const SpooledMessage message = m_spool.Entries()[position];
+        const int result = InsertReceived(message.phone, message.text, message.time);
+        if (result == 0) return false;
+        if (!InInbox(result)) {
+            ++position;
+        } else if (!m_spool.Remove(position)) {
             theLog.WriteTimed("The spool file could not be written; a stored message stays in it\r\n");
+        }
     }
-    return true;
+    return m_spool.Empty();
 }
 
 // A PDU that does not decode goes to the reject file, and only then leaves the modem.

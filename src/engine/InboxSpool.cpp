@@ -129,9 +129,9 @@ bool CInboxSpool::Add(const SpooledMessage& message) {
     return Store();
 }
 
-bool CInboxSpool::RemoveOldest() {
-    if (m_entries.empty()) return true;
-    m_entries.pop_front();
+bool CInboxSpool::Remove(size_t position) {
+    if (position >= m_entries.size()) return true;
+    m_entries.erase(m_entries.begin() + static_cast<long>(position));
     return Store();
 }
 

@@ -24,7 +24,7 @@ public:
     void SetPath(std::string path);
     // false when the file could not be written; the message is kept in memory all the same.
     bool Add(const SpooledMessage& message);
-    bool RemoveOldest();
+    bool Remove(size_t position);
     const std::deque<SpooledMessage>& Entries() const { return m_entries; }
     bool Empty() const { return m_entries.empty(); }
 

@@ -45,6 +45,7 @@ struct Faults {
     int chunkGapMs = 20;
     std::string inject;        // line to put into the next answer
     int simBusy = 0;           // SIM commands still to answer "SIM busy"
+    std::string mute;          // command lines starting with this get no answer
 };
 
 struct Identity {
