@@ -86,6 +86,8 @@ struct GatewayRig {
     // Rows of a query as "a|b|c" strings, read through a second handle on the shared connection.
     std::vector<std::string> Rows(const std::string& sql, const std::vector<std::string>& columns) {
         CAdoDatabase reader;
+        reader.m_strUser = settings.m_strDbUser;  // should it have to reconnect
+        reader.m_strPassword = settings.m_strDbPassword;
         std::vector<std::string> rows;
         if (!reader.OpenQuery(sql)) return rows;
         while (!reader.IsEof()) {

@@ -326,6 +326,7 @@ TEST(GatewayInboundPg, CheckViolationKeepsTheMessage) {
         db.CloseDatabase();
     };
     admin("drop table if exists smsin");
+    admin("create table if not exists smsout(msgid serial primary key, phone text, msgbody text, status int default 0)");
     admin("create table smsin(phone text, msgbody text check (msgbody not like 'refused%'), rectime timestamp, "
           "unique(phone, rectime, msgbody))");
     rig.Passes(1);
