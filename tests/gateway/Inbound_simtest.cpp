@@ -105,7 +105,7 @@ TEST(GatewayInbound, MessagesWaitInTheModemWhileTheDatabaseIsDown) {
     EXPECT_EQ(0, rig.run.m_bDatabaseLinked.load());
     EXPECT_NE("OK", rig.sim.Control("LIST").substr(0, 2));
     rig.settings.m_strDsn = "PwSqlite";
-    rig.Passes(1);  // tick 2 reconnects and polls; the store scan collects it at tick 60
+    rig.Passes(1);  // reconnects; the scan of every store after the outage collects it
     for (int i = 0; i < 60 && rig.Rows("select msgbody from smsin", {"msgbody"}).empty(); ++i) rig.Passes(1);
     EXPECT_EQ((std::vector<std::string>{"waiting"}), rig.Rows("select msgbody from smsin", {"msgbody"}));
 }
