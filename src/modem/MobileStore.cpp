@@ -54,12 +54,7 @@ int CMobile::ReadMessage(int index) {
     m_pdu.m_strPduIn = m_nFieldCount >= 4 ? m_fields[3] : std::string();
     m_pdu.m_nStorageStatus = DecimalValue(m_fields[0]);
     m_pdu.m_nDecodeCodePage = 0;
-    if (length == 0) {
-        m_pdu.m_strPhone.clear();
-        m_pdu.m_strText.clear();
-        m_pdu.m_strTime.clear();
-        return 1;
-    }
+    if (length == 0) return 1;  // an empty place: the fields stay empty
     if (!HoldsLength(m_pdu.m_strPduIn, length) || m_pdu.Decode() != PDU_OK) return READ_UNDECODABLE;
     if (m_pdu.m_nKind != KIND_STATUS_REPORT) m_pdu.m_nReference = index;
     return 1;
