@@ -3,7 +3,6 @@
 void CMobilePort::Prepare(const DeviceLinkSettings& link) {
     m_mobile.m_strPin = link.pin;
     m_mobile.m_bReportRequest = link.statusReport;
-    m_mobile.m_bDeleteReadMessage = link.deleteAfterRead;
     m_mobile.m_bDeleteReadReport = link.deleteStatusReports;
     m_mobile.m_nConnectionMode = link.mode;
     if (link.mode != 0) {
@@ -14,12 +13,12 @@ void CMobilePort::Prepare(const DeviceLinkSettings& link) {
 
 ModemMessage CMobilePort::Received() const {
     const auto& r = m_mobile.m_received;
-    return {r.strPhone, r.strText, r.strTime, r.nKind};
+    return {r.strPhone, r.strText, r.strTime, r.nKind, r.nReference, r.strStorage, r.bDecoded != 0, r.strPdu};
 }
 
 ModemMessage CMobilePort::LastRead() const {
     const auto& r = m_mobile.m_lastRead;
-    return {r.strPhone, r.strText, r.strTime, r.nKind};
+    return {r.strPhone, r.strText, r.strTime, r.nKind, r.nReference, m_mobile.m_strStorage, r.bDecoded != 0, r.strPdu};
 }
 
 void CMobilePort::SetRetry(int intervalSeconds, int attempts) {
