@@ -13,9 +13,14 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
+// Results written into "<RESULT>": sent, refused or failed, and unknown (the message
+// was handed to the modem but its answer never came: it may have gone out).
 constexpr int RESULT_SENT = 1;
 constexpr int RESULT_FAILED = -1;
+constexpr int RESULT_UNKNOWN = -2;
 
 // What the Information page shows of the device.
 struct DeviceInfo {
@@ -43,8 +48,9 @@ public:
     void CheckReports();
     void AnswerQuery(const std::string& phone, const std::string& text);
 
-    // Where unwritten outbox results are kept (beside the settings file).
-    void SetJournalPath(const std::string& path) { m_journal.SetPath(path); }
+    // Where the outbound journal is kept (beside the settings file). Rows it still holds as
+    // "sending" take the result -2, are logged and counted as failed.
+    void SetJournalPath(const std::string& path);
     const COutboxJournal& Journal() const { return m_journal; }
 
     DeviceInfo Device() const;
@@ -58,8 +64,15 @@ private:
     void ClearDeviceInfo();
     int Send(const std::string& phone, const std::string& text);
     void Save();
+    struct OutboxRow {
+        std::string msgId, phone, text;
+    };
     void FlushJournal();
     void SendRows();
+    std::vector<OutboxRow> ReadBatch(const std::unordered_set<size_t>& handled);
+    bool SendRow(const OutboxRow& row);
+    bool Refuse(const OutboxRow& row, const char* reason);
+    void WriteResult(const std::string& msgId, int result);
 
     CSettings& m_settings;
     RunState& m_run;
@@ -69,6 +82,7 @@ private:
     IDatabase& m_db;
     std::function<int()> m_save;
     COutboxJournal m_journal;
+    std::unordered_set<std::string> m_unaddressable;  // ids the update cannot name, reported once
     int m_nNextStorage = 0;
 
     mutable std::mutex m_deviceMutex;  // the Information page reads these texts
