@@ -101,12 +101,9 @@ void COutboxJournal::Load() {
     }
 }
 
-bool COutboxJournal::Store() const {
+bool COutboxJournal::Store(bool durable) const {
     if (m_path.empty()) return true;
-    if (m_entries.empty()) {
-        bool ok = ::unlink(m_path.c_str()) == 0 || errno == ENOENT;
-        return SyncFolderOf(m_path) && ok;
-    }
+    if (m_entries.empty()) return ::unlink(m_path.c_str()) == 0 || errno == ENOENT;
     std::string data;
     for (const auto& e : m_entries) {
         data += e.state == State::Sending ? "sending " : "result " + std::to_string(e.result) + " ";
@@ -115,13 +112,13 @@ bool COutboxJournal::Store() const {
     std::string tmp = m_path + ".tmp";
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    bool ok = ::fchmod(fd, 0600) == 0 && WriteAll(fd, data) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, 0600) == 0 && WriteAll(fd, data) && (!durable || ::fsync(fd) == 0);
     ok = (::close(fd) == 0) && ok;
     if (!ok || std::rename(tmp.c_str(), m_path.c_str()) != 0) {
         ::unlink(tmp.c_str());
         return false;
     }
-    return SyncFolderOf(m_path);
+    return !durable || SyncFolderOf(m_path);
 }
 
 COutboxJournal::Entry* COutboxJournal::Find(const std::string& msgId) {
@@ -151,7 +148,9 @@ bool COutboxJournal::Remove(const std::string& msgId) {
     auto it = std::remove_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) { return e.msgId == msgId; });
     if (it == m_entries.end()) return true;
     m_entries.erase(it, m_entries.end());
-    return Store();
+    // A removal lost in a crash only repeats an update that already succeeded; the next
+    // durable change makes it durable as well.
+    return Store(false);
 }
 
 bool COutboxJournal::Contains(const std::string& msgId) const {

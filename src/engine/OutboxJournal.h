@@ -8,7 +8,8 @@
 //
 // The file is text, one row per line: "sending <msgid>" or "result <n> <msgid>"; the id
 // is the rest of the line with '\' and control characters written as \xHH. It is
-// replaced atomically (temporary file, fsync, rename, fsync of the folder), mode 0600.
+// replaced atomically (temporary file, fsync, rename, fsync of the folder), mode 0600;
+// only a removal skips the two fsyncs.
 #include <string>
 #include <vector>
 
@@ -37,7 +38,7 @@ public:
 
 private:
     void Load();
-    bool Store() const;
+    bool Store(bool durable = true) const;
     Entry* Find(const std::string& msgId);
 
     std::string m_path;
