@@ -16,9 +16,14 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
+// Results written into "<RESULT>": sent, refused or failed, and unknown (the message
+// was handed to the modem but its answer never came: it may have gone out).
 constexpr int RESULT_SENT = 1;
 constexpr int RESULT_FAILED = -1;
+constexpr int RESULT_UNKNOWN = -2;
 
 // What the Information page shows of the device.
 struct DeviceInfo {
@@ -55,8 +60,9 @@ public:
     // it reopens a link whose settings changed, as the window's Apply does.
     void SetSettingsSync(std::function<int()> sync) { m_sync = std::move(sync); }
 
-    // Where unwritten outbox results are kept (beside the settings file).
-    void SetJournalPath(const std::string& path) { m_journal.SetPath(path); }
+    // Where the outbound journal is kept (beside the settings file). Rows it still holds as
+    // "sending" take the result -2, are logged and counted as failed.
+    void SetJournalPath(const std::string& path);
     const COutboxJournal& Journal() const { return m_journal; }
     // Where direct messages wait for the inbox, and where undecodable PDUs are kept.
     void SetInboundFiles(const std::string& spoolPath, const std::string& rejectPath);
@@ -82,6 +88,9 @@ private:
     void JournalDbError(const char* step, const CDbError& error);
     int Send(const std::string& phone, const std::string& text);
     void Save();
+    struct OutboxRow {
+        std::string msgId, phone, text;
+    };
     void FlushJournal();
     void SendRows();
     void NoteInsert(bool stored);
@@ -90,6 +99,10 @@ private:
     void Reject(const ModemMessage& message);
     void ScanAllStores();
     int ScanSelectedStore();
+    std::vector<OutboxRow> ReadBatch(const std::unordered_set<size_t>& handled);
+    bool SendRow(const OutboxRow& row);
+    bool Refuse(const OutboxRow& row, const char* reason);
+    void WriteResult(const std::string& msgId, int result);
 
     CSettings& m_settings;
     RunState& m_run;
@@ -101,6 +114,7 @@ private:
     std::function<int()> m_sync;
     std::string m_strDbState = "down", m_strDeviceState = "down";  // as last journalled
     COutboxJournal m_journal;
+    std::unordered_set<std::string> m_unaddressable;  // ids the update cannot name, reported once
     int m_nNextStorage = 0;
     // While the SIM waits for the user (PIN missing or refused, PUK), the device is connected
     // again only every few passes, or at once when its link settings change.
