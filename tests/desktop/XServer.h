@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <xcb/xcb.h>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -80,8 +82,15 @@ public:
         while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
         ::close(fds[0]);
         if (number.empty()) return;
-        m_display = ":" + number;
-        ::setenv("DISPLAY", m_display.c_str(), 1);
+        ::setenv("DISPLAY", (":" + number).c_str(), 1);
+        // Waits until a client can connect: on a busy machine a client started at once was
+        // seen to be refused.
+        for (int i = 0; i < 300 && m_display.empty() && m_server.Running(); ++i) {
+            xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+            if (xcb_connection_has_error(c) == 0) m_display = ":" + number;
+            else ::usleep(100000);
+            xcb_disconnect(c);
+        }
     }
     const std::string& Display() const { return m_display; }
     bool Ok() const { return !m_display.empty(); }
