@@ -70,8 +70,11 @@ public:
     XServer() {
         int fds[2];
         if (::pipe(fds) != 0) return;
+        // Its output goes nowhere: a server left behind by a test that crashed must not hold
+        // the test runner's output open, or the runner waits for it until its time-out.
         if (!m_server.Start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten",
-                             "tcp"})) {
+                             "tcp"},
+                            "/dev/null")) {
             ::close(fds[0]);
             ::close(fds[1]);
             return;
@@ -84,7 +87,7 @@ public:
         if (number.empty()) return;
         ::setenv("DISPLAY", (":" + number).c_str(), 1);
         // Waits until a client can connect: on a busy machine a client started at once was
-        // seen to be refused.
+        // seen failing to open the display.
         for (int i = 0; i < 300 && m_display.empty() && m_server.Running(); ++i) {
             xcb_connection_t* c = xcb_connect(nullptr, nullptr);
             if (xcb_connection_has_error(c) == 0) m_display = ":" + number;
