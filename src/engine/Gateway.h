@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -39,6 +40,8 @@ public:
     // Inbound cycle.
     int InsertReceived(std::string phone, std::string text, std::string time);
     int ScanStorage();
+    // Scans only the stores AT+CPMS? reports messages in; 0 when a stop cut it short.
+    int CheckStores();
     // Reports, warnings and replies.
     void CheckReports();
     void AnswerQuery(const std::string& phone, const std::string& text);
@@ -60,6 +63,7 @@ private:
     void Save();
     void FlushJournal();
     void SendRows();
+    int ScanStore(int used, int total);
 
     CSettings& m_settings;
     RunState& m_run;
@@ -70,6 +74,9 @@ private:
     std::function<int()> m_save;
     COutboxJournal m_journal;
     int m_nNextStorage = 0;
+    // Per store, the messages its last check-and-scan left in it: a store is scanned
+    // again only when its count has changed since.
+    std::map<std::string, int> m_storeLeft;
 
     mutable std::mutex m_deviceMutex;  // the Information page reads these texts
     DeviceInfo m_device;

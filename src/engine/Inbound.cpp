@@ -43,10 +43,37 @@ int CGateway::ScanStorage() {
     if (used <= 0) return 1;
     int total = m_modem.GetTotalCount();
     if (total <= 0) return 1;
+    return ScanStore(used, total) < 0 ? 0 : 1;
+}
 
+int CGateway::CheckStores() {
+    std::vector<StoreUse> stores = m_modem.GetStoreUse();
+    for (size_t i = 0; i < stores.size(); ++i) {
+        const StoreUse& store = stores[i];
+        bool seen = false;  // the same store may be named as read, write and receive store
+        for (size_t j = 0; j < i; ++j) seen = seen || stores[j].name == store.name;
+        if (seen) continue;
+        if (store.used <= 0 || store.total <= 0) {
+            m_storeLeft.erase(store.name);
+            continue;
+        }
+        const auto left = m_storeLeft.find(store.name);
+        if (left != m_storeLeft.end() && left->second == store.used) continue;  // nothing new since
+        m_status.SetStatus(STATUS_READING_SMS);
+        if (m_modem.SetStorage(store.name) < 0) continue;
+        const int found = ScanStore(store.used, store.total);
+        if (found < 0) return 0;
+        m_storeLeft[store.name] = store.used - found;
+    }
+    return 1;
+}
+
+// Reads the selected store up to its capacity until `used` messages were dealt with.
+// Returns how many were, or -1 when a stop request ended the scan.
+int CGateway::ScanStore(int used, int total) {
     int found = 0;
     for (int index = 1; index <= total && found < used; ++index) {
-        if (m_run.m_bStop) return 0;
+        if (m_run.m_bStop) return -1;
         if (m_modem.ReadStoredMessage(index) <= 0) continue;
         ModemMessage message = m_modem.LastRead();
         if (message.kind > kLastTextKind) {
@@ -61,5 +88,5 @@ int CGateway::ScanStorage() {
             ++found;
         }
     }
-    return 1;
+    return found;
 }

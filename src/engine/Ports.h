@@ -2,6 +2,7 @@
 // What the engine needs of the modem driver and the database layer. The shell
 // hands it adapters over `CMobile` and `CAdoDatabase`; tests hand it scripted fakes.
 #include <string>
+#include <vector>
 
 // A message as the driver holds it in its received or last-read slot.
 struct ModemMessage {
@@ -9,6 +10,13 @@ struct ModemMessage {
     std::string text;
     std::string time;  // the modem's time stamp, "YYMMDDhhmmss"
     int kind = 0;      // SmsKind; above 5 carries no text (status report)
+};
+
+// A message store as AT+CPMS? reports it.
+struct StoreUse {
+    std::string name;
+    int used = 0;
+    int total = 0;
 };
 
 // Everything the device link is prepared with before each connect.
@@ -42,12 +50,16 @@ public:
     virtual int SetStorage(const std::string& store) = 0;  // 0 or more on success
     virtual int GetUsedCount() = 0;
     virtual int GetTotalCount() = 0;
+    // The stores the modem reports with their counts (one AT+CPMS?); empty on failure.
+    virtual std::vector<StoreUse> GetStoreUse() = 0;
     virtual int ReadStoredMessage(int index) = 0;  // above 0 fills LastRead()
     virtual ModemMessage LastRead() const = 0;
     virtual int DeleteMessage(int index) = 0;
     // The driver's pause between submissions (seconds) and attempts per PDU.
     virtual void SetRetry(int intervalSeconds, int attempts) = 0;
     virtual int RetryInterval() const = 0;
+    // The descriptor the modem's input arrives on, to wait for indications; -1: none.
+    virtual int InputDescriptor() { return -1; }
 };
 
 // Errors arrive as CDbError (db/); ExecuteSql answers 1, 99 (duplicate key) or 0.

@@ -49,7 +49,30 @@ int StatusIcon(int code) { return Entry(code).icon; }
 CStatusBoard::CStatusBoard(RunState& run, IGatewayClock& clock, Display display)
     : m_run(run), m_clock(clock), m_display(std::move(display)) {}
 
-void CStatusBoard::SetDisplay(Display display) { m_display = std::move(display); }
+CStatusBoard::~CStatusBoard() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_bQuit = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void CStatusBoard::SetDisplay(Display display) {
+    std::lock_guard lock(m_mutex);
+    m_display = std::move(display);
+}
+
+void CStatusBoard::SetDisplayTimes(int normalMs, int errorMs) {
+    std::lock_guard lock(m_mutex);
+    m_nDisplayMs = normalMs;
+    m_nErrorDisplayMs = errorMs;
+}
+
+void CStatusBoard::StartDisplayThread() {
+    std::lock_guard lock(m_mutex);
+    if (!m_thread.joinable()) m_thread = std::thread([this] { RunDisplay(); });
+}
 
 int CStatusBoard::IconFor(int code) const {
     int icon = StatusIcon(code);
@@ -59,22 +82,59 @@ int CStatusBoard::IconFor(int code) const {
 }
 
 std::string CStatusBoard::Text() const {
-    std::lock_guard lock(m_textMutex);
+    std::lock_guard lock(m_mutex);
     return m_strText;
 }
 
 void CStatusBoard::SetStatus(int code) {
-    int icon = IconFor(code);
-    if (code == m_nLastStatus.load()) return;
-
-    m_nIcon = icon;
+    const int icon = IconFor(code);
+    bool threaded = false;
     {
-        std::lock_guard lock(m_textMutex);
-        m_strText = StatusText(code);
+        std::lock_guard lock(m_mutex);
+        if (code == m_nLastStatus.load()) return;
+        m_nLastStatus = code;
+        m_queued = Shown{code, icon};  // replaces a code still waiting for its turn
+        threaded = m_thread.joinable();
     }
-    if (m_display) m_display(code, icon, StatusText(code));
+    if (threaded)
+        m_changed.notify_one();
+    else
+        ShowDue();
+}
 
-    int slices = icon == ICON_ERROR ? 10 : 5;
-    if (!SleepSlices(m_clock, m_run.m_bStop, slices, 100)) return;
-    m_nLastStatus = code;
+long long CStatusBoard::ShowDue() {
+    std::unique_lock lock(m_mutex);
+    while (m_queued && !m_bShowing) {
+        const long long now = m_clock.NowMs();
+        if (m_shown.code != 0 && now < m_nShownUntilMs) return m_nShownUntilMs - now;
+        const Shown next = *m_queued;
+        m_queued.reset();
+        if (next.code == m_shown.code && next.icon == m_shown.icon) continue;  // on display already
+        m_shown = next;
+        m_strText = StatusText(next.code);
+        m_nIcon = next.icon;
+        const Display display = m_display;
+        m_bShowing = true;
+        lock.unlock();
+        if (display) display(next.code, next.icon, StatusText(next.code));
+        lock.lock();
+        m_bShowing = false;
+        // The display time counts from the moment the code is on display.
+        m_nShownUntilMs = m_clock.NowMs() + (next.icon == ICON_ERROR ? m_nErrorDisplayMs : m_nDisplayMs);
+    }
+    return 0;
+}
+
+void CStatusBoard::RunDisplay() {
+    std::unique_lock lock(m_mutex);
+    while (!m_bQuit) {
+        lock.unlock();
+        const long long waitMs = ShowDue();
+        lock.lock();
+        if (m_bQuit) break;
+        if (waitMs > 0)
+            m_changed.wait_for(lock, std::chrono::milliseconds(waitMs));
+        else
+            m_changed.wait(lock, [this] { return m_bQuit || m_queued.has_value(); });
+    }
 }

@@ -2,8 +2,41 @@
 
 #include "modem/Mobile.h"
 
+#include <cstdint>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int RUNNING_PASS_MS = 500;
+constexpr int PAUSED_PASS_MS = 1000;
+// Indications handled in one go at most, so a modem that never stops talking cannot
+// keep the loop from its other steps.
+constexpr int MAX_INDICATIONS = 100;
+// After the first bytes of an indication arrive, the rest of its line is given this
+// long to follow before the received text is examined.
+constexpr int INPUT_SETTLE_MS = 20;
+// Between two checks of the stores' counts, for messages that came without indication.
+constexpr std::uint32_t STORE_CHECK_PASSES = 6;
+
+}  // namespace
+
 CWorker::CWorker(CGateway& gateway, CSettings& settings, RunState& run, CStatusBoard& status, IGatewayClock& clock)
-    : m_gateway(gateway), m_settings(settings), m_run(run), m_status(status), m_clock(clock) {}
+    : m_gateway(gateway),
+      m_settings(settings),
+      m_run(run),
+      m_status(status),
+      m_clock(clock),
+      m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+CWorker::~CWorker() {
+    if (m_wakeFd >= 0) ::close(m_wakeFd);
+}
+
+void CWorker::Wake() {
+    const std::uint64_t one = 1;
+    if (m_wakeFd >= 0) (void)!::write(m_wakeFd, &one, sizeof one);
+}
 
 int CWorker::WorkerThreadProc() {
     m_nTicks = 0;
@@ -23,7 +56,7 @@ void CWorker::Pass() {
 
     if (m_run.m_bRunning == 0) {
         m_status.SetStatus(STATUS_PAUSED);
-        SleepSlices(m_clock, m_run.m_bStop, 10, 100);
+        WaitForNextPass(PAUSED_PASS_MS, false);
         m_nTicks = tick + 1;
         return;
     }
@@ -34,11 +67,11 @@ void CWorker::Pass() {
 
     if (m_run.m_bDatabaseLinked == 1) {
         if (tick % interval == 0) m_gateway.SendPending();
-        if (tick % 60 == 0) m_gateway.ScanStorage();
-        if (m_gateway.Modem().PollEvents() == POLL_NEW_MESSAGE) {
-            ModemMessage m = m_gateway.Modem().Received();
-            m_gateway.InsertReceived(m.phone, m.text, m.time);
-        }
+        if (tick % 60 == 0)
+            m_gateway.ScanStorage();
+        else if (tick % STORE_CHECK_PASSES == 0)
+            m_gateway.CheckStores();
+        PollIndications();
     } else if (m_run.m_bDeviceLinked == 0) {
         m_status.SetStatus(STATUS_GSM_CONNECT_FAILED);
     } else if (m_run.m_bDatabaseLinked == 0) {
@@ -46,6 +79,44 @@ void CWorker::Pass() {
     }
 
     m_status.SetStatus(m_run.m_bRunning == 1 ? STATUS_IDLE : STATUS_PAUSED);
-    SleepSlices(m_clock, m_run.m_bStop, 5, 100);
+    WaitForNextPass(RUNNING_PASS_MS, m_run.m_bDatabaseLinked == 1);
     m_nTicks = tick + 1;
+}
+
+// Every indication already received: new messages go to the inbox, the rest (status
+// reports, calls) is only taken off the received text.
+void CWorker::PollIndications() {
+    for (int i = 0; i < MAX_INDICATIONS && !m_run.m_bStop; ++i) {
+        const int result = m_gateway.Modem().PollEvents();
+        if (result == POLL_NEW_MESSAGE) {
+            ModemMessage m = m_gateway.Modem().Received();
+            m_gateway.InsertReceived(m.phone, m.text, m.time);
+        } else if (result != POLL_STATUS_REPORT && result != POLL_INCOMING_CALL) {
+            return;
+        }
+    }
+}
+
+void CWorker::WaitForNextPass(int ms, bool watchModem) {
+    const long long deadline = m_clock.NowMs() + ms;
+    int input = watchModem ? m_gateway.Modem().InputDescriptor() : -1;
+    for (;;) {
+        const long long left = deadline - m_clock.NowMs();
+        if (m_run.m_bStop || left <= 0) return;
+        switch (m_clock.WaitForEvent(m_wakeFd, input, static_cast<int>(left))) {
+        case WaitResult::Timeout:
+        case WaitResult::Woken:
+            return;
+        case WaitResult::InputClosed:
+            input = -1;  // a link that hung up is left to the next pass
+            break;
+        case WaitResult::Input:
+            m_clock.SleepMs(INPUT_SETTLE_MS);
+            if (m_run.m_bRunning == 1 && m_run.m_bDatabaseLinked == 1)
+                PollIndications();
+            else
+                input = -1;
+            break;
+        }
+    }
 }

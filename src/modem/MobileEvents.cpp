@@ -5,7 +5,8 @@
 
 namespace {
 
-constexpr int READ_RETRY_DELAYS_MS[] = {50, 150, 250};
+// The message is read at once; only a failed read is tried again, after a pause.
+constexpr int READ_RETRY_DELAYS_MS[] = {0, 150, 250};
 constexpr int SLEEP_SLICE_MS = 50;
 constexpr long long SAME_CALLER_MS = 8000;
 constexpr size_t RECEIVED_LIMIT = 1024;
@@ -94,7 +95,7 @@ int CMobile::PollStored(const std::string& text, size_t at, bool reports) {
     if (!reports) m_received.nReference = index;
 
     for (int delay : READ_RETRY_DELAYS_MS) {
-        SlicedSleep(m_clock, delay, SLEEP_SLICE_MS);
+        if (delay > 0) SlicedSleep(m_clock, delay, SLEEP_SLICE_MS);
         if (ReadMessage(index) != 1 || (m_pdu.m_nKind == KIND_STATUS_REPORT) != reports) continue;
         if (reports ? m_bDeleteReadReport : m_bDeleteReadMessage)
             Ask("AT+CMGD=" + std::to_string(index) + "\r", "", 5000);

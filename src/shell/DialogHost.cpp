@@ -1,5 +1,6 @@
 #include "shell/DialogHost.h"
 
+#include "shell/HeadlessRun.h"
 #include "shell/MainDialog.h"
 #include "shell/ServiceProcess.h"
 
@@ -19,6 +20,7 @@ bool ChooseQtPlatform() {
 }
 
 int RunMainDialog(CServiceProcess& process, int argc, char** argv) {
+    if (!QCoreApplication::instance() && RunsHeadless(process)) return RunHeadless(process);
     std::unique_ptr<QApplication> app;
     static int appArgc = 1;
     static char defaultName[] = "pellwick";

@@ -7,6 +7,7 @@ class CServiceProcess;
 // Returns true when offscreen was selected.
 bool ChooseQtPlatform();
 
-// Creates the application object when there is none, runs MainDialog modally with the
-// window recorded for the stop control, and returns the dialog's result.
+// Runs the server without a window when RunsHeadless says so; otherwise creates the
+// application object when there is none, runs MainDialog modally with the window
+// recorded for the stop control, and returns the dialog's result.
 int RunMainDialog(CServiceProcess& process, int argc, char** argv);

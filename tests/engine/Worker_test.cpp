@@ -21,7 +21,7 @@ TEST(Worker, DatabaseDownPassShowsConnectFailIdleUnderErrorIcon) {
     h.worker.Pass();
     EXPECT_EQ((std::vector<int>{3, 5, 1}), h.Codes());
     for (const auto& s : h.shown) EXPECT_EQ(ICON_ERROR, s.icon);
-    EXPECT_EQ(3500u, h.clock.slept);
+    EXPECT_EQ(500u, h.clock.slept);  // the display times are not the worker's
     EXPECT_TRUE(h.db.queries.empty());
     EXPECT_TRUE(h.modem.sent.empty());
 }
@@ -69,18 +69,36 @@ TEST(Worker, PeriodsFollowTheTickCounter) {
     EXPECT_EQ(61u, h.worker.Ticks());
 }
 
-TEST(Worker, PollsEveryRunningTickAndInsertsNewMessages) {
+TEST(Worker, EachRunningTickPollsUntilNothingIsPending) {
     EngineHarness h;
     h.LinksUp();
-    h.modem.polls = {0, 9001};
+    h.modem.polls = {1, 9001, 9003, 9001, 9002, 9001, 1, 9001};
     h.modem.received = {"+4915", "hello", "261207093000", 1};
     h.worker.Pass();
     EXPECT_TRUE(h.db.executed.empty());
-    h.worker.Pass();
-    ASSERT_EQ(1u, h.db.executed.size());
+    h.worker.Pass();  // a burst: every indication already received, in one pass
+    ASSERT_EQ(3u, h.db.executed.size());
     EXPECT_EQ("insert into smsin(phone, msgbody, rectime) values('+4915', 'hello', '2026-12-07 09:30:00')",
               h.db.executed[0]);
-    EXPECT_EQ(1, h.settings.m_nReceived);
+    EXPECT_EQ(3, h.settings.m_nReceived);
+    h.worker.Pass();
+    EXPECT_EQ(4, h.settings.m_nReceived);
+}
+
+TEST(Worker, APassNeverWaitsForASlowDisplay) {
+    std::atomic<bool> released{false};  // outlives the board and its display thread
+    std::atomic<int> shown{0};
+    EngineHarness h;
+    h.status.SetDisplayTimes(500, 1000);
+    h.status.SetDisplay([&](int, int, const std::string&) {
+        while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ++shown;
+    });
+    h.status.StartDisplayThread();
+    for (int i = 0; i < 3; ++i) h.worker.Pass();  // connects, counts, polls, idles: many codes
+    EXPECT_EQ(3u, h.worker.Ticks());
+    EXPECT_EQ(0, shown.load());
+    released = true;
 }
 
 TEST(Worker, PauseKeepsTheTickCounterAndResumeReconnects) {
