@@ -88,18 +88,21 @@ std::string CStatusBoard::Text() const {
 
 void CStatusBoard::SetStatus(int code) {
     const int icon = IconFor(code);
-    bool threaded = false;
+    bool threaded = false, holding = false;
     {
         std::lock_guard lock(m_mutex);
         if (code == m_nLastStatus.load()) return;
         m_nLastStatus = code;
         m_queued = Shown{code, icon};  // replaces a code still waiting for its turn
         threaded = m_thread.joinable();
+        holding = m_bHolding;
     }
-    if (threaded)
-        m_changed.notify_one();
-    else
+    // A display thread that holds a code on display takes the queued one when the time
+    // is up; waking it before would only cost a wake-up.
+    if (!threaded)
         ShowDue();
+    else if (!holding)
+        m_changed.notify_one();
 }
 
 long long CStatusBoard::ShowDue() {
@@ -132,9 +135,12 @@ void CStatusBoard::RunDisplay() {
         const long long waitMs = ShowDue();
         lock.lock();
         if (m_bQuit) break;
-        if (waitMs > 0)
+        if (waitMs > 0) {
+            m_bHolding = true;
             m_changed.wait_for(lock, std::chrono::milliseconds(waitMs));
-        else
+            m_bHolding = false;
+        } else {
             m_changed.wait(lock, [this] { return m_bQuit || m_queued.has_value(); });
+        }
     }
 }

@@ -103,6 +103,7 @@ private:
     Shown m_shown;
     long long m_nShownUntilMs = 0;
     bool m_bShowing = false;  // a display call is under way
+    bool m_bHolding = false;  // the display thread waits for a display time to run out
     bool m_bQuit = false;
     std::string m_strText;
     std::thread m_thread;

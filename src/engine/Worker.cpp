@@ -2,6 +2,7 @@
 
 #include "modem/Mobile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -16,8 +17,20 @@ constexpr int MAX_INDICATIONS = 100;
 // After the first bytes of an indication arrive, the rest of its line is given this
 // long to follow before the received text is examined.
 constexpr int INPUT_SETTLE_MS = 20;
-// Between two checks of the stores' counts, for messages that came without indication.
-constexpr std::uint32_t STORE_CHECK_PASSES = 6;
+// Between two checks of the stores' counts, for messages that came without indication;
+// the same period as the device information, so both share one wake-up.
+constexpr std::uint32_t STORE_CHECK_PASSES = 10;
+constexpr std::uint32_t DEVICE_INFO_PASSES = 10;
+constexpr std::uint32_t STORE_SCAN_PASSES = 60;
+
+// The next tick after `tick` on which a periodic step is due.
+std::uint32_t NextDueTick(std::uint32_t tick, std::uint32_t interval) {
+    std::uint32_t next = tick + 1;
+    while (next % DEVICE_INFO_PASSES != 0 && next % interval != 0 && next % STORE_SCAN_PASSES != 0 &&
+           next % STORE_CHECK_PASSES != 0)
+        ++next;
+    return next;
+}
 
 }  // namespace
 
@@ -47,6 +60,7 @@ int CWorker::WorkerThreadProc() {
 
 void CWorker::Pass() {
     const std::uint32_t tick = m_nTicks.load();
+    const long long start = m_clock.NowMs();
     if (m_run.m_bRunning == 1) {
         m_gateway.ConnectLinks();
         m_gateway.CheckReports();
@@ -56,18 +70,18 @@ void CWorker::Pass() {
 
     if (m_run.m_bRunning == 0) {
         m_status.SetStatus(STATUS_PAUSED);
-        WaitForNextPass(PAUSED_PASS_MS, false);
+        WaitUntil(start + PAUSED_PASS_MS, false);
         m_nTicks = tick + 1;
         return;
     }
 
     const std::uint32_t interval = m_settings.m_nQueryInterval >= 1 ? m_settings.m_nQueryInterval : 1;
-    if (tick % 10 == 0) m_gateway.RefreshDeviceInfo();
+    if (tick % DEVICE_INFO_PASSES == 0) m_gateway.RefreshDeviceInfo();
     if (tick % interval == 0) m_gateway.CountUnsent();
 
     if (m_run.m_bDatabaseLinked == 1) {
         if (tick % interval == 0) m_gateway.SendPending();
-        if (tick % 60 == 0)
+        if (tick % STORE_SCAN_PASSES == 0)
             m_gateway.ScanStorage();
         else if (tick % STORE_CHECK_PASSES == 0)
             m_gateway.CheckStores();
@@ -79,8 +93,21 @@ void CWorker::Pass() {
     }
 
     m_status.SetStatus(m_run.m_bRunning == 1 ? STATUS_IDLE : STATUS_PAUSED);
-    WaitForNextPass(RUNNING_PASS_MS, m_run.m_bDatabaseLinked == 1);
-    m_nTicks = tick + 1;
+
+    // A link that is down is tried again after a full pause. With both links up, the
+    // passes up to the next periodic step would only poll, which input from the modem
+    // does at once: they are counted, not run, and the periods keep their time.
+    const bool linked = m_run.m_bDatabaseLinked == 1 && m_run.m_bDeviceLinked == 1;
+    if (!linked) {
+        WaitUntil(m_clock.NowMs() + RUNNING_PASS_MS, m_run.m_bDatabaseLinked == 1);
+        m_nTicks = tick + 1;
+        return;
+    }
+    const std::uint32_t due = NextDueTick(tick, interval);
+    WaitUntil(start + static_cast<long long>(due - tick) * RUNNING_PASS_MS, true);
+    // A wake-up may end the wait early: only the passes whose time has come are counted.
+    const long long elapsed = (m_clock.NowMs() - start + RUNNING_PASS_MS / 2) / RUNNING_PASS_MS;
+    m_nTicks = tick + static_cast<std::uint32_t>(std::clamp<long long>(elapsed, 1, due - tick));
 }
 
 // Every indication already received: new messages go to the inbox, the rest (status
@@ -97,8 +124,7 @@ void CWorker::PollIndications() {
     }
 }
 
-void CWorker::WaitForNextPass(int ms, bool watchModem) {
-    const long long deadline = m_clock.NowMs() + ms;
+void CWorker::WaitUntil(long long deadline, bool watchModem) {
     int input = watchModem ? m_gateway.Modem().InputDescriptor() : -1;
     for (;;) {
         const long long left = deadline - m_clock.NowMs();

@@ -25,7 +25,9 @@ public:
 
 private:
     void PollIndications();
-    void WaitForNextPass(int ms, bool watchModem);
+    // Sleeps until the deadline (clock time), a wake-up or a stop; with watchModem, input
+    // from the modem is handled as it arrives.
+    void WaitUntil(long long deadline, bool watchModem);
 
     CGateway& m_gateway;
     CSettings& m_settings;

@@ -19,8 +19,7 @@ bool ChooseQtPlatform() {
     return true;
 }
 
-int RunMainDialog(CServiceProcess& process, int argc, char** argv) {
-    if (!QCoreApplication::instance() && RunsHeadless(process)) return RunHeadless(process);
+int RunMainWindow(CServiceProcess& process, int argc, char** argv) {
     std::unique_ptr<QApplication> app;
     static int appArgc = 1;
     static char defaultName[] = "pellwick";
@@ -38,3 +37,15 @@ int RunMainDialog(CServiceProcess& process, int argc, char** argv) {
     process.ForgetDialog();
     return result;
 }
+
+#ifdef PW_WINDOW_MODULE
+extern "C" __attribute__((visibility("default"))) int PellwickRunWindow(CServiceProcess* process, int argc,
+                                                                         char** argv) {
+    return RunMainWindow(*process, argc, argv);
+}
+#else
+int RunMainDialog(CServiceProcess& process, int argc, char** argv) {
+    if (!QCoreApplication::instance() && RunsHeadless(process)) return RunHeadless(process);
+    return RunMainWindow(process, argc, argv);
+}
+#endif
