@@ -93,7 +93,14 @@ void CStatusBoard::SetStatus(int code) {
         std::lock_guard lock(m_mutex);
         if (code == m_nLastStatus.load()) return;
         m_nLastStatus = code;
-        m_queued = Shown{code, icon};  // replaces a code still waiting for its turn
+        // A code published while nothing holds the display is shown for certain; one
+        // published during another's display time replaces any code still waiting.
+        if (!m_committed && !m_bShowing && m_clock.NowMs() >= m_nShownUntilMs) {
+            m_committed = Shown{code, icon};
+            m_queued.reset();  // its time had come, but this one is newer
+        } else {
+            m_queued = Shown{code, icon};
+        }
         threaded = m_thread.joinable();
         holding = m_bHolding;
     }
@@ -107,11 +114,17 @@ void CStatusBoard::SetStatus(int code) {
 
 long long CStatusBoard::ShowDue() {
     std::unique_lock lock(m_mutex);
-    while (m_queued && !m_bShowing) {
-        const long long now = m_clock.NowMs();
-        if (m_shown.code != 0 && now < m_nShownUntilMs) return m_nShownUntilMs - now;
-        const Shown next = *m_queued;
-        m_queued.reset();
+    while (!m_bShowing && (m_committed || m_queued)) {
+        Shown next;
+        if (m_committed) {
+            next = *m_committed;
+            m_committed.reset();
+        } else {
+            const long long now = m_clock.NowMs();
+            if (now < m_nShownUntilMs) return m_nShownUntilMs - now;
+            next = *m_queued;
+            m_queued.reset();
+        }
         if (next.code == m_shown.code && next.icon == m_shown.icon) continue;  // on display already
         m_shown = next;
         m_strText = StatusText(next.code);
@@ -140,7 +153,7 @@ void CStatusBoard::RunDisplay() {
             m_changed.wait_for(lock, std::chrono::milliseconds(waitMs));
             m_bHolding = false;
         } else {
-            m_changed.wait(lock, [this] { return m_bQuit || m_queued.has_value(); });
+            m_changed.wait(lock, [this] { return m_bQuit || m_committed || m_queued; });
         }
     }
 }

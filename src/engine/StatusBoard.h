@@ -99,7 +99,8 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::optional<Shown> m_queued;
+    std::optional<Shown> m_committed;  // to be shown next, whatever follows
+    std::optional<Shown> m_queued;     // waits for the display time; the newest wins
     Shown m_shown;
     long long m_nShownUntilMs = 0;
     bool m_bShowing = false;  // a display call is under way

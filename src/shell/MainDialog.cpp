@@ -23,7 +23,6 @@
 #include <chrono>
 #include <thread>
 
-
 // The stop control posts the tray menu's "Stop && Exit...".
 static_assert(STOP_AND_EXIT_COMMAND == ID_TRAY_EXIT);
 
@@ -56,8 +55,8 @@ MainDialog::~MainDialog() {
     m_run.m_bStop = 1;
     m_core->worker.Wake();
     if (m_workerThread.joinable()) {
-        // Normally the worker has ended already (the shutdown timer waited for it). Status
-        // changes it shows meanwhile still need this thread's event loop.
+        // Normally the worker has ended already (the shutdown timer waited for it). An
+        // error box it asks for meanwhile still needs this thread's event loop.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (!m_core->workerEnded && std::chrono::steady_clock::now() < deadline) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
