@@ -16,6 +16,12 @@ ModemMessage CMobilePort::Received() const {
     return {r.strPhone, r.strText, r.strTime, r.nKind, r.nReference, r.strStorage, r.bDecoded != 0, r.strPdu};
 }
 
+std::vector<StoreUse> CMobilePort::GetStoreUse() {
+    std::vector<StoreUse> stores;
+    for (const auto& s : m_mobile.GetStoreUse()) stores.push_back({s.strName, s.nUsed, s.nTotal});
+    return stores;
+}
+
 ModemMessage CMobilePort::LastRead() const {
     const auto& r = m_mobile.m_lastRead;
     return {r.strPhone, r.strText, r.strTime, r.nKind, r.nReference, m_mobile.m_strStorage, r.bDecoded != 0, r.strPdu};

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -51,6 +52,12 @@ public:
     // The inbound part of every running pass, the database up or not: polls the modem, spools
     // direct messages, stores what it can, and scans every store after an outage and at start.
     void ReceiveMessages();
+    // Every indication already received: direct messages into the spool, stored ones into
+    // the inbox; then the spool into the inbox. True when the database is linked and the
+    // spool is empty.
+    bool TakeIndications();
+    // Scans only the stores AT+CPMS? reports messages in; 0 when a stop cut it short.
+    int CheckStores();
     // Reports, warnings and replies.
     void CheckReports();
     void AnswerQuery(const std::string& phone, const std::string& text);
@@ -103,6 +110,7 @@ private:
     bool SendRow(const OutboxRow& row);
     bool Refuse(const OutboxRow& row, const char* reason);
     void WriteResult(const std::string& msgId, int result);
+    int ScanStore(int used, int total);
 
     CSettings& m_settings;
     RunState& m_run;
@@ -126,6 +134,9 @@ private:
     bool m_bInsertFailing = false;
     int m_nFullScanWait = 0;       // passes until the next full scan
     int m_nFullScanDelay = 10;     // grows while full scans leave messages behind
+    // Per store, the messages its last check-and-scan left in it: a store is scanned
+    // again only when its count has changed since.
+    std::map<std::string, int> m_storeLeft;
 
     mutable std::mutex m_deviceMutex;  // the Information page reads these texts
     DeviceInfo m_device;

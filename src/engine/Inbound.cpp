@@ -17,6 +17,9 @@ constexpr int kLastTextKind = 5;  // kinds above this carry no text (status repo
 // Passes between full scans while they keep finding messages the inbox does not take.
 constexpr int kFullScanFirstDelay = 10;
 constexpr int kFullScanMaxDelay = 600;
+// Indications taken in one go at most, so a modem that never stops talking cannot keep
+// the loop from its other steps.
+constexpr int kMaxIndications = 100;
 
 const char* const kStoreOrder[3][3] = {
     {"SM", "ME", "MT"},
@@ -77,10 +80,19 @@ void CGateway::NoteInsert(bool stored) {
 
 void CGateway::ReceiveMessages() {
     if (m_run.m_bDatabaseLinked != 1) m_bScanAllStores = true;
-    const int poll = m_modem.PollEvents();
-    if (poll == POLL_NEW_MESSAGE || poll == POLL_UNDECODABLE) TakeReceived(m_modem.Received());
-    if (m_run.m_bDatabaseLinked != 1 || !FlushSpool()) return;
+    if (!TakeIndications()) return;
     if (m_bScanAllStores && --m_nFullScanWait <= 0) ScanAllStores();
+}
+
+bool CGateway::TakeIndications() {
+    for (int i = 0; i < kMaxIndications && !m_run.m_bStop; ++i) {
+        const int poll = m_modem.PollEvents();
+        if (poll == POLL_NEW_MESSAGE || poll == POLL_UNDECODABLE)
+            TakeReceived(m_modem.Received());
+        else if (poll != POLL_STATUS_REPORT && poll != POLL_INCOMING_CALL)
+            break;
+    }
+    return m_run.m_bDatabaseLinked == 1 && FlushSpool();
 }
 
 void CGateway::TakeReceived(const ModemMessage& message) {
@@ -164,9 +176,37 @@ int CGateway::ScanSelectedStore() {
     if (used <= 0) return 0;
     int total = m_modem.GetTotalCount();
     if (total <= 0) return 0;
+    return ScanStore(used, total);
+}
 
+int CGateway::CheckStores() {
+    std::vector<StoreUse> stores = m_modem.GetStoreUse();
+    for (size_t i = 0; i < stores.size(); ++i) {
+        const StoreUse& store = stores[i];
+        bool seen = false;  // the same store may be named as read, write and receive store
+        for (size_t j = 0; j < i; ++j) seen = seen || stores[j].name == store.name;
+        if (seen) continue;
+        if (store.used <= 0 || store.total <= 0) {
+            m_storeLeft.erase(store.name);
+            continue;
+        }
+        const auto left = m_storeLeft.find(store.name);
+        if (left != m_storeLeft.end() && left->second == store.used) continue;  // nothing new since
+        m_status.SetStatus(STATUS_READING_SMS);
+        if (m_modem.SetStorage(store.name) < 0) continue;
+        const int notStored = ScanStore(store.used, store.total);
+        if (notStored < 0) return 0;
+        m_storeLeft[store.name] = notStored;
+    }
+    return 1;
+}
+
+// Reads the selected store up to its capacity until `used` messages were seen; what the inbox
+// took, status reports and undecodable PDUs leave it. Returns the number of messages left in
+// the store, or -1 when a stop request ended the scan.
+int CGateway::ScanStore(int used, int total) {
     int found = 0, left = 0;
-    for (int index = 1; index <= total && found < used; ++index) {
+    for (int index = 1; index <= total && found + left < used; ++index) {
         if (m_run.m_bStop) return -1;
         if (m_modem.ReadStoredMessage(index) <= 0) continue;
         ModemMessage message = m_modem.LastRead();
