@@ -59,6 +59,7 @@ struct GatewayRig {
         gateway->SetInboundFiles(dir.file("Pellwick.spool"), dir.file("Pellwick.rejected"));
         worker = std::make_unique<CWorker>(*gateway, settings, run, status, clock);
         status.SetDisplay([this](int code, int, const std::string&) { codes.push_back(code); });
+        status.SetDisplayTimes(0, 0);  // the text on display is the last code published
         ResetTables();
     }
     ~GatewayRig() {
