@@ -14,10 +14,11 @@ function(pw_library name)
   endif()
 endfunction()
 
-# pw_test(NAME LABEL DEPS ...): one GoogleTest executable from every *_test.cpp in the
-# current folder, registered with CTest under the label (unit / integration).
+# pw_test(NAME LABEL DEPS ... [LOCK resource]): one GoogleTest executable from every
+# *_test.cpp in the current folder, registered with CTest under the label (unit /
+# integration); tests holding the same LOCK never run at the same time.
 function(pw_test name label)
-  cmake_parse_arguments(A "" "" "DEPS;SOURCES" ${ARGN})
+  cmake_parse_arguments(A "" "LOCK" "DEPS;SOURCES" ${ARGN})
   if(A_SOURCES)
     set(srcs ${A_SOURCES})
   else()
@@ -29,5 +30,9 @@ function(pw_test name label)
   add_executable(${name} ${srcs})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name} PROPERTIES LABELS ${label} DISCOVERY_TIMEOUT 60)
+  set(lock)
+  if(A_LOCK)
+    set(lock RESOURCE_LOCK ${A_LOCK})
+  endif()
+  gtest_discover_tests(${name} PROPERTIES LABELS ${label} ${lock} DISCOVERY_TIMEOUT 60)
 endfunction()

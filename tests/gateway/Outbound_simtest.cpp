@@ -268,15 +268,14 @@ TEST(GatewayOutbound, OtherWritersNeverFailWhileThousandRowsAreSent) {
                                       "insert into smsout(phone, msgbody) select '+491', 'bulk ' || i from n",
                                       nullptr, nullptr, nullptr));
     sqlite3_close(bulk);
-    std::atomic<bool> sending{true};
     std::atomic<int> inserted{0};
     std::string failure;
     std::thread writer([&] {
         sqlite3* other = nullptr;
         sqlite3_open((TestDataSources::Get().Folder() + "/test.db").c_str(), &other);
         sqlite3_busy_timeout(other, 5000);
-        while (sending && inserted < 50) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        while (inserted < 50) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
             if (sqlite3_exec(other, "insert into smsout(phone, msgbody, status) values('+491', 'app', 9)", nullptr,
                              nullptr, nullptr) != SQLITE_OK) {
                 failure = sqlite3_errmsg(other);
@@ -288,7 +287,6 @@ TEST(GatewayOutbound, OtherWritersNeverFailWhileThousandRowsAreSent) {
     });
     rig.gateway->CountUnsent();
     rig.gateway->SendPending();
-    sending = false;
     writer.join();
     EXPECT_EQ("", failure);
     EXPECT_EQ(50, inserted.load());
