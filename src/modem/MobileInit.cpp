@@ -189,6 +189,9 @@ int CMobile::Initialize() {
         // A phone that sleeps may need the lines raised, or dropped, before it answers.
         if (serial && attempt == 3) m_pConnection->SetLines(LINES_RAISED);
         if (serial && attempt == 5) m_pConnection->SetLines(LINES_DROPPED);
+        // A modem left waiting for PDU text (the gateway stopped mid-submission) takes
+        // every AT as part of it until ESC ends the input; the PDU is then not sent.
+        if (attempt == 2) LeavePduInput();
         awake = HasOk(Ask("AT\r", "", 500));
     }
     if (!awake) return -1;

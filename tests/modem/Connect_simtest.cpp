@@ -40,8 +40,22 @@ TEST(SimConnect, ModemAnsweringOnlyTheFourthProbe) {
     ASSERT_EQ(1, rig.mobile->Connect());
     const std::vector<std::string> heard = rig.Heard();
     ASSERT_GE(heard.size(), 5u);
-    EXPECT_EQ((std::vector<std::string>{"AT", "AT", "AT", "AT", "AT&F"}),
+    // The ESC before the second probe ends any PDU input the modem was left in.
+    EXPECT_EQ((std::vector<std::string>{"AT", "\x1B" "AT", "AT", "AT", "AT&F"}),
               std::vector<std::string>(heard.begin(), heard.begin() + 5));
+}
+
+// A gateway stopped between the prompt and the PDU leaves the modem waiting for PDU text:
+// the next connect ends that input with ESC (nothing is sent) and goes on.
+TEST(SimConnect, ModemLeftWaitingForPduTextIsFreedWithoutSending) {
+    SimRig rig;
+    ASSERT_EQ(1, rig.mobile->Connect());
+    ASSERT_NE(std::string::npos, rig.mobile->SendCommand("AT+CMGS=20\r", ">", 2000).find('>'));
+    rig.mobile->Disconnect();
+    ASSERT_EQ(1, rig.mobile->Connect());
+    const std::vector<std::string> submitted = rig.sim.Submitted();
+    ASSERT_EQ(1u, submitted.size());
+    EXPECT_NE(std::string::npos, submitted[0].find("\"result\":\"cancelled\"")) << submitted[0];
 }
 
 TEST(SimConnect, SilentModemFailsAndThePortIsFreedAgain) {
