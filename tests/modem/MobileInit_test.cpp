@@ -65,7 +65,7 @@ TEST_F(InitFixture, ModemAnsweringOnlyTheFourthProbeGetsItsLinesRaisedFirst) {
     EXPECT_EQ(4, device.CountOf("AT\r"));
     ASSERT_EQ(2u, device.m_lines.size());
     EXPECT_EQ(3, device.m_lines[1].flags);
-    EXPECT_EQ(2, device.m_lines[1].beforeCall);  // after two probes, before the third
+    EXPECT_EQ(3, device.m_lines[1].beforeCall);  // after two probes and the ESC, before the third
     EXPECT_NE(nullptr, device.Find("AT+CMGF=0\r"));
 }
 
@@ -74,7 +74,7 @@ TEST_F(InitFixture, LinesDropBeforeTheFifthProbe) {
     EXPECT_EQ(1, mobile.Connect());
     ASSERT_EQ(3u, device.m_lines.size());
     EXPECT_EQ(0, device.m_lines[2].flags);
-    EXPECT_EQ(4, device.m_lines[2].beforeCall);
+    EXPECT_EQ(5, device.m_lines[2].beforeCall);  // four probes and the ESC
 }
 
 TEST_F(InitFixture, InfraredLinkHasNoLinesToChange) {
@@ -92,7 +92,7 @@ TEST_F(InitFixture, SilentModemFailsAfterSixProbesAndTheLinkIsClosed) {
     device.m_answers["AT\r"] = "";
     EXPECT_EQ(-1, mobile.Connect());
     EXPECT_EQ(6, device.CountOf("AT\r"));
-    EXPECT_EQ(6u, device.m_calls.size());
+    EXPECT_EQ(7u, device.m_calls.size());  // and one ESC
     EXPECT_EQ(1, device.m_closes);
     EXPECT_EQ(0, mobile.m_bBusy);
 }
