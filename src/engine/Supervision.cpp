@@ -8,6 +8,9 @@
 
 namespace {
 
+// A link whose last attempt failed (its journalled state carries the reason).
+bool KnownDown(const std::string& state) { return state.rfind("down:", 0) == 0; }
+
 // Passes between connect attempts while the SIM waits for the user (a few seconds each).
 constexpr int SIM_HOLD_PASSES = 20;
 
@@ -122,7 +125,8 @@ void CGateway::ConnectLinks() {
     m_db.SetCredentials(m_settings.m_strDbUser, m_settings.m_strDbPassword);
 
     if (!m_run.m_bDatabaseLinked) {
-        m_status.SetStatus(STATUS_DB_CONNECT);
+        // A retry of a link known to be down leaves its error on display.
+        if (!KnownDown(m_strDbState)) m_status.SetStatus(STATUS_DB_CONNECT);
         int opened = 0;
         const std::string source = "data source '" + m_settings.m_strDsn + "'";
         std::string reason;
@@ -160,7 +164,7 @@ void CGateway::ConnectLinks() {
     m_modem.Prepare(link);
 
     if (!m_run.m_bDeviceLinked && !DeviceHeld(link)) {
-        m_status.SetStatus(STATUS_GSM_CONNECT);
+        if (!KnownDown(m_strDeviceState)) m_status.SetStatus(STATUS_GSM_CONNECT);
         m_modem.Disconnect();
         const std::string port = m_settings.m_nPort == 0 ? "infrared" : "COM" + std::to_string(m_settings.m_nPort);
         if (m_modem.Connect() == 1) {

@@ -83,18 +83,21 @@ void CWorker::Pass() {
             m_gateway.ScanStorage();
         else if (tick % STORE_CHECK_PASSES == 0)
             m_gateway.CheckStores();
-    } else if (m_run.m_bDeviceLinked == 0) {
-        m_status.SetStatus(STATUS_GSM_CONNECT_FAILED);
-    } else if (m_run.m_bDatabaseLinked == 0) {
-        m_status.SetStatus(STATUS_DB_CONNECT_FAILED);
     }
 
-    m_status.SetStatus(m_run.m_bRunning == 1 ? STATUS_IDLE : STATUS_PAUSED);
+    // A link that is down keeps its failure (or the SIM's condition) on display until it
+    // is up again, instead of alternating with "Idle." every pass.
+    const bool linked = m_run.m_bDatabaseLinked == 1 && m_run.m_bDeviceLinked == 1;
+    if (m_run.m_bDeviceLinked == 0)
+        m_status.SetStatus(m_status.Condition() ? m_status.Condition() : STATUS_GSM_CONNECT_FAILED);
+    else if (m_run.m_bDatabaseLinked == 0)
+        m_status.SetStatus(STATUS_DB_CONNECT_FAILED);
+    else
+        m_status.SetStatus(STATUS_IDLE);
 
     // A link that is down is tried again after a full pause. With both links up, the
     // passes up to the next periodic step would only poll, which input from the modem
     // does at once: they are counted, not run, and the periods keep their time.
-    const bool linked = m_run.m_bDatabaseLinked == 1 && m_run.m_bDeviceLinked == 1;
     if (!linked) {
         WaitUntil(m_clock.NowMs() + RUNNING_PASS_MS, m_run.m_bDeviceLinked == 1);
         m_nTicks = tick + 1;

@@ -12,16 +12,18 @@ bool Has(const std::vector<int>& v, int x) { return std::find(v.begin(), v.end()
 
 }  // namespace
 
-TEST(Worker, DatabaseDownPassShowsConnectFailIdleUnderErrorIcon) {
+TEST(Worker, DatabaseDownKeepsItsFailureOnDisplayUnderErrorIcon) {
     EngineHarness h;
     h.run.m_bDeviceLinked = 1;
     h.db.reachable = false;
     h.worker.Pass();  // tick 0 also refreshes the device
+    EXPECT_EQ((std::vector<int>{3, 5, 10, 5}), h.Codes());
     h.shown.clear();
     h.clock.slept = 0;
     h.worker.Pass();
-    EXPECT_EQ((std::vector<int>{3, 5, 1}), h.Codes());
-    for (const auto& s : h.shown) EXPECT_EQ(ICON_ERROR, s.icon);
+    EXPECT_TRUE(h.Codes().empty());  // the retry neither announces itself again nor shows "Idle."
+    EXPECT_EQ("Unable to connect to database.", h.status.Text());
+    EXPECT_EQ(ICON_ERROR, h.status.Icon());
     EXPECT_EQ(500u, h.clock.slept);  // the display times are not the worker's
     EXPECT_TRUE(h.db.queries.empty());
     EXPECT_TRUE(h.modem.sent.empty());
@@ -32,7 +34,7 @@ TEST(Worker, BothLinksDownShowsDeviceFailureFirst) {
     h.db.reachable = false;
     h.modem.connectResult = 0;
     h.worker.Pass();
-    EXPECT_EQ((std::vector<int>{3, 5, 9, 11, 1}), h.Codes());
+    EXPECT_EQ((std::vector<int>{3, 5, 9, 11}), h.Codes());
 }
 
 TEST(Worker, PausedPassClosesLinksAndSleepsOneSecond) {

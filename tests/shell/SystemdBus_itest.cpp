@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <fcntl.h>
@@ -20,9 +21,12 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -61,7 +65,9 @@ public:
         posix_spawn_file_actions_addopen(&actions, 2, dir.file("bus.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (::posix_spawnp(&m_pid, "dbus-daemon", &actions, nullptr, argv, environ) != 0) m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; i < 200 && m_pid > 0 && !fs::exists(m_socket); ++i)
+        // The socket file appears at bind, a moment before the daemon listens: wait until a
+        // client gets through.
+        for (int i = 0; i < 800 && m_pid > 0 && !Accepts(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     ~BusDaemon() {
@@ -71,6 +77,15 @@ public:
         }
     }
     bool running() const { return m_pid > 0 && fs::exists(m_socket); }
+    bool Accepts() const {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", m_socket.c_str());
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        if (fd >= 0) ::close(fd);
+        return ok;
+    }
     std::string address() const { return "unix:path=" + m_socket; }
 
 private:
