@@ -12,14 +12,18 @@ void CMobilePort::Prepare(const DeviceLinkSettings& link) {
     }
 }
 
+// The slots are filled from the driver's record of the PDU it decoded last, which still
+// holds the message's concatenation header.
 ModemMessage CMobilePort::Received() const {
     const auto& r = m_mobile.m_received;
-    return {r.strPhone, r.strText, r.strTime, r.nKind};
+    const CSmsPdu& pdu = m_mobile.m_pdu;
+    return {r.strPhone, r.strText, r.strTime, r.nKind, pdu.m_nConcatRef, pdu.m_nConcatTotal, pdu.m_nConcatSeq};
 }
 
 ModemMessage CMobilePort::LastRead() const {
     const auto& r = m_mobile.m_lastRead;
-    return {r.strPhone, r.strText, r.strTime, r.nKind};
+    const CSmsPdu& pdu = m_mobile.m_pdu;
+    return {r.strPhone, r.strText, r.strTime, r.nKind, pdu.m_nConcatRef, pdu.m_nConcatTotal, pdu.m_nConcatSeq};
 }
 
 void CMobilePort::SetRetry(int intervalSeconds, int attempts) {

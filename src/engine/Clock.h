@@ -8,6 +8,7 @@
 class IGatewayClock : public IClock {
 public:
     virtual int LocalHour() = 0;  // 0..23
+    virtual long long WallMs() = 0;  // wall clock, ms since the epoch (survives a restart)
 };
 
 class CGatewayClock : public IGatewayClock {
@@ -15,6 +16,7 @@ public:
     long long NowMs() override { return SystemClock().NowMs(); }
     void SleepMs(int ms) override { SystemClock().SleepMs(ms); }
     int LocalHour() override;
+    long long WallMs() override;
 };
 
 // Sleeps `count` slices of `sliceMs`, checking the stop flag before each slice.

@@ -6,6 +6,7 @@
 #include "db/DbError.h"
 #include "engine/Clock.h"
 #include "engine/OutboxJournal.h"
+#include "engine/PartSpool.h"
 #include "engine/Ports.h"
 #include "engine/RunState.h"
 #include "engine/StatusBoard.h"
@@ -42,6 +43,14 @@ public:
     // Inbound cycle.
     int InsertReceived(std::string phone, std::string text, std::string time);
     int ScanStorage();
+    // A message from the modem: inserted, or with multipart_join on a part of a longer one
+    // kept in the part spool until its message is whole. 1 (or 99, a duplicate) when it
+    // may leave the modem.
+    int TakeReceived(const ModemMessage& message);
+    // Inserts each spooled message that is whole or has waited multipart_timeout minutes.
+    void InsertJoinedMessages();
+    void SetPartSpoolPath(const std::string& path) { m_parts.SetPath(path); }
+    const CPartSpool& Parts() const { return m_parts; }
     // Reports, warnings and replies.
     void CheckReports();
     void AnswerQuery(const std::string& phone, const std::string& text);
@@ -88,6 +97,8 @@ private:
     std::function<int()> m_sync;
     std::string m_strDbState = "down", m_strDeviceState = "down";  // as last journalled
     COutboxJournal m_journal;
+    CPartSpool m_parts;
+    long long m_nextJoinMs = 0;
     int m_nNextStorage = 0;
     // While the SIM waits for the user (PIN missing or refused, PUK), the device is connected
     // again only every few passes, or at once when its link settings change.

@@ -57,7 +57,7 @@ int CGateway::ScanStorage() {
             ++found;
             continue;
         }
-        int result = InsertReceived(message.phone, message.text, message.time);
+        int result = TakeReceived(message);
         // A duplicate is already in the inbox: it leaves the store like a stored one.
         if (result == 1 || result == kDuplicateKey) {
             m_modem.DeleteMessage(index);

@@ -9,6 +9,9 @@ struct ModemMessage {
     std::string text;
     std::string time;  // the modem's time stamp, "YYMMDDhhmmss"
     int kind = 0;      // SmsKind; above 5 carries no text (status report)
+    // Concatenation: the message's reference, its number of parts (0 when not a part)
+    // and this part's number, 1-based.
+    int partReference = 0, partCount = 0, partNumber = 0;
 };
 
 // Everything the device link is prepared with before each connect.

@@ -35,10 +35,8 @@ void CWorker::Pass() {
     if (m_run.m_bDatabaseLinked == 1) {
         if (tick % interval == 0 && m_gateway.SendingAllowed()) m_gateway.SendPending();
         if (tick % 60 == 0) m_gateway.ScanStorage();
-        if (m_gateway.Modem().PollEvents() == POLL_NEW_MESSAGE) {
-            ModemMessage m = m_gateway.Modem().Received();
-            m_gateway.InsertReceived(m.phone, m.text, m.time);
-        }
+        if (m_gateway.Modem().PollEvents() == POLL_NEW_MESSAGE) m_gateway.TakeReceived(m_gateway.Modem().Received());
+        m_gateway.InsertJoinedMessages();
     } else if (m_run.m_bDeviceLinked == 0) {
         m_status.SetStatus(STATUS_GSM_CONNECT_FAILED);
     } else if (m_run.m_bDatabaseLinked == 0) {

@@ -56,6 +56,7 @@ struct GatewayRig {
         modemPort = std::make_unique<CMobilePort>(*mobile);
         gateway = std::make_unique<CGateway>(settings, run, status, clock, *modemPort, dbPort, [] { return 1; });
         gateway->SetJournalPath(dir.file("Pellwick.journal"));
+        gateway->SetPartSpoolPath(dir.file("Pellwick.parts"));
         worker = std::make_unique<CWorker>(*gateway, settings, run, status, clock);
         status.SetDisplay([this](int code, int, const std::string&) { codes.push_back(code); });
         ResetTables();

@@ -1,0 +1,125 @@
+#include "engine/PartSpool.h"
+
+#include "config/Settings.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+// Hex of the bytes; "-" for none, so every field of a line is a word.
+std::string ToHex(const std::string& bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    if (bytes.empty()) return "-";
+    std::string hex;
+    for (unsigned char c : bytes) {
+        hex += digits[c >> 4];
+        hex += digits[c & 0xF];
+    }
+    return hex;
+}
+
+bool FromHex(const std::string& hex, std::string& bytes) {
+    bytes.clear();
+    if (hex == "-") return true;
+    if (hex.empty() || hex.size() % 2) return false;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const std::string pair = hex.substr(i, 2);
+        if (pair.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos) return false;
+        bytes += static_cast<char>(std::stoi(pair, nullptr, 16));
+    }
+    return true;
+}
+
+bool Before(const MessagePart& a, const MessagePart& b) { return a.number < b.number; }
+
+}  // namespace
+
+void CPartSpool::SetPath(std::string path) {
+    m_path = std::move(path);
+    m_parts.clear();
+    if (m_path.empty()) return;
+    std::ifstream in(m_path);
+    std::string line;
+    while (std::getline(in, line)) {
+        // "<ref> <count> <number> <arrived ms> <time hex> <phone hex> <text hex>"
+        std::istringstream fields(line);
+        MessagePart part;
+        std::string time, phone, text;
+        fields >> part.reference >> part.count >> part.number >> part.arrivedMs >> time >> phone >> text;
+        if (fields.fail() || !FromHex(time, part.time) || !FromHex(phone, part.phone) || !FromHex(text, part.text) ||
+            part.number < 1 || part.number > part.count)
+            continue;
+        m_parts.push_back(part);
+    }
+}
+
+bool CPartSpool::Store(const std::vector<MessagePart>& parts) const {
+    if (m_path.empty()) return true;
+    if (parts.empty()) return ::unlink(m_path.c_str()) == 0 || errno == ENOENT;
+    std::string data;
+    for (const MessagePart& p : parts) {
+        data += std::to_string(p.reference) + " " + std::to_string(p.count) + " " + std::to_string(p.number) + " " +
+                std::to_string(p.arrivedMs) + " " + ToHex(p.time) + " " + ToHex(p.phone) + " " + ToHex(p.text) + "\n";
+    }
+    return ReplaceStateFile(m_path, data);
+}
+
+bool CPartSpool::Add(const MessagePart& part) {
+    for (const MessagePart& kept : m_parts)
+        if (kept.SameMessage(part) && kept.number == part.number) return true;
+    std::vector<MessagePart> parts = m_parts;
+    parts.push_back(part);
+    if (!Store(parts)) return false;
+    m_parts = std::move(parts);
+    return true;
+}
+
+std::vector<std::vector<MessagePart>> CPartSpool::Ready(long long nowMs, long long timeoutMs) const {
+    std::vector<std::vector<MessagePart>> ready;
+    std::vector<bool> seen(m_parts.size(), false);
+    for (std::size_t i = 0; i < m_parts.size(); ++i) {
+        if (seen[i]) continue;
+        std::vector<MessagePart> message;
+        long long first = m_parts[i].arrivedMs;
+        for (std::size_t k = i; k < m_parts.size(); ++k) {
+            if (!m_parts[k].SameMessage(m_parts[i])) continue;
+            seen[k] = true;
+            message.push_back(m_parts[k]);
+            first = std::min(first, m_parts[k].arrivedMs);
+        }
+        std::sort(message.begin(), message.end(), Before);
+        if (static_cast<int>(message.size()) >= m_parts[i].count || nowMs - first >= timeoutMs)
+            ready.push_back(std::move(message));
+    }
+    return ready;
+}
+
+bool CPartSpool::Remove(const MessagePart& part) {
+    std::vector<MessagePart> parts;
+    for (const MessagePart& kept : m_parts)
+        if (!kept.SameMessage(part)) parts.push_back(kept);
+    if (parts.size() == m_parts.size()) return true;
+    const bool stored = Store(parts);
+    m_parts = std::move(parts);
+    return stored;
+}
+
+std::string JoinParts(const std::vector<MessagePart>& parts, std::string* missing) {
+    std::string text, gaps;
+    const int count = parts.empty() ? 0 : parts.front().count;
+    std::size_t at = 0;
+    for (int number = 1; number <= count; ++number) {
+        if (at < parts.size() && parts[at].number == number) {
+            text += parts[at++].text;
+            continue;
+        }
+        text += "[...]";
+        gaps += (gaps.empty() ? "" : ", ") + std::to_string(number);
+    }
+    if (missing) *missing = gaps;
+    return text;
+}

@@ -1,0 +1,50 @@
+#pragma once
+// Parts of concatenated messages that wait for the rest of their message. Each part is
+// written to the spool file (temporary file, fsync, rename, mode 0600) before it may
+// leave the modem, and dropped once the joined row is in the inbox, so nothing waiting
+// is lost across a restart. One line per part; phone and texts are hex, so no received
+// byte can break the file's lines.
+#include <string>
+#include <vector>
+
+struct MessagePart {
+    std::string phone;
+    int reference = 0;  // concatenation reference (8 or 16 bit)
+    int count = 0;      // parts of the message
+    int number = 0;     // 1..count
+    std::string text;
+    std::string time;   // the modem's time stamp, "YYMMDDhhmmss"
+    long long arrivedMs = 0;  // wall clock of arrival, ms since the epoch
+
+    bool SameMessage(const MessagePart& other) const {
+        return phone == other.phone && reference == other.reference && count == other.count;
+    }
+};
+
+class CPartSpool {
+public:
+    // Empty path: memory only. Loads the parts the file holds.
+    void SetPath(std::string path);
+
+    // Keeps the part; a part already kept is ignored. False when the file could not be
+    // written (the part is then not kept and must stay in the modem).
+    bool Add(const MessagePart& part);
+    // Messages whose parts are all there, or whose earliest part arrived `timeoutMs` or
+    // more before `nowMs`: each as its parts in number order.
+    std::vector<std::vector<MessagePart>> Ready(long long nowMs, long long timeoutMs) const;
+    // Drops every part of the message `part` belongs to; false when the file could not be
+    // written (the parts are dropped all the same: a restart before the next write would
+    // join the message once more).
+    bool Remove(const MessagePart& part);
+    std::size_t Size() const { return m_parts.size(); }
+
+private:
+    bool Store(const std::vector<MessagePart>& parts) const;
+
+    std::string m_path;
+    std::vector<MessagePart> m_parts;
+};
+
+// The text of a message from its parts in number order: each missing part is "[...]".
+// `missing` receives the missing numbers, comma-separated ("2, 4").
+std::string JoinParts(const std::vector<MessagePart>& parts, std::string* missing = nullptr);
