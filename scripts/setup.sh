@@ -9,7 +9,7 @@ PACKAGES=(
   qt6-base-dev libxcb1-dev libsystemd-dev
   unixodbc unixodbc-dev odbcinst libodbcinst2 libsqliteodbc odbc-postgresql libsqlite3-dev
   sqlite3 postgresql dbus-daemon
-  gammu smstools
+  gammu smstools libgammu-dev
   xvfb xauth x11-utils xdotool trayer imagemagick
   procps psmisc
   pandoc dpkg-dev man-db systemd ccache

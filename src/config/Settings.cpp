@@ -31,7 +31,7 @@ void CSettings::SetDefaults() {
     m_nRetryInterval = 3;
     m_nRetryCount = 3;
     m_strSmsc.clear();
-    m_bLongSms = 0;
+    m_bLongSms = 1;  // long texts reach the phone as one concatenated message
 
     m_strDsn = "DADIvav";
     m_strDbUser.clear();

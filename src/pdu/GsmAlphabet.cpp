@@ -51,6 +51,14 @@ constexpr std::array<std::int8_t, 256> LATIN_SEPTET = [] {
     return r;
 }();
 
+constexpr std::array<std::int16_t, 128> ASCII_SEPTET = [] {
+    std::array<std::int16_t, 128> r{};
+    for (std::size_t c = 0; c < 128; ++c) r[c] = LATIN_SEPTET[c];
+    for (const auto& e : EXTENSION)
+        if (e.ch < 128) r[e.ch] = static_cast<std::int16_t>(ESCAPED | e.code);
+    return r;
+}();
+
 char32_t ExtensionChar(std::uint8_t code) {
     for (const auto& e : EXTENSION)
         if (e.code == code) return e.ch;

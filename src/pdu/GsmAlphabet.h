@@ -16,6 +16,9 @@ constexpr int NONE = -1;
 
 // Septet of each character U+0000..U+00FF in the default table, or NONE.
 extern const std::array<std::int8_t, 256> LATIN_SEPTET;
+// For each ASCII character: its septet, ESCAPED + its extension code, or NONE.
+constexpr int ESCAPED = 0x100;
+extern const std::array<std::int16_t, 128> ASCII_SEPTET;
 // Septet of a Greek capital of the default table, or NONE.
 int GreekSeptet(char32_t ch);
 

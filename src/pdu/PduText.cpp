@@ -173,12 +173,18 @@ Bytes TextToSeptets(std::string_view text) {
 }
 
 std::string SeptetsToText(const Bytes& septets) {
-    std::string out(3 * septets.size(), '\0');  // no character of the tables takes more
+    std::string out;
+    SeptetsToText(septets.data(), septets.size(), out);
+    return out;
+}
+
+void SeptetsToText(const std::uint8_t* septets, std::size_t n, std::string& out) {
+    out.resize(3 * n);  // no character of the tables takes more
     char* p = out.data();
-    for (std::size_t i = 0; i < septets.size(); ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         std::uint8_t s = septets[i] & 0x7F;
         char32_t ch = GSM_TABLE[s];
-        if (s == gsm::ESCAPE && i + 1 < septets.size()) {
+        if (s == gsm::ESCAPE && i + 1 < n) {
             s = septets[++i] & 0x7F;
             const char32_t ext = gsm::ExtensionChar(s);
             ch = ext ? ext : GSM_TABLE[s];
@@ -195,7 +201,6 @@ std::string SeptetsToText(const Bytes& septets) {
         }
     }
     out.resize(static_cast<std::size_t>(p - out.data()));
-    return out;
 }
 
 }  // namespace pdutext

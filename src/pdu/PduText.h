@@ -4,13 +4,19 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "pdu/GsmAlphabet.h"
+
 namespace pdutext {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// A text holding this token is binary data and always travels as 8-bit octets.
+inline constexpr std::string_view BINARY_TOKEN = "L35";
 
 // Value of each character as a hex digit; anything else reads as 0.
 extern const std::array<std::uint8_t, 256> HEX_VALUE;
@@ -30,11 +36,7 @@ inline constexpr std::array<std::array<char, 2>, 256> HEX_PAIRS = [] {
     return t;
 }();
 // Writes the two hex digits of an octet at p.
-inline void WriteHexOctet(char* p, unsigned value) {
-    const auto& pair = HEX_PAIRS[value & 0xFF];
-    p[0] = pair[0];
-    p[1] = pair[1];
-}
+inline void WriteHexOctet(char* p, unsigned value) { std::memcpy(p, HEX_PAIRS[value & 0xFF].data(), 2); }
 // Makes room for n more characters at the end of s and returns where they start.
 inline char* GrowBy(std::string& s, std::size_t n) {
     const std::size_t at = s.size();
@@ -53,6 +55,23 @@ inline char32_t NextChar(std::string_view text, std::size_t& i) {
         return b;
     }
     return NextMultiByteChar(text, i);
+}
+// The 7-bit form of the character at text[i], advancing i past it: its septet, gsm::ESCAPED
+// plus its extension code, or gsm::NONE for a character that a 7-bit text does not carry
+// (above U+00FF outside the extension table, Greek capitals included).
+inline int NextSeptet(std::string_view text, std::size_t& i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+        ++i;
+        return gsm::ASCII_SEPTET[b];
+    }
+    std::size_t next = i;  // i itself stays in a register on the ASCII path
+    const char32_t ch = NextMultiByteChar(text, next);
+    i = next;
+    const int s = ch <= 0xFF ? gsm::LATIN_SEPTET[ch] : gsm::NONE;
+    if (s != gsm::NONE) return s;
+    const int e = gsm::ExtensionSeptet(ch);
+    return e == gsm::NONE ? e : gsm::ESCAPED | e;
 }
 // Code points of UTF-8 text; every byte of an invalid sequence becomes U+FFFD.
 std::u32string DecodeUtf8(std::string_view text);
@@ -75,5 +94,7 @@ Bytes UnpackSeptetBits(const Bytes& octets, std::size_t firstBit, std::size_t ma
 Bytes TextToSeptets(std::string_view text);
 // UTF-8 of septets in the GSM default alphabet, escapes through the extension table.
 std::string SeptetsToText(const Bytes& septets);
+// The same, written over out (whose capacity is reused).
+void SeptetsToText(const std::uint8_t* septets, std::size_t n, std::string& out);
 
 }  // namespace pdutext

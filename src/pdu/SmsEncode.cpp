@@ -24,11 +24,16 @@ constexpr unsigned DCS_8BIT = 0x04;
 constexpr unsigned DCS_UCS2 = 0x08;
 constexpr unsigned DCS_CLASS0 = 0x10;
 
-// Payload octets of one PDU: 160 septets or 140 octets.
-constexpr std::size_t SEPTETS_PER_PDU = 160;
+// User data of one PDU: 140 octets, which hold 160 septets.
 constexpr std::size_t OCTETS_PER_PDU = 140;
-// A concatenated segment leaves 134 octets after its 6-octet user-data header.
-constexpr std::size_t OCTETS_PER_PART = 134;
+constexpr std::size_t SEPTETS_PER_PDU = 160;
+// A concatenated segment starts with a 6-octet user-data header (length 05, element 00 03
+// reference total sequence); 7-bit text follows after one fill bit, on a septet boundary.
+constexpr std::size_t UDH_OCTETS = 6;
+constexpr std::size_t UDH_SEPTETS = 7;
+constexpr int UDH_FILL_BITS = 1;
+constexpr std::size_t SEPTETS_PER_PART = SEPTETS_PER_PDU - UDH_SEPTETS;  // 153
+constexpr std::size_t OCTETS_PER_PART = OCTETS_PER_PDU - UDH_OCTETS;     // 134
 
 // Concatenation reference of the long encoding, shared by the whole process.
 std::atomic<unsigned> g_concatReference{0x11};
@@ -56,108 +61,201 @@ Coding CodingOf(int cls, int kind) {
     return cls == ALPHABET_GSM7 ? Coding::Gsm7 : Coding::Data8;
 }
 
+// The coding to try first: 8-bit for binary data, else 7-bit (which falls back to UCS2).
+Coding FirstChoice(const std::string& text) {
+    return text.find(BINARY_TOKEN) != std::string::npos ? Coding::Data8 : Coding::Gsm7;
+}
+
 unsigned DcsOf(Coding coding, int kind) {
     const unsigned dcs = coding == Coding::Ucs2 ? DCS_UCS2 : coding == Coding::Gsm7 ? DCS_GSM7 : DCS_8BIT;
     return kind == KIND_CLASSED ? dcs + DCS_CLASS0 : dcs;
 }
 
-// The text in its coding: one unit per septet, octet or UTF-16 unit.
-struct UserData {
-    Coding coding;
-    std::u16string units;
+// Units of one piece of user data: septets, octets or UTF-16 units, per PDU.
+std::size_t UnitsPerPdu(Coding coding, bool concatenated) {
+    if (coding == Coding::Gsm7) return concatenated ? SEPTETS_PER_PART : SEPTETS_PER_PDU;
+    const std::size_t octets = concatenated ? OCTETS_PER_PART : OCTETS_PER_PDU;
+    return coding == Coding::Ucs2 ? octets / 2 : octets;
+}
 
-    UserData(const std::string& text, Coding c, bool markCarets) : coding(c) {
-        units.reserve(text.size());
-        if (coding == Coding::Gsm7) {
-            const Bytes septets = TextToSeptets(text);
-            units.assign(septets.begin(), septets.end());
-        } else if (coding == Coding::Data8) {
-            // ISO 8859-1: a character above U+00FF has no octet.
-            units.resize(text.size());
-            std::size_t n = 0;
-            for (std::size_t i = 0; i < text.size();) {
-                const char32_t ch = NextChar(text, i);
-                units[n++] = static_cast<char16_t>(ch <= 0xFF ? ch : U'?');
+// The text in its coding: one unit per septet, octet or UTF-16 unit, in a buffer reused from
+// one message to the next. A 7-bit coding becomes UCS2 when a character has no septet (as
+// CSmsPdu::ClassifyText decides), so the text is walked once in the common case.
+std::u16string_view ToUnits(const std::string& text, Coding& coding, bool markCarets) {
+    thread_local std::u16string buffer;
+    if (buffer.size() < 2 * text.size()) buffer.resize(2 * text.size());  // at most 2 units a byte
+    char16_t* const begin = buffer.data();
+    char16_t* out = begin;
+    if (coding == Coding::Gsm7) {
+        const std::string_view view = text;
+        for (std::size_t i = 0; i < view.size();) {
+            const int s = NextSeptet(view, i);
+            if (s == gsm::NONE) {
+                coding = Coding::Ucs2;
+                out = begin;
+                break;
             }
-            units.resize(n);
+            if (s & gsm::ESCAPED) *out++ = gsm::ESCAPE;
+            *out++ = static_cast<char16_t>(s & 0x7F);
+        }
+        if (coding == Coding::Gsm7) return {begin, static_cast<std::size_t>(out - begin)};
+    }
+    for (std::size_t i = 0; i < text.size();) {
+        const char32_t ch = NextChar(text, i);
+        if (coding == Coding::Data8) {
+            *out++ = static_cast<char16_t>(ch <= 0xFF ? ch : U'?');  // ISO 8859-1
+        } else if (ch >= 0x10000) {
+            *out++ = static_cast<char16_t>(0xD800 | (ch - 0x10000) >> 10);
+            *out++ = static_cast<char16_t>(0xDC00 | (ch & 0x3FF));
         } else {
-            units = ToUtf16(DecodeUtf8(text));
-            if (markCarets)
-                for (auto& u : units)
-                    if (u == u'^') u = 0x0001;
+            *out++ = markCarets && ch == U'^' ? char16_t{0x0001} : static_cast<char16_t>(ch);
         }
     }
+    return {begin, static_cast<std::size_t>(out - begin)};
+}
 
-    std::size_t Octets() const {
-        const std::size_t n = units.size();
-        return coding == Coding::Gsm7 ? (n * 7 + 7) / 8 : coding == Coding::Ucs2 ? 2 * n : n;
-    }
-
-    // TP-UDL of n units: septets on the 7-bit path, octets otherwise.
-    unsigned Length(std::size_t n) const { return static_cast<unsigned>(coding == Coding::Ucs2 ? 2 * n : n); }
-
-    // Appends the hex of units [i, i + n).
-    void AppendHex(std::string& out, std::size_t i, std::size_t n) const {
-        if (coding == Coding::Gsm7) {
-            // Septets packed least significant bit first from the piece's own first octet.
-            char* p = GrowBy(out, 2 * ((n * 7 + 7) / 8));
-            unsigned acc = 0;
-            int bits = 0;
-            for (std::size_t k = i; k < i + n; ++k) {
-                acc |= static_cast<unsigned>(units[k] & 0x7F) << bits;
-                bits += 7;
-                if (bits >= 8) {
-                    WriteHexOctet(p, acc & 0xFF);
-                    p += 2;
-                    acc >>= 8;
-                    bits -= 8;
-                }
-            }
-            if (bits > 0) WriteHexOctet(p, acc & 0xFF);
-        } else if (coding == Coding::Ucs2) {
-            char* p = GrowBy(out, 4 * n);
-            for (std::size_t k = i; k < i + n; ++k, p += 4) {
-                WriteHexOctet(p, units[k] >> 8);
-                WriteHexOctet(p + 2, units[k] & 0xFF);
-            }
-        } else {
-            char* p = GrowBy(out, 2 * n);
-            for (std::size_t k = i; k < i + n; ++k, p += 2) WriteHexOctet(p, units[k]);
+// Appends the hex of n units; septets are packed least significant bit first after
+// fillBits zero bits.
+void AppendHex(std::string& out, Coding coding, const char16_t* u, std::size_t n, int fillBits = 0) {
+    if (coding == Coding::Gsm7) {
+        const std::size_t bits = static_cast<std::size_t>(fillBits) + n * 7;
+        char* p = GrowBy(out, 2 * ((bits + 7) / 8));
+        std::uint64_t acc = 0;  // bits not yet written, fewer than 8 between steps
+        int have = fillBits;
+        std::size_t k = 0;
+        for (; k + 8 <= n; k += 8) {  // eight septets fill seven octets
+            std::uint64_t block = 0;
+            for (int j = 0; j < 8; ++j) block |= static_cast<std::uint64_t>(u[k + j] & 0x7F) << (7 * j);
+            acc |= block << have;
+            for (int j = 0; j < 7; ++j, p += 2, acc >>= 8) WriteHexOctet(p, acc & 0xFF);
         }
-    }
-
-    // Appends the hex of units [i, i + n), taken from `all` (the hex of every unit) when the
-    // piece starts on an octet boundary there.
-    void AppendPiece(std::string& out, const std::string& all, std::size_t i, std::size_t n) const {
-        if (coding != Coding::Gsm7) {
-            const std::size_t digits = coding == Coding::Ucs2 ? 4 : 2;
-            out.append(all, i * digits, n * digits);
-        } else if (i % 8 == 0) {
-            out.append(all, i / 8 * 14, 2 * ((n * 7 + 7) / 8));
-        } else {
-            AppendHex(out, i, n);
-        }
-    }
-
-    // Start and size of each piece of at most perPiece units (at least one piece). A septet
-    // escape pair or a UTF-16 surrogate pair is never split between two pieces.
-    std::vector<std::pair<std::size_t, std::size_t>> Cut(std::size_t perPiece) const {
-        std::vector<std::pair<std::size_t, std::size_t>> pieces;
-        std::size_t i = 0;
-        do {
-            std::size_t n = std::min(perPiece, units.size() - i);
-            if (i + n < units.size() && n > 1) {
-                const char16_t lastUnit = units[i + n - 1];
-                if ((coding == Coding::Gsm7 && lastUnit == gsm::ESCAPE) ||
-                    (coding == Coding::Ucs2 && IsHighSurrogate(lastUnit)))
-                    --n;
+        for (; k < n; ++k) {
+            acc |= static_cast<std::uint64_t>(u[k] & 0x7F) << have;
+            have += 7;
+            if (have >= 8) {
+                WriteHexOctet(p, acc & 0xFF);
+                p += 2;
+                acc >>= 8;
+                have -= 8;
             }
-            pieces.emplace_back(i, n);
-            i += n;
-        } while (i < units.size());
-        return pieces;
+        }
+        if (have > 0) WriteHexOctet(p, acc & 0xFF);
+    } else if (coding == Coding::Ucs2) {
+        char* p = GrowBy(out, 4 * n);
+        for (std::size_t k = 0; k < n; ++k, p += 4) {
+            WriteHexOctet(p, u[k] >> 8);
+            WriteHexOctet(p + 2, u[k] & 0xFF);
+        }
+    } else {
+        char* p = GrowBy(out, 2 * n);
+        for (std::size_t k = 0; k < n; ++k, p += 2) WriteHexOctet(p, u[k]);
     }
+}
+
+struct Piece {
+    std::size_t start, count;
 };
+
+// Cuts the units into pieces of at most perPiece units (at least one piece). A septet escape
+// pair or a UTF-16 surrogate pair is never split between two pieces.
+const std::vector<Piece>& Cut(std::u16string_view units, Coding coding, std::size_t perPiece) {
+    thread_local std::vector<Piece> pieces;
+    pieces.clear();
+    std::size_t i = 0;
+    do {
+        std::size_t n = std::min(perPiece, units.size() - i);
+        if (i + n < units.size() && n > 1) {
+            const char16_t lastUnit = units[i + n - 1];
+            if ((coding == Coding::Gsm7 && lastUnit == gsm::ESCAPE) ||
+                (coding == Coding::Ucs2 && IsHighSurrogate(lastUnit)))
+                --n;
+        }
+        pieces.push_back({i, n});
+        i += n;
+    } while (i < units.size());
+    return pieces;
+}
+
+// Entry i of a list of strings, emptied; the strings of earlier messages are reused.
+std::string& Slot(std::vector<std::string>& list, std::size_t i) {
+    if (i == list.size()) list.emplace_back();
+    list[i].clear();
+    return list[i];
+}
+
+// Splits the text into SMS-SUBMIT PDUs in the given coding (7-bit falls back to UCS2 for a
+// text it cannot hold): independent messages, or concatenated segments with the given
+// reference. The kind decides the DCS message class and the marking of carets. Only the last
+// PDU asks for a status report.
+int EncodePdus(CSmsPdu& r, Coding coding, int kind, bool concatenate, unsigned reference) {
+    r.m_nSegmentCount = 0;
+    const std::u16string_view units = ToUnits(r.m_strText, coding, kind == KIND_MARKED);
+    r.m_nDcs = static_cast<int>(DcsOf(coding, kind));
+    r.m_nPid = 0;
+    const bool single = units.size() <= UnitsPerPdu(coding, false);
+    concatenate = concatenate && !single;
+    const auto& pieces = Cut(units, coding, UnitsPerPdu(coding, concatenate));
+
+    const int report = r.m_bReportRequest;
+    r.m_bReportRequest = 0;
+    r.m_bHeaderIndicator = concatenate ? 1 : 0;
+    const int rc = r.BuildHeader();
+    r.m_bReportRequest = report;
+    if (rc != PDU_OK || pieces.size() > PDU_MAX_SEGMENTS) {
+        r.m_strHeader.clear();
+        r.m_pdusOut.clear();
+        r.m_segmentData.clear();
+        return rc != PDU_OK ? rc : PDU_TOO_LONG;
+    }
+    const std::string plainHeader = r.m_strHeader;
+    if (report) {
+        // The report request only sets TP-SRR in the first octet of the header.
+        WriteHexOctet(r.m_strHeader.data() + 2, (HexDigit(plainHeader[2]) << 4 | HexDigit(plainHeader[3])) | TP_SRR);
+    }
+
+    // The whole user data, which the pieces are cut from; 7-bit segments after a header are
+    // packed on their own, behind the header's fill bit.
+    r.m_strUserData.clear();
+    const bool packEachPiece = concatenate && coding == Coding::Gsm7;
+    if (!packEachPiece) AppendHex(r.m_strUserData, coding, units.data(), units.size());
+    const std::size_t digitsPerUnit = coding == Coding::Ucs2 ? 4 : 2;
+    const std::size_t total = pieces.size();
+    for (std::size_t i = 0; i < total; ++i) {
+        const auto [start, count] = pieces[i];
+        std::string& data = Slot(r.m_segmentData, i);
+        unsigned udl = static_cast<unsigned>(coding == Coding::Ucs2 ? 2 * count : count);
+        if (concatenate) {
+            // Information element 00 (concatenation, 8-bit reference): reference, total, sequence.
+            data = "0003";
+            AppendHexOctet(data, reference);
+            AppendHexOctet(data, static_cast<unsigned>(total));
+            AppendHexOctet(data, static_cast<unsigned>(i + 1));
+            if (coding == Coding::Gsm7) {
+                AppendHex(data, coding, units.data() + start, count, UDH_FILL_BITS);
+                udl += UDH_SEPTETS;
+            } else {
+                data.append(r.m_strUserData, start * digitsPerUnit, count * digitsPerUnit);
+                udl += UDH_OCTETS;
+            }
+        } else if (coding != Coding::Gsm7) {
+            data.assign(r.m_strUserData, start * digitsPerUnit, count * digitsPerUnit);
+        } else if (start % 8 == 0) {
+            data.assign(r.m_strUserData, start / 8 * 14, 2 * ((count * 7 + 7) / 8));  // 8 septets: 7 octets
+        } else {
+            AppendHex(data, coding, units.data() + start, count);
+        }
+        std::string& pdu = Slot(r.m_pdusOut, i);
+        pdu.reserve(plainHeader.size() + 4 + data.size());
+        pdu = i + 1 == total ? r.m_strHeader : plainHeader;
+        AppendHexOctet(pdu, udl);
+        if (concatenate) pdu += "05";  // user-data-header length
+        pdu += data;
+    }
+    r.m_pdusOut.resize(total);
+    r.m_segmentData.resize(total);
+    r.m_nSegmentCount = static_cast<int>(total);
+    return PDU_OK;
+}
 
 }  // namespace
 
@@ -165,13 +263,17 @@ int CSmsPdu::BuildHeader() {
     m_strHeader.clear();
     if (m_strPhone.empty()) return PDU_NO_ADDRESS;
 
-    std::string digits;
-    for (char c : m_strPhone)
-        if (c != '+' && !IsNumberSeparator(c)) digits += c;
-    const std::size_t digitCount = digits.size();
-    // An address holds at most 20 digits; a longer one cannot be written into the PDU.
-    if (digitCount > MAX_ADDRESS_DIGITS) return PDU_NO_ADDRESS;
-    if (digits.size() % 2) digits += 'F';
+    char digits[MAX_ADDRESS_DIGITS + 1];
+    std::size_t digitCount = 0;
+    for (char c : m_strPhone) {
+        if (c == '+' || IsNumberSeparator(c)) continue;
+        // An address holds at most 20 decimal digits; anything else cannot be written into
+        // the PDU's semi-octets.
+        if (c < '0' || c > '9' || digitCount == MAX_ADDRESS_DIGITS) return PDU_NO_ADDRESS;
+        digits[digitCount++] = c;
+    }
+    if (digitCount == 0) return PDU_NO_ADDRESS;
+    if (digitCount % 2) digits[digitCount] = 'F';
 
     unsigned first = TP_MTI_SUBMIT;
     if (m_bReportRequest) first |= TP_SRR;
@@ -182,132 +284,32 @@ int CSmsPdu::BuildHeader() {
     if (m_nDcs < 0 || m_nDcs > 255)
         m_nDcs = static_cast<int>(DcsOf(CodingOf(ClassifyText(m_strText), m_nKind), m_nKind));
 
-    std::string h = "00";
+    std::string& h = m_strHeader;
+    h.reserve(20 + MAX_ADDRESS_DIGITS);
+    h = "00";
     AppendHexOctet(h, first);
     h += "00";  // TP-MR: the modem assigns the reference
     AppendHexOctet(h, static_cast<unsigned>(digitCount));
     AppendHexOctet(h, m_strPhone.find('+') != std::string::npos ? TOA_INTERNATIONAL : TOA_UNKNOWN);
-    h += SwapSemiOctets(digits);
+    for (std::size_t i = 0; i < digitCount; i += 2) {  // semi-octets swapped
+        h += digits[i + 1];
+        h += digits[i];
+    }
     AppendHexOctet(h, static_cast<unsigned>(m_nPid));
     AppendHexOctet(h, static_cast<unsigned>(m_nDcs));
     // Without a validity the TP-VPF bits are clear, so no TP-VP octet may follow.
     if (m_nValidityMinutes > 0) AppendHexOctet(h, RelativeValidity(m_nValidityMinutes));
-    m_strHeader = std::move(h);
     return PDU_OK;
 }
-
-namespace {
-
-void ClearOutput(CSmsPdu& r) {
-    r.m_nSegmentCount = 0;
-    r.m_pdusOut.clear();
-    r.m_segmentData.clear();
-}
-
-}  // namespace
 
 int CSmsPdu::EncodeText() {
-    ClearOutput(*this);
     if (m_nKind == KIND_MARKED && m_strText.find('^') == std::string::npos) m_strText = "^" + m_strText + "^";
-    const Coding coding = CodingOf(ClassifyText(m_strText), m_nKind);
-
-    const int report = m_bReportRequest;
-    m_bReportRequest = 0;
-    m_nDcs = static_cast<int>(DcsOf(coding, m_nKind));
-    m_nPid = 0;
-    m_bHeaderIndicator = 0;
-    const int rc = BuildHeader();
-    m_bReportRequest = report;
-    if (rc != PDU_OK) return rc;
-    const std::string plainHeader = m_strHeader;
-
-    const UserData ud(m_strText, coding, m_nKind == KIND_MARKED);
-    m_strUserData.clear();
-    ud.AppendHex(m_strUserData, 0, ud.units.size());  // whole user data; pieces are cut from it
-    const auto pieces = ud.Cut(coding == Coding::Gsm7 ? SEPTETS_PER_PDU : coding == Coding::Ucs2 ? OCTETS_PER_PDU / 2
-                                                                                                   : OCTETS_PER_PDU);
-    if (pieces.size() > PDU_MAX_SEGMENTS) return PDU_TOO_LONG;
-
-    m_pdusOut.reserve(pieces.size());
-    for (std::size_t i = 0; i < pieces.size(); ++i) {
-        const bool last = i + 1 == pieces.size();
-        if (last && report && BuildHeader() != PDU_OK) {
-            ClearOutput(*this);
-            return PDU_NO_ADDRESS;
-        }
-        const auto [start, count] = pieces[i];
-        std::string pdu;
-        pdu.reserve(plainHeader.size() + 2 + 2 * OCTETS_PER_PDU);
-        pdu = last && report ? m_strHeader : plainHeader;
-        AppendHexOctet(pdu, ud.Length(count));
-        ud.AppendPiece(pdu, m_strUserData, start, count);
-        m_pdusOut.push_back(std::move(pdu));
-    }
-    m_nSegmentCount = static_cast<int>(m_pdusOut.size());
-    return PDU_OK;
+    const Coding coding = m_nKind == KIND_MARKED ? Coding::Ucs2 : FirstChoice(m_strText);
+    return EncodePdus(*this, coding, m_nKind, false, 0);
 }
 
 int CSmsPdu::EncodeLong() {
-    ClearOutput(*this);
     const unsigned reference = (g_concatReference.fetch_add(1) + 1) & 0xFF;
-
-    m_nPid = 0;
-    m_bHeaderIndicator = 1;
-    const bool ucs2 = ClassifyText(m_strText) == ALPHABET_UCS2;
-    m_nDcs = static_cast<int>(ucs2 ? DCS_UCS2 : DCS_8BIT);
-    const Coding coding = ucs2 ? Coding::Ucs2 : Coding::Data8;
-
-    const int report = m_bReportRequest;
-    m_bReportRequest = 0;
-    int rc = BuildHeader();
-    m_bReportRequest = report;
-    if (rc != PDU_OK) return rc;
-
-    const UserData ud(m_strText, coding, false);
-    m_strUserData.clear();
-    ud.AppendHex(m_strUserData, 0, ud.units.size());
-    const std::size_t unitOctets = coding == Coding::Ucs2 ? 2 : 1;
-    const auto pieces = ud.Cut((ud.Octets() <= OCTETS_PER_PDU ? OCTETS_PER_PDU : OCTETS_PER_PART) / unitOctets);
-    if (pieces.size() > PDU_MAX_SEGMENTS) return PDU_TOO_LONG;
-
-    if (pieces.size() == 1) {
-        // A single segment needs no user-data header.
-        m_bHeaderIndicator = 0;
-        if ((rc = BuildHeader()) != PDU_OK) return rc;
-        std::string pdu = m_strHeader;
-        AppendHexOctet(pdu, ud.Length(ud.units.size()));
-        pdu += m_strUserData;
-        m_segmentData.push_back(m_strUserData);
-        m_pdusOut.push_back(std::move(pdu));
-        m_nSegmentCount = 1;
-        return PDU_OK;
-    }
-
-    const std::string plainHeader = m_strHeader;
-    const unsigned total = static_cast<unsigned>(pieces.size());
-    for (unsigned i = 0; i < total; ++i) {
-        const bool last = i + 1 == total;
-        if (last && report && BuildHeader() != PDU_OK) {
-            ClearOutput(*this);
-            return PDU_NO_ADDRESS;
-        }
-        // Information element 00 (concatenation, 8-bit reference): reference, total, sequence.
-        std::string data;
-        data.reserve(2 * (5 + OCTETS_PER_PART));
-        data = "0003";
-        AppendHexOctet(data, reference);
-        AppendHexOctet(data, total);
-        AppendHexOctet(data, i + 1);
-        ud.AppendPiece(data, m_strUserData, pieces[i].first, pieces[i].second);
-        std::string pdu;
-        pdu.reserve(plainHeader.size() + 4 + data.size());
-        pdu = last && report ? m_strHeader : plainHeader;
-        AppendHexOctet(pdu, static_cast<unsigned>(data.size() / 2 + 1));
-        pdu += "05";  // user-data-header length
-        pdu += data;
-        m_segmentData.push_back(std::move(data));
-        m_pdusOut.push_back(std::move(pdu));
-    }
-    m_nSegmentCount = static_cast<int>(total);
-    return PDU_OK;
+    // Long messages keep the text's own coding; only the 8-bit token asks for 8-bit data.
+    return EncodePdus(*this, FirstChoice(m_strText), KIND_LONG, true, reference);
 }

@@ -9,14 +9,12 @@ CSmsPdu::CSmsPdu() = default;
 CSmsPdu::~CSmsPdu() = default;
 
 int CSmsPdu::ClassifyText(const std::string& text) const {
-    // Binary payloads are marked by this token and always travel as 8-bit data.
-    if (text.find("L35") != std::string::npos) return ALPHABET_8BIT;
-    // A character above U+00FF, an extension-table character (which would need an escape) or
-    // one the default alphabet lacks sends the whole text as UCS2, so nothing is lost.
-    for (std::size_t i = 0; i < text.size();) {
-        const char32_t ch = NextChar(text, i);
-        if (ch > 0xFF || gsm::BasicSeptet(ch) == gsm::NONE) return ALPHABET_UCS2;
-    }
+    if (text.find(BINARY_TOKEN) != std::string::npos) return ALPHABET_8BIT;
+    // Extension-table characters travel as escape pairs. A character above U+00FF outside the
+    // extension table, or one the default alphabet lacks, sends the whole text as UCS2, so
+    // nothing is lost.
+    for (std::size_t i = 0; i < text.size();)
+        if (NextSeptet(text, i) == gsm::NONE) return ALPHABET_UCS2;
     return ALPHABET_GSM7;
 }
 

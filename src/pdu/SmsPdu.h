@@ -23,9 +23,11 @@ enum SmsKind : int {
 
 // Results of the encoding and decoding operations (1 is success).
 constexpr int PDU_OK = 1;
-constexpr int PDU_NO_ADDRESS = -23;  // empty (or over 20 digits) destination: no header
+constexpr int PDU_NO_ADDRESS = -23;  // destination without digits, with other characters or
+                                     // over 20 digits: no header
 constexpr int PDU_TOO_SHORT = -24;   // PDU shorter than two octets
 constexpr int PDU_TOO_LONG = -25;    // text needs more than PDU_MAX_SEGMENTS segments
+constexpr int PDU_MALFORMED = -26;   // PDU ends before its own fields do, or is not hex
 
 // DCS and PID value meaning "choose automatically" (DCS) or "use 0" (PID).
 constexpr int PDU_AUTO = 0x100;
@@ -38,8 +40,9 @@ public:
     virtual ~CSmsPdu();  // the record is the only state; nothing else to release
 
     // --- Characters (UTF-8 text) ---------------------------------------------------------
-    // ALPHABET_8BIT when the text holds "L35"; ALPHABET_UCS2 when a character is above U+00FF,
-    // is in the GSM extension table or has no septet; ALPHABET_GSM7 otherwise.
+    // ALPHABET_8BIT when the text holds "L35"; ALPHABET_UCS2 when a character is neither in the
+    // default alphabet's U+0000..U+00FF part nor in its extension table (so Greek capitals go
+    // as UCS2); ALPHABET_GSM7 otherwise.
     int ClassifyText(const std::string& text) const;
     // Packs the text into GSM 7-bit septets (extension characters as escape pairs) as hex.
     std::string PackSeptets(const std::string& text) const;
@@ -64,15 +67,17 @@ public:
     // Plain encoding into independent PDUs (no concatenation header). PDU_OK, PDU_NO_ADDRESS
     // or PDU_TOO_LONG.
     int EncodeText();
-    // Long encoding: concatenated segments with an 8-bit reference. PDU_OK, PDU_NO_ADDRESS or
-    // PDU_TOO_LONG.
+    // Long encoding: one PDU without header when the text fits, else concatenated segments
+    // with an 8-bit reference, in the text's own coding (153 septets, 67 UCS2 units or 134
+    // octets each). PDU_OK, PDU_NO_ADDRESS or PDU_TOO_LONG.
     int EncodeLong();
 
     // --- Decoding (SMS-DELIVER, stored SMS-SUBMIT, SMS-STATUS-REPORT) -----------------------
-    // Walks the octets of m_strPduWork into the record fields. PDU_OK or PDU_TOO_SHORT.
+    // Walks the octets of m_strPduWork into the record fields. PDU_OK, PDU_TOO_SHORT or
+    // PDU_MALFORMED (with m_pszDecodeError set).
     int ParseFields();
-    // Decodes m_strPduIn (with m_nStorageStatus) into phone, text, time, kind. PDU_OK or
-    // PDU_TOO_SHORT.
+    // Decodes m_strPduIn (with m_nStorageStatus) into phone, text, time, kind. PDU_OK,
+    // PDU_TOO_SHORT or PDU_MALFORMED; m_pszDecodeError then says why in one line.
     int Decode();
 
     // --- The record ----------------------------------------------------------------------
@@ -81,6 +86,7 @@ public:
     std::string m_strPhone;              // destination (sending); originator/recipient (decoded)
     std::string m_strText;               // message text, UTF-8
     std::string m_strTime;               // decoded service-centre time stamp YYMMDDhhmmss
+    int m_nTimeZone = 0;                 // its zone: offset from UTC in quarters of an hour
     int m_nKind = KIND_TEXT;             // SmsKind
     int m_nStorageStatus = 0;            // +CMGR status: 0/1 received, 2/3 stored SMS-SUBMIT
     int m_nReference = 0;                // store index, or TP-MR of a status report
@@ -91,7 +97,8 @@ public:
     std::string m_strPduIn;              // PDU hex to decode, starting with the SMSC length
     std::string m_strPduWork;            // the copy the decoder works on
     std::vector<std::string> m_pdusOut;  // built PDUs in sending order, m_nSegmentCount of them
-    std::string m_strUserData;           // encoded user data (sending); raw TP-UD (decoded)
+    std::string m_strUserData;           // encoded user data, empty for concatenated 7-bit
+                                         // text (sending); raw TP-UD (decoded)
     std::string m_strHeader;             // SMS-SUBMIT header hex up to and including TP-VP
     std::vector<std::string> m_segmentData;  // user-data piece of each segment (long encoding)
     int m_nDcs = PDU_AUTO;               // data coding scheme; PDU_AUTO chooses
@@ -102,4 +109,5 @@ public:
     int m_nConcatRef = 0;                // decoded concatenation reference (8 or 16 bit)
     int m_nConcatTotal = 0;              // decoded number of parts; 0 when not concatenated
     int m_nConcatSeq = 0;                // decoded part number, 1-based
+    const char* m_pszDecodeError = "";   // why the last decoding failed; "" after success
 };

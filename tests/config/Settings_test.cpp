@@ -265,7 +265,7 @@ TEST(SettingsDefaults, NewFileValues) {
     EXPECT_EQ(s.m_nRetryInterval, 3);
     EXPECT_EQ(s.m_nRetryCount, 3);
     EXPECT_EQ(s.m_strSmsc, "");
-    EXPECT_EQ(s.m_bLongSms, 0);
+    EXPECT_EQ(s.m_bLongSms, 1);
     EXPECT_EQ(s.m_strDsn, "DADIvav");
     EXPECT_EQ(s.m_strDbUser, "");
     EXPECT_EQ(s.m_strDbPassword, "");

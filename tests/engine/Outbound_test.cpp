@@ -23,7 +23,7 @@ TEST_F(OutboundTest, DefaultTemplatesSendTextPlusSpaceAndWriteOne) {
     ASSERT_EQ(1u, h.modem.sent.size());
     EXPECT_EQ("+4917012345", h.modem.sent[0].phone);
     EXPECT_EQ("Hello ", h.modem.sent[0].text);
-    EXPECT_EQ(1, h.modem.sent[0].kind);
+    EXPECT_EQ(2, h.modem.sent[0].kind);  // new settings send in Long SMS Mode
     ASSERT_EQ(1u, h.db.executed.size());
     EXPECT_EQ("update smsout set status=1 where msgid=7", h.db.executed[0]);
     EXPECT_EQ(1, h.settings.m_nSent);
@@ -44,11 +44,11 @@ TEST_F(OutboundTest, RefusedSubmissionWritesMinusOneAndCountsFailure) {
     EXPECT_EQ(0, h.settings.m_nSent);
 }
 
-TEST_F(OutboundTest, LongModeSendsKindTwo) {
-    h.settings.m_bLongSms = 1;
+TEST_F(OutboundTest, LongModeOffSendsKindOne) {
+    h.settings.m_bLongSms = 0;
     h.AddOutboxRow("1", "+491", "short");
     Cycle();
-    EXPECT_EQ(2, h.modem.sent.at(0).kind);
+    EXPECT_EQ(1, h.modem.sent.at(0).kind);
 }
 
 TEST_F(OutboundTest, SendingWindowEndsBeforeTheEndHour) {

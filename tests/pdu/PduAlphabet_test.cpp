@@ -18,10 +18,10 @@ TEST(PduAlphabet, ClassifyTextChoosesTheCodingThatLosesNothing) {
         {"Hello, world! 123 @_$#%&*()", ALPHABET_GSM7},
         {"line\nbreak\r", ALPHABET_GSM7},
         {"£¥¤§¿¡ÄÖÑÜäöñüàèéùìòÇØøÅåÆæßÉ", ALPHABET_GSM7},
-        // Extension-table characters send the whole text as UCS2.
-        {"a{b", ALPHABET_UCS2}, {"}", ALPHABET_UCS2}, {"x^y", ALPHABET_UCS2}, {"\\", ALPHABET_UCS2},
-        {"[", ALPHABET_UCS2}, {"~", ALPHABET_UCS2}, {"]", ALPHABET_UCS2}, {"|", ALPHABET_UCS2},
-        {"\f", ALPHABET_UCS2}, {"5€", ALPHABET_UCS2},
+        // Extension-table characters travel as escape pairs in a 7-bit text.
+        {"a{b", ALPHABET_GSM7}, {"}", ALPHABET_GSM7}, {"x^y", ALPHABET_GSM7}, {"\\", ALPHABET_GSM7},
+        {"[", ALPHABET_GSM7}, {"~", ALPHABET_GSM7}, {"]", ALPHABET_GSM7}, {"|", ALPHABET_GSM7},
+        {"\f", ALPHABET_GSM7}, {"10€ [ok]", ALPHABET_GSM7}, {"¤", ALPHABET_GSM7},
         // Characters without a septet go as UCS2 rather than as spaces.
         {"canción", ALPHABET_UCS2}, {"ação", ALPHABET_UCS2}, {"olá, você", ALPHABET_UCS2},
         {"a`b", ALPHABET_UCS2}, {"tab\there", ALPHABET_UCS2}, {"\x01", ALPHABET_UCS2},

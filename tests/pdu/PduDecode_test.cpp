@@ -171,22 +171,66 @@ TEST(PduDecode, AlphanumericOriginatorsAreText) {
     }
 }
 
-TEST(PduDecode, ShortOrDamagedPdusNeverFail) {
-    for (const char* hex : {"", "0", "00", "000"}) {
+TEST(PduDecode, MalformedPdusAreRefusedWithAReason) {
+    struct Case {
+        const char* name;
+        std::string hex;
+        int storageStatus;
+        int result;
+    } cases[] = {
+        {"empty", "", 0, PDU_TOO_SHORT},
+        {"one octet", "00", 0, PDU_TOO_SHORT},
+        {"odd digit count", "0004039121F30", 0, PDU_MALFORMED},
+        {"not hex", "00ZZ039121F300005060412100000002C834", 0, PDU_MALFORMED},
+        {"service-centre length beyond the end", "07919471016700", 0, PDU_MALFORMED},
+        {"no first octet after the service centre", "0191", 0, PDU_MALFORMED},
+        {"stored SUBMIT without its message reference", "0011", 2, PDU_MALFORMED},
+        {"address length past the end", "00040D91945111", 0, PDU_MALFORMED},
+        {"no PID and DCS", "0004039121F3", 0, PDU_MALFORMED},
+        {"cut time stamp", "0791947101670000040D91945111325476F80000423050", 0, PDU_MALFORMED},
+        {"no TP-UDL", "0004039121F3000050604121000000", 0, PDU_MALFORMED},
+        {"cut validity period", "001900039121F300005060", 2, PDU_MALFORMED},
+        {"7-bit: fewer octets than TP-UDL septets need", Deliver(0x00, 4, "C834"), 0, PDU_MALFORMED},
+        {"8-bit: fewer octets than TP-UDL", Deliver(0x04, 3, "4869"), 0, PDU_MALFORMED},
+        {"UCS2: fewer octets than TP-UDL", Deliver(0x08, 6, "00480069"), 0, PDU_MALFORMED},
+        {"UDH longer than the 8-bit user data", Deliver(0x04, 3, "050003", 0x44), 0, PDU_MALFORMED},
+        {"UDH longer than the 7-bit user data", Deliver(0x00, 6, "050003120201", 0x44), 0, PDU_MALFORMED},
+        {"UDHI without user data", Deliver(0x00, 0, "", 0x44), 0, PDU_MALFORMED},
+        {"status report without its status octet", "0006D70B911326880736F41110117195514011101171957140", 0,
+         PDU_MALFORMED},
+    };
+    for (const auto& c : cases) {
         CSmsPdu pdu;
-        pdu.m_strPduIn = hex;
-        EXPECT_EQ(pdu.Decode(), PDU_TOO_SHORT) << hex;
+        pdu.m_strPduIn = c.hex;
+        pdu.m_nStorageStatus = c.storageStatus;
+        pdu.m_nReference = 7;
+        EXPECT_EQ(pdu.Decode(), c.result) << c.name;
+        EXPECT_NE(std::string(pdu.m_pszDecodeError), "") << c.name;
+        EXPECT_EQ(pdu.m_nReference, 7) << c.name;  // kept for the caller
+        EXPECT_EQ(pdu.m_strPhone + pdu.m_strText, "") << c.name;
     }
-    // Every prefix of a PDU decodes to something, without reading past the text.
+    // A 7-bit header that exactly fills the septets it announces leaves an empty text.
+    EXPECT_EQ(Decoded(Deliver(0x00, 7, "05000312020100", 0x44)).m_strText, "");
+    // Every proper prefix of a complete PDU is refused; the whole PDU decodes.
     const std::string pdus[] = {"07911326040000F0040B911346610089F60000208062917314080CC8F71D14969741F977FD07",
                                 "07911326060032F006D60B911326880736F4111011719551401110117195714000",
-                                Deliver(0x08, 11, "0608041234030200480069", 0x44), "FF44FF00FFFF"};
-    for (const auto& full : pdus)
-        for (std::size_t n = 4; n <= full.size(); ++n) {
+                                Deliver(0x08, 11, "0608041234030200480069", 0x44)};
+    for (const auto& full : pdus) {
+        for (std::size_t n = 0; n < full.size(); ++n) {
             CSmsPdu pdu;
             pdu.m_strPduIn = full.substr(0, n);
-            EXPECT_EQ(pdu.Decode(), PDU_OK) << pdu.m_strPduIn;
+            EXPECT_NE(pdu.Decode(), PDU_OK) << pdu.m_strPduIn;
         }
+        Decoded(full);
+    }
+}
+
+TEST(PduDecode, AddressKeepsExactlyItsAnnouncedDigits) {
+    // Odd digit counts end with a filler nibble, whatever its value; extra octets after the
+    // user data are ignored.
+    EXPECT_EQ(Decoded("0004039121E300005060412100000002C834").m_strPhone, "+123");
+    EXPECT_EQ(Decoded("0004049121F300005060412100000002C834").m_strPhone, "+123");
+    EXPECT_EQ(Decoded(Deliver(0x00, 2, "C83400")).m_strText, "Hi");
 }
 
 // Parts of concatenated messages produced by gammu's PDU encoder (python-gammu 3.2.4, our test

@@ -39,7 +39,10 @@ TEST(PduEncode, ShortTextGivesOneSubmitPdu) {
         {"+49 171-234", "Hi", KIND_TEXT, 0, "0011000891947121430000AD02C834"},  // separators dropped
         {"+123", "Hi", KIND_DATA, 0, "001100039121F30000AD02C834"},
         {"+123", "Hi", KIND_CLASSED, 0, "001100039121F30010AD02C834"},
-        {"+123", "{Hi}", KIND_CLASSED, 0, "001100039121F30018AD08007B00480069007D"},
+        {"+123", "{Hi}", KIND_CLASSED, 0, "001100039121F30010AD061B1432BD4901"},
+        {"+491701234567", "10€ [ok]", KIND_TEXT, 0, "0011000C919471103254760000AD0B31D8A60CDAF0DEEB8D0F"},
+        {"+123", "¤", KIND_TEXT, 0, "001100039121F30000AD0124"},
+        {"+123", "Привет", KIND_TEXT, 0, "001100039121F30008AD0C041F04400438043204350442"},
         {"+123", "L35", KIND_CLASSED, 0, "001100039121F30014AD034C3335"},
         {"+123", "abc", KIND_MARKED, 0, "001100039121F30008AD0A00010061006200630001"},
         {"+123", "a^b", KIND_MARKED, 0, "001100039121F30008AD06006100010062"},
@@ -131,7 +134,7 @@ TEST(PduEncode, TextsBeyondSixtyFourSegmentsAreRefused) {
     } cases[] = {
         {"7-bit", "a", 160, KIND_TEXT},
         {"UCS2", "ж", 70, KIND_TEXT},
-        {"long 8-bit", "a", 134, KIND_LONG},
+        {"long 7-bit", "a", 153, KIND_LONG},
         {"long UCS2", "ж", 67, KIND_LONG},
     };
     for (const auto& c : cases) {
@@ -146,50 +149,92 @@ TEST(PduEncode, TextsBeyondSixtyFourSegmentsAreRefused) {
     }
 }
 
-TEST(PduEncode, LongEncodingConcatenatesWithAnEightBitReference) {
-    CSmsPdu pdu = Message("+123", std::string(300, 'x'), KIND_LONG);
-    ASSERT_EQ(pdu.EncodeLong(), PDU_OK);
-    ASSERT_EQ(pdu.m_nSegmentCount, 3);
-    const int ref = Octet(pdu.m_pdusOut[0], 14);
-    const int udls[] = {0x8C, 0x8C, 0x26};
-    for (int i = 0; i < 3; ++i) {
-        const std::string& p = pdu.m_pdusOut[static_cast<std::size_t>(i)];
-        EXPECT_EQ(p.substr(0, 20), "005100039121F30004AD");
-        EXPECT_EQ(Octet(p, 10), udls[i]);
-        EXPECT_EQ(p.substr(22, 6), "050003");
-        EXPECT_EQ(Octet(p, 14), ref);
-        EXPECT_EQ(Octet(p, 15), 3);
-        EXPECT_EQ(Octet(p, 16), i + 1);
-        EXPECT_EQ(p.size() / 2, 11u + udls[i]);
+TEST(PduEncode, LongEncodingConcatenatesInTheTextsOwnCoding) {
+    struct Case {
+        const char* name;
+        std::string text;
+        int dcs;
+        std::vector<int> udls;
+    } cases[] = {
+        // 7-bit: 7 septets of header (48 bits and one fill bit), then 153 septets of text.
+        {"7-bit", std::string(300, 'x'), 0x00, {160, 7 + 147}},
+        // The escape of '€' would be septet 153: the pair moves whole into the next segment.
+        {"7-bit escape", std::string(152, 'a') + "€" + std::string(20, 'b'), 0x00, {7 + 152, 7 + 22}},
+        {"8-bit token", "L35" + std::string(297, 'x'), 0x04, {140, 140, 6 + 32}},
+        {"UCS2", Repeat("ж", 100), 0x08, {140, 6 + 66}},
+        // 66 units then an emoji: the 67th unit would split the pair, so it starts the next part.
+        {"surrogates", std::string(66, 'a') + "😀" + std::string(10, 'b'), 0x08, {6 + 132, 6 + 24}},
+    };
+    int previousRef = -1;
+    for (const auto& c : cases) {
+        CSmsPdu pdu = Message("+123", c.text, KIND_LONG, 1);
+        ASSERT_EQ(pdu.EncodeLong(), PDU_OK) << c.name;
+        ASSERT_EQ(pdu.m_nSegmentCount, static_cast<int>(c.udls.size())) << c.name;
+        const int ref = Octet(pdu.m_pdusOut[0], 14);
+        if (previousRef >= 0) {
+            EXPECT_EQ(ref, (previousRef + 1) & 0xFF) << c.name;  // consecutive references
+        }
+        previousRef = ref;
+        for (std::size_t i = 0; i < c.udls.size(); ++i) {
+            const std::string& p = pdu.m_pdusOut[i];
+            const bool last = i + 1 == c.udls.size();
+            EXPECT_EQ(Octet(p, 1), last ? 0x71 : 0x51) << c.name;  // report request on the last only
+            EXPECT_EQ(Octet(p, 8), c.dcs) << c.name;
+            EXPECT_EQ(Octet(p, 10), c.udls[i]) << c.name << " segment " << i;
+            EXPECT_EQ(p.substr(22, 6), "050003") << c.name;
+            EXPECT_EQ(Octet(p, 14), ref) << c.name;
+            EXPECT_EQ(Octet(p, 15), static_cast<int>(c.udls.size())) << c.name;
+            EXPECT_EQ(Octet(p, 16), static_cast<int>(i + 1)) << c.name;
+            const std::size_t octets = c.dcs == 0x00 ? (c.udls[i] * 7 + 7) / 8 : c.udls[i];
+            EXPECT_EQ(p.size() / 2, 11 + octets) << c.name << " segment " << i;
+        }
     }
-    // The next long message carries the next reference.
-    CSmsPdu next = Message("+123", std::string(300, 'y'), KIND_LONG, 1);
-    ASSERT_EQ(next.EncodeLong(), PDU_OK);
-    EXPECT_EQ(Octet(next.m_pdusOut[0], 14), (ref + 1) & 0xFF);
-    EXPECT_EQ(Octet(next.m_pdusOut[0], 1), 0x51);
-    EXPECT_EQ(Octet(next.m_pdusOut[2], 1), 0x71);  // report request on the last only
 }
 
 TEST(PduEncode, LongEncodingOfAShortTextHasNoHeader) {
-    CSmsPdu pdu = Message("+123", std::string(100, 'x'), KIND_LONG);
-    ASSERT_EQ(pdu.EncodeLong(), PDU_OK);
-    ASSERT_EQ(pdu.m_nSegmentCount, 1);
-    EXPECT_EQ(pdu.m_pdusOut[0].substr(0, 22), "001100039121F30004AD64");
-    EXPECT_EQ(pdu.m_pdusOut[0].substr(22, 4), "7878");
+    const std::pair<std::string, const char*> cases[] = {
+        {std::string(160, 'x'), "001100039121F30000ADA0"},
+        {Repeat("ж", 70), "001100039121F30008AD8C"},
+        {"L35" + std::string(137, 'x'), "001100039121F30004AD8C"},
+    };
+    for (const auto& [text, head] : cases) {
+        CSmsPdu pdu = Message("+123", text, KIND_LONG);
+        ASSERT_EQ(pdu.EncodeLong(), PDU_OK) << head;
+        ASSERT_EQ(pdu.m_nSegmentCount, 1) << head;
+        EXPECT_EQ(pdu.m_pdusOut[0].substr(0, 22), head);
+    }
+}
 
-    CSmsPdu ucs2 = Message("+123", Repeat("ж", 100), KIND_LONG);
-    ASSERT_EQ(ucs2.EncodeLong(), PDU_OK);
-    ASSERT_EQ(ucs2.m_nSegmentCount, 2);
-    EXPECT_EQ(Octet(ucs2.m_pdusOut[0], 8), 0x08);
-    EXPECT_EQ(Octet(ucs2.m_pdusOut[0], 10), 140);
-    EXPECT_EQ(Octet(ucs2.m_pdusOut[1], 10), 33 * 2 + 6);
-
-    // 66 units then an emoji: the 67th unit would split the pair, so it starts the next part.
-    CSmsPdu emoji = Message("+123", std::string(66, 'a') + "😀" + std::string(10, 'b'), KIND_LONG);
-    ASSERT_EQ(emoji.EncodeLong(), PDU_OK);
-    ASSERT_EQ(emoji.m_nSegmentCount, 2);
-    EXPECT_EQ(Octet(emoji.m_pdusOut[0], 10), 66 * 2 + 6);
-    EXPECT_EQ(emoji.m_pdusOut[1].substr(34, 8), "D83DDE00");
+// Parts of concatenated messages produced by gammu's PDU encoder (python-gammu 3.2.4, our test
+// peer): the user data after the reference octet must be the same octets.
+TEST(PduEncode, LongEncodingMatchesAnotherEncodersUserData) {
+    const std::string price = "Price {EUR}: 5€ [ok] | ~^\\ ";
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {Repeat("Привет 😀 встреча в 5 часов! ", 5),
+         {"8C0500031B0301041F044004380432043504420020D83DDE000020043204410442044004350447043000200432002000350020"
+          "044704300441043E043200210020041F044004380432043504420020D83DDE00002004320441044204400435044704300020043200"
+          "2000350020044704300441043E043200210020041F044004380432043504420020D83DDE00",
+          "8C0500031B03020020043204410442044004350447043000200432002000350020044704300441043E043200210020041F0440043804"
+          "32043504420020D83DDE000020043204410442044004350447043000200432002000350020044704300441043E043200210020041F"
+          "044004380432043504420020D83DDE00002004320441044204400435044704300020",
+          "1C0500031B03030432002000350020044704300441043E043200210020"}},
+        {Repeat(price, 7),
+         {"A00500031B0201A0F2F4B80CDAA08A55E926A503D53665D086F75E6F7CA00D10B4E96D289B17082A4F8FCBA00DAA58956E523A"
+          "506D53066D78EFF5C607DA00419BDE86B27981A0F2F4B80CDAA08A55E926A503D53665D086F75E6F7CA00D10B4E96D289B1708"
+          "2A4F8FCBA00DAA58956E523A506D53066D78EFF5C607DA00419BDE86B27981A0F2F4B80CDAA08A",
+          "6A0500031B0202AAD24D4A07AA6DCAA00DEFBDDEF8401B2068D3DB50362F10549E1E97411B54B12ADDA474A0DAA60CDAF0DEEB"
+          "8D0FB4018236BD0D65F30241E5E97119B44115ABD24D4A07AA6DCAA00DEFBDDEF8401B2068D3DB50362F10"}},
+    };
+    for (const auto& [text, parts] : cases) {
+        CSmsPdu pdu = Message("+420123456789", text, KIND_LONG);
+        ASSERT_EQ(pdu.EncodeLong(), PDU_OK);
+        ASSERT_EQ(pdu.m_nSegmentCount, static_cast<int>(parts.size()));
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            const std::string ours = pdu.m_pdusOut[i].substr(28);  // from TP-UDL
+            EXPECT_EQ(ours.substr(0, 8), parts[i].substr(0, 8)) << i;
+            EXPECT_EQ(ours.substr(10), parts[i].substr(10)) << i;
+        }
+    }
 }
 
 }  // namespace

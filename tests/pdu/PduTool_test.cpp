@@ -26,11 +26,11 @@ std::string Quote(const std::string& arg) {
     return q + "'";
 }
 
-Result RunTool(const std::vector<std::string>& args) {
+Result RunTool(const std::vector<std::string>& args, const std::string& input = "/dev/null") {
     TempDir dir;
     std::string cmd = Quote(PELLWICK_PDU_TOOL);
     for (const auto& a : args) cmd += " " + Quote(a);
-    cmd += " 2>" + Quote(dir.file("err"));
+    cmd += " <" + Quote(input) + " 2>" + Quote(dir.file("err"));
     Result r{-1, {}, {}};
     FILE* p = ::popen(cmd.c_str(), "r");
     if (!p) return r;
@@ -56,16 +56,22 @@ TEST(PduTool, EncodesAsTheDriverSends) {
     const Result marked = RunTool({"encode", "--to", "+123", "--text", "abc", "--kind", "4"});
     EXPECT_EQ(marked.out, "001100039121F30008AD0A00010061006200630001\n");
 
+    // Extension characters stay 7-bit: one PDU with DCS 00.
+    EXPECT_EQ(RunTool({"encode", "--to", "+491701234567", "--text", "10€ [ok]"}).out,
+              "0011000C919471103254760000AD0B31D8A60CDAF0DEEB8D0F\n");
+
+    // A 300-character text in Long SMS Mode: two 7-bit segments, the first with 153 septets.
     const Result lines = RunTool({"encode", "--to", "+123", "--text", std::string(300, 'x'), "--kind", "2"});
     EXPECT_EQ(lines.exitCode, 0);
     std::istringstream in(lines.out);
     std::string line;
-    int count = 0;
+    std::vector<std::string> udls;
     while (std::getline(in, line)) {
-        EXPECT_EQ(line.substr(0, 20), "005100039121F30004AD");
-        ++count;
+        EXPECT_EQ(line.substr(0, 20), "005100039121F30000AD") << line;
+        EXPECT_EQ(line.substr(22, 6), "050003") << line;
+        udls.push_back(line.substr(20, 2));
     }
-    EXPECT_EQ(count, 3);
+    EXPECT_EQ(udls, (std::vector<std::string>{"A0", "9A"}));
 }
 
 TEST(PduTool, ReadsTheTextFromAFile) {
@@ -80,8 +86,17 @@ TEST(PduTool, DecodesToOneJsonObject) {
     const Result r = RunTool({"decode", "0004039121F300005060412100000002C834"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out,
-              "{\"phone\":\"+123\",\"text\":\"Hi\",\"time\":\"050614120000\",\"kind\":1,\"dcs\":0,\"udl\":2,"
-              "\"reference\":0,\"delivered\":1,\"concat\":null}\n");
+              "{\"phone\":\"+123\",\"text\":\"Hi\",\"time\":\"050614120000\",\"time_iso\":\"2005-06-14T12:00:00+00:00\","
+              "\"kind\":1,\"dcs\":0,\"udl\":2,\"reference\":0,\"delivered\":1,\"concat\":null}\n");
+    // Time zones in quarters of an hour: +2 hours written swapped (80) and unswapped (08),
+    // -5 hours (20 with the sign bit), +8 hours.
+    const std::pair<const char*, const char*> zones[] = {
+        {"80", "+02:00"}, {"08", "+02:00"}, {"0A", "-05:00"}, {"00", "+00:00"}, {"23", "+08:00"}};
+    for (auto [octet, zone] : zones) {
+        const Result z = RunTool({"decode", std::string("0004039121F30000506041210000") + octet + "02C834"});
+        EXPECT_NE(z.out.find(std::string("\"time_iso\":\"2005-06-14T12:00:00") + zone + "\""), std::string::npos)
+            << octet << " " << z.out;
+    }
 
     // Concatenation, escaped text, a stored SUBMIT and a status report.
     const Result part = RunTool({"decode", "0044039121F300045060412100000008050003120201227A"});
@@ -94,14 +109,45 @@ TEST(PduTool, DecodesToOneJsonObject) {
     EXPECT_NE(report.out.find("\"reference\":215,\"delivered\":0,"), std::string::npos) << report.out;
 }
 
+TEST(PduTool, DecodesEveryLineOfStandardInput) {
+    TempDir dir;
+    std::ofstream(dir.file("pdus")) << "0004039121F300005060412100000002C834\r\n\n  0004zz\n"
+                                    << "0791947101670000040D91945111325476F80000423050\n"
+                                    << "001100039121F30000AD02C834\n";
+    const Result r = RunTool({"decode", "--stored-status", "0"}, dir.file("pdus"));
+    EXPECT_EQ(r.exitCode, 2);
+    std::istringstream out(r.out);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(out, l);) lines.push_back(l);
+    ASSERT_EQ(lines.size(), 4u) << r.out;
+    EXPECT_NE(lines[0].find("\"text\":\"Hi\""), std::string::npos);
+    EXPECT_EQ(lines[1].rfind("{\"error\":", 0), 0u);
+    EXPECT_EQ(lines[2], "{\"error\":\"time stamp is cut short\"}");
+    EXPECT_NE(lines[3].find("\"time_iso\":null"), std::string::npos);
+    EXPECT_EQ(r.err, "pellwick-pdu: line 3: PDU holds characters that are not hex digits\n"
+                     "pellwick-pdu: line 4: time stamp is cut short\n");
+}
+
+TEST(PduTool, HelpAndVersionGoToStandardOutput) {
+    const Result help = RunTool({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out.rfind("usage: pellwick-pdu ", 0), 0u);
+    EXPECT_EQ(help.err, "");
+    const Result version = RunTool({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("pellwick-pdu ", 0), 0u);
+}
+
 TEST(PduTool, BadInputGetsOneErrorLineAndExitCodeTwo) {
     const std::vector<std::vector<std::string>> cases = {
         {},
         {"frobnicate"},
-        {"decode"},
         {"decode", "0004039121F30"},       // odd length
         {"decode", "00ZZ039121F3"},        // not hex
         {"decode", "00"},                  // too short to decode
+        {"decode", "0791947101670000040D91945111325476F80000423050"},  // cut inside the time stamp
+        {"encode", "--to", "abc", "--text", "Hi"},
+        {"encode", "--to", "+", "--text", "Hi"},
         {"decode", "0004039121F3", "--stored-status"},
         {"decode", "0004039121F3", "--stored-status", "two"},
         {"encode", "--text", "Hi"},
@@ -109,7 +155,7 @@ TEST(PduTool, BadInputGetsOneErrorLineAndExitCodeTwo) {
         {"encode", "--to", "+123", "--text", ""},
         {"encode", "--to", "+123", "--text", "Hi", "--kind", "6"},
         {"encode", "--to", "+123", "--text-file", "/nonexistent/pellwick/msg.txt"},
-        {"encode", "--to", "+123", "--text", std::string(64 * 134 + 1, 'x'), "--kind", "2"},
+        {"encode", "--to", "+123", "--text", std::string(64 * 153 + 1, 'x'), "--kind", "2"},
     };
     for (const auto& args : cases) {
         const Result r = RunTool(args);

@@ -1,7 +1,8 @@
 // libFuzzer target for CSmsPdu::Decode.
 // Input: one control byte, then the PDU. Control bits 0..1 give the storage status; bit 2 set
 // means the rest is binary octets to be written as hex, clear means it is taken as text as is.
-// Each decoded text is then encoded again and must decode back to itself.
+// A PDU may be refused, but only with a reason; each accepted PDU's text is encoded again
+// and must decode back to itself.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -56,8 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rec.m_strPduIn = pdu;
     rec.m_nStorageStatus = static_cast<int>(control & 0x03);
     const int rc = rec.Decode();
-    Check(rc == PDU_OK || (rc == PDU_TOO_SHORT && pdu.size() < 4));
-    if (rc != PDU_OK) return 0;
+    Check(rc == PDU_OK || (rc == PDU_TOO_SHORT && pdu.size() < 4) || rc == PDU_MALFORMED);
+    if (rc != PDU_OK) {
+        Check(*rec.m_pszDecodeError != '\0');
+        return 0;
+    }
     Check(rec.m_nKind >= KIND_TEXT && rec.m_nKind <= KIND_STATUS_REPORT);
 
     // Texts the plain encoding carries unchanged: no 8-bit token, no U+0000 or U+0001.

@@ -1,7 +1,7 @@
 // The main window as the running gateway: menu states, run-state commands and the
 // timed shutdown, on Qt's offscreen platform.
 #include "config/Settings.h"
-#include "config/dialog/ConfigPages.h"
+#include "dialog/ConfigPages.h"
 #include "shell/MainDialog.h"
 #include "shell/TrayIcon.h"
 #include "support/QtApp.h"

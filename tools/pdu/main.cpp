@@ -5,7 +5,7 @@
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     try {
-        return pdutool::Run(args, std::cout, std::cerr);
+        return pdutool::Run(args, std::cin, std::cout, std::cerr);
     } catch (const std::exception& e) {
         std::cerr << "pellwick-pdu: " << e.what() << '\n';
     } catch (...) {
