@@ -21,10 +21,19 @@ CDbError::CDbError(std::int32_t code, const std::string& description,
       m_nNativeError(nativeError) {}
 
 bool CDbError::IsDuplicateKey() const {
-    if (m_strDescription.find("duplicate key") != std::string::npos) return true;
-    if (m_strDescription.find("UNIQUE constraint failed") != std::string::npos) return true;
+    bool constraintState = false;
     for (const std::string& state : m_sqlStates) {
-        if (state.size() == 5 && state.compare(0, 2, "23") == 0) return true;
+        if (state == "23505") return true;  // unique_violation (PostgreSQL and others)
+        if (state.size() == 5 && state.compare(0, 2, "23") == 0) constraintState = true;
     }
-    return false;
+    // MySQL and MariaDB: ER_DUP_ENTRY under the general state 23000.
+    if (m_nNativeError == 1062 && constraintState) return true;
+    // A driver that names another constraint violation has said what it is; the texts below
+    // would then only be matched inside the row's values, which the description may quote.
+    if (constraintState) return false;
+    // SQLite reports every constraint as HY000; its texts name only tables and columns.
+    if (m_strDescription.find("UNIQUE constraint failed") != std::string::npos) return true;
+    if (m_strDescription.find("PRIMARY KEY must be unique") != std::string::npos) return true;
+    // Errors without a driver state (not from ODBC) keep the provider's words.
+    return m_sqlStates.empty() && m_strDescription.find("duplicate key") != std::string::npos;
 }

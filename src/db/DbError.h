@@ -25,9 +25,10 @@ public:
     const std::vector<std::string>& SqlStates() const { return m_sqlStates; }
     int NativeError() const { return m_nNativeError; }
 
-    // True when the statement failed only because the row's key already exists:
-    // the words "duplicate key" (PostgreSQL), SQLite's "UNIQUE constraint failed",
-    // or any SQLSTATE of class 23 (integrity constraint violation).
+    // True when the statement failed only because the row's unique or primary key already
+    // exists: SQLSTATE 23505, MySQL's native 1062, SQLite's "UNIQUE constraint failed" /
+    // "PRIMARY KEY must be unique". Any other constraint violation (NOT NULL, CHECK, foreign
+    // key) is not a duplicate.
     bool IsDuplicateKey() const;
 
 private:

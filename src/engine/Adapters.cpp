@@ -3,7 +3,6 @@
 void CMobilePort::Prepare(const DeviceLinkSettings& link) {
     m_mobile.m_strPin = link.pin;
     m_mobile.m_bReportRequest = link.statusReport;
-    m_mobile.m_bDeleteReadMessage = link.deleteAfterRead;
     m_mobile.m_bDeleteReadReport = link.deleteStatusReports;
     m_mobile.m_nConnectionMode = link.mode;
     if (link.mode != 0) {
@@ -17,13 +16,15 @@ void CMobilePort::Prepare(const DeviceLinkSettings& link) {
 ModemMessage CMobilePort::Received() const {
     const auto& r = m_mobile.m_received;
     const CSmsPdu& pdu = m_mobile.m_pdu;
-    return {r.strPhone, r.strText, r.strTime, r.nKind, pdu.m_nConcatRef, pdu.m_nConcatTotal, pdu.m_nConcatSeq};
+    return {r.strPhone, r.strText, r.strTime, r.nKind, r.nReference, r.strStorage, r.bDecoded != 0, r.strPdu,
+            pdu.m_nConcatRef, pdu.m_nConcatTotal, pdu.m_nConcatSeq};
 }
 
 ModemMessage CMobilePort::LastRead() const {
     const auto& r = m_mobile.m_lastRead;
     const CSmsPdu& pdu = m_mobile.m_pdu;
-    return {r.strPhone, r.strText, r.strTime, r.nKind, pdu.m_nConcatRef, pdu.m_nConcatTotal, pdu.m_nConcatSeq};
+    return {r.strPhone, r.strText, r.strTime, r.nKind, r.nReference, m_mobile.m_strStorage, r.bDecoded != 0, r.strPdu,
+            pdu.m_nConcatRef, pdu.m_nConcatTotal, pdu.m_nConcatSeq};
 }
 
 void CMobilePort::SetRetry(int intervalSeconds, int attempts) {

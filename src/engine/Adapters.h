@@ -31,6 +31,9 @@ public:
     int ReadStoredMessage(int index) override { return m_mobile.ReadStoredMessage(index); }
     ModemMessage LastRead() const override;
     int DeleteMessage(int index) override { return m_mobile.DeleteMessage(index); }
+    int DeleteStored(const std::string& store, int index) override {
+        return m_mobile.DeleteStoredMessage(store, index);
+    }
     void SetRetry(int intervalSeconds, int attempts) override;
     int RetryInterval() const override { return m_mobile.m_nRetryInterval; }
     int SimState() const override { return m_mobile.m_nSimState; }

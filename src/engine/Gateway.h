@@ -5,6 +5,7 @@
 #include "config/Settings.h"
 #include "db/DbError.h"
 #include "engine/Clock.h"
+#include "engine/InboxSpool.h"
 #include "engine/OutboxJournal.h"
 #include "engine/PartSpool.h"
 #include "engine/Ports.h"
@@ -43,10 +44,13 @@ public:
     // Inbound cycle.
     int InsertReceived(std::string phone, std::string text, std::string time);
     int ScanStorage();
-    // A message from the modem: inserted, or with multipart_join on a part of a longer one
-    // kept in the part spool until its message is whole. 1 (or 99, a duplicate) when it
-    // may leave the modem.
-    int TakeReceived(const ModemMessage& message);
+    // The inbound part of every running pass, the database up or not: polls the modem, spools
+    // direct messages, stores what it can, and scans every store after an outage and at start.
+    void ReceiveMessages();
+    // A decoded message from the modem: inserted, or with multipart_join on a part of a
+    // longer one kept in the part spool until its message is whole. 1 (or 99, a duplicate)
+    // when it may leave the modem.
+    int StoreReceived(const ModemMessage& message);
     // Inserts each spooled message that is whole or has waited multipart_timeout minutes.
     void InsertJoinedMessages();
     void SetPartSpoolPath(const std::string& path) { m_parts.SetPath(path); }
@@ -63,6 +67,9 @@ public:
     // Where unwritten outbox results are kept (beside the settings file).
     void SetJournalPath(const std::string& path) { m_journal.SetPath(path); }
     const COutboxJournal& Journal() const { return m_journal; }
+    // Where direct messages wait for the inbox, and where undecodable PDUs are kept.
+    void SetInboundFiles(const std::string& spoolPath, const std::string& rejectPath);
+    const CInboxSpool& Spool() const { return m_spool; }
 
     DeviceInfo Device() const;
     // Stores the battery level the Information page normalised (below 0 or above 100 -> 100).
@@ -86,6 +93,12 @@ private:
     void Save();
     void FlushJournal();
     void SendRows();
+    void NoteInsert(bool stored);
+    void TakeReceived(const ModemMessage& message);
+    bool FlushSpool();
+    void Reject(const ModemMessage& message);
+    void ScanAllStores();
+    int ScanSelectedStore();
 
     CSettings& m_settings;
     RunState& m_run;
@@ -104,6 +117,12 @@ private:
     // again only every few passes, or at once when its link settings change.
     int m_nHoldPasses = 0;
     DeviceLinkSettings m_heldLink;
+    CInboxSpool m_spool;
+    std::string m_strRejectPath;
+    bool m_bScanAllStores = true;  // at start, and after the inbox did not take a message
+    bool m_bInsertFailing = false;
+    int m_nFullScanWait = 0;       // passes until the next full scan
+    int m_nFullScanDelay = 10;     // grows while full scans leave messages behind
 
     mutable std::mutex m_deviceMutex;  // the Information page reads these texts
     DeviceInfo m_device;

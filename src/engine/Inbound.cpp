@@ -1,12 +1,22 @@
-// The inbound cycle: received messages into the inbox table, from the poll or the store scan.
+// The inbound cycle: received messages into the inbox table, from the poll, the spool or the
+// store scan. A message leaves the modem (or the spool) only once the inbox holds it: after
+// its row was committed, or after the database reported the same row as already there.
 #include "db/DbError.h"
 #include "engine/Gateway.h"
 #include "engine/SqlTemplates.h"
+#include "link/LogFile.h"
+#include "modem/Mobile.h"
+
+#include <algorithm>
+#include <ctime>
 
 namespace {
 
 constexpr int kDuplicateKey = 99;
 constexpr int kLastTextKind = 5;  // kinds above this carry no text (status reports)
+// Passes between full scans while they keep finding messages the inbox does not take.
+constexpr int kFullScanFirstDelay = 10;
+constexpr int kFullScanMaxDelay = 600;
 
 const char* const kStoreOrder[3][3] = {
     {"SM", "ME", "MT"},
@@ -14,7 +24,22 @@ const char* const kStoreOrder[3][3] = {
     {"MT", "SM", "ME"},
 };
 
+bool InInbox(int result) { return result == 1 || result == kDuplicateKey; }
+
+std::string LocalTimeText(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
 }  // namespace
+
+void CGateway::SetInboundFiles(const std::string& spoolPath, const std::string& rejectPath) {
+    m_spool.SetPath(spoolPath);
+    m_strRejectPath = rejectPath;
+}
 
 int CGateway::InsertReceived(std::string phone, std::string text, std::string time) {
     m_status.SetStatus(STATUS_INSERTING_SMS);
@@ -24,15 +49,89 @@ int CGateway::InsertReceived(std::string phone, std::string text, std::string ti
         result = m_db.ExecuteSql(sql);
     } catch (const CDbError& e) {
         JournalDbError("storing a received message", e);
+        theLog.WriteTimed(std::string("Insert of a received message failed: ") + e.what() + "\r\n");
         m_status.SetStatus(STATUS_INSERT_ERROR);
-        return -1;
+        result = -1;
     }
+    NoteInsert(InInbox(result));
+    // A message not taken is tried again, and counted then.
+    if (!InInbox(result)) return result;
     ++m_settings.m_nReceived;
-    ::Journal(JOURNAL_INFO, "received message %s the inbox",
-            result == 1 ? "stored in" : result == kDuplicateKey ? "already in" : "not stored in");
+    ::Journal(JOURNAL_INFO, "received message %s the inbox", result == 1 ? "stored in" : "already in");
     Save();
-    AnswerQuery(phone, text);
+    // A duplicate is a message stored (and answered) before.
+    if (result == 1) AnswerQuery(phone, text);
     return result;
+}
+
+// After inserts failed, the first one that works again makes the next pass scan every store.
+void CGateway::NoteInsert(bool stored) {
+    if (!stored) {
+        m_bInsertFailing = true;
+        m_bScanAllStores = true;
+    } else if (m_bInsertFailing) {
+        m_bInsertFailing = false;
+        m_nFullScanWait = 0;
+    }
+}
+
+void CGateway::ReceiveMessages() {
+    if (m_run.m_bDatabaseLinked != 1) m_bScanAllStores = true;
+    const int poll = m_modem.PollEvents();
+    if (poll == POLL_NEW_MESSAGE || poll == POLL_UNDECODABLE) TakeReceived(m_modem.Received());
+    if (m_run.m_bDatabaseLinked != 1 || !FlushSpool()) return;
+    InsertJoinedMessages();
+    if (m_bScanAllStores && --m_nFullScanWait <= 0) ScanAllStores();
+}
+
+void CGateway::TakeReceived(const ModemMessage& message) {
+    if (!message.decoded) return Reject(message);
+    if (message.index == 0 && !(m_settings.m_bMultipartJoin && message.partCount > 1)) {
+        // Delivered directly, it exists nowhere else: the spool keeps it until the inbox does.
+        if (!m_spool.Add({static_cast<long long>(std::time(nullptr)), message.phone, message.text, message.time}))
+            theLog.WriteTimed("The spool file could not be written; the message is kept in memory\r\n");
+        return;
+    }
+    if (message.index == 0) {
+        // A direct part: the part spool keeps it (in memory too when the file cannot be written).
+        StoreReceived(message);
+    } else if (m_run.m_bDatabaseLinked == 1 && InInbox(StoreReceived(message))) {
+        m_modem.DeleteStored(message.store, message.index);
+    }
+    else
+        m_bScanAllStores = true;  // it stays in the store for the scan
+}
+
+// Inserts the spooled messages, oldest first. One the inbox refuses stays and the next are
+// tried; without a connection the rest wait. True when the spool is empty.
+bool CGateway::FlushSpool() {
+    for (size_t position = 0; position < m_spool.Entries().size();) {
+        if (m_run.m_bStop) return false;
+        const SpooledMessage message = m_spool.Entries()[position];
+        const int result = InsertReceived(message.phone, message.text, message.time);
+        if (result == 0) return false;
+        if (!InInbox(result)) {
+            ++position;
+        } else if (!m_spool.Remove(position)) {
+            theLog.WriteTimed("The spool file could not be written; a stored message stays in it\r\n");
+        }
+    }
+    return m_spool.Empty();
+}
+
+// A PDU that does not decode goes to the reject file, and only then leaves the modem.
+void CGateway::Reject(const ModemMessage& message) {
+    std::string pdu = message.pdu;
+    std::replace_if(pdu.begin(), pdu.end(), [](char c) { return c < 0x21 || c > 0x7E; }, '?');
+    const std::string line = LocalTimeText(std::time(nullptr)) + " " +
+                             (message.index == 0 ? "direct" : message.store.empty() ? "-" : message.store) + " " +
+                             std::to_string(message.index) + " " + pdu;
+    if (!AppendRejected(m_strRejectPath, line)) {
+        theLog.WriteTimed("Undecodable message could not be written to the reject file: " + line + "\r\n");
+        return;
+    }
+    theLog.WriteTimed("Undecodable message moved to the reject file: " + line + "\r\n");
+    if (message.index > 0) m_modem.DeleteStored(message.store, message.index);
 }
 
 int CGateway::ScanStorage() {
@@ -41,28 +140,53 @@ int CGateway::ScanStorage() {
         if (m_modem.SetStorage(store) >= 0) break;
     }
     m_nNextStorage = (m_nNextStorage + 1) % 3;
+    return ScanSelectedStore() < 0 ? 0 : 1;
+}
 
+// Every store in turn, for messages left while the inbox could not take them (and at start).
+void CGateway::ScanAllStores() {
+    m_status.SetStatus(STATUS_READING_SMS);
+    int left = 0;
+    for (const char* store : kStoreOrder[0]) {
+        if (m_modem.SetStorage(store) < 0) continue;
+        const int notStored = ScanSelectedStore();
+        if (notStored < 0) return;  // stopped: the next pass scans again
+        left += notStored;
+    }
+    if (left == 0) {
+        m_bScanAllStores = false;
+        m_nFullScanDelay = kFullScanFirstDelay;
+    } else {
+        m_nFullScanWait = m_nFullScanDelay;
+        m_nFullScanDelay = std::min(m_nFullScanDelay * 2, kFullScanMaxDelay);
+    }
+}
+
+// Reads the selected store; what the inbox took, status reports and undecodable PDUs leave it.
+// Returns the number of messages left in the store, or -1 when a stop request ended the scan.
+int CGateway::ScanSelectedStore() {
     int used = m_modem.GetUsedCount();
-    if (used <= 0) return 1;
+    if (used <= 0) return 0;
     int total = m_modem.GetTotalCount();
-    if (total <= 0) return 1;
+    if (total <= 0) return 0;
 
-    int found = 0;
+    int found = 0, left = 0;
     for (int index = 1; index <= total && found < used; ++index) {
-        if (m_run.m_bStop) return 0;
+        if (m_run.m_bStop) return -1;
         if (m_modem.ReadStoredMessage(index) <= 0) continue;
         ModemMessage message = m_modem.LastRead();
-        if (message.kind > kLastTextKind) {
+        if (!message.decoded) {
+            Reject(message);
+            ++found;
+        } else if (message.kind > kLastTextKind) {
             m_modem.DeleteMessage(index);
             ++found;
-            continue;
-        }
-        int result = TakeReceived(message);
-        // A duplicate is already in the inbox: it leaves the store like a stored one.
-        if (result == 1 || result == kDuplicateKey) {
+        } else if (InInbox(StoreReceived(message))) {
             m_modem.DeleteMessage(index);
             ++found;
+        } else {
+            ++left;
         }
     }
-    return 1;
+    return left;
 }

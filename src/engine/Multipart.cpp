@@ -13,14 +13,14 @@ constexpr long long kRetryMs = 30 * 1000;  // after a failed insert of a joined 
 
 }  // namespace
 
-int CGateway::TakeReceived(const ModemMessage& message) {
+int CGateway::StoreReceived(const ModemMessage& message) {
     const bool part = message.partCount > 1 && message.partNumber >= 1 && message.partNumber <= message.partCount;
     if (!m_settings.m_bMultipartJoin || !part) return InsertReceived(message.phone, message.text, message.time);
     const MessagePart received{message.phone, message.partReference, message.partCount, message.partNumber,
                                message.text,  message.time,          m_clock.WallMs()};
     if (!m_parts.Add(received)) {
-        ::Journal(JOURNAL_ERR, "cannot keep part %d of %d from %s in the part spool: %s; it stays in the modem",
-                  message.partNumber, message.partCount, message.phone.c_str(), std::strerror(errno));
+        ::Journal(JOURNAL_ERR, "cannot write part %d of %d from %s to the part spool: %s", message.partNumber,
+                  message.partCount, message.phone.c_str(), std::strerror(errno));
         return 0;
     }
     InsertJoinedMessages();

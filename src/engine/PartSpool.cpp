@@ -1,12 +1,11 @@
 #include "engine/PartSpool.h"
 
-#include "config/Settings.h"
+#include "engine/InboxSpool.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 namespace {
 
@@ -57,25 +56,22 @@ void CPartSpool::SetPath(std::string path) {
     }
 }
 
-bool CPartSpool::Store(const std::vector<MessagePart>& parts) const {
+bool CPartSpool::Store() {
     if (m_path.empty()) return true;
-    if (parts.empty()) return ::unlink(m_path.c_str()) == 0 || errno == ENOENT;
     std::string data;
-    for (const MessagePart& p : parts) {
+    for (const MessagePart& p : m_parts) {
         data += std::to_string(p.reference) + " " + std::to_string(p.count) + " " + std::to_string(p.number) + " " +
                 std::to_string(p.arrivedMs) + " " + ToHex(p.time) + " " + ToHex(p.phone) + " " + ToHex(p.text) + "\n";
     }
-    return ReplaceStateFile(m_path, data);
+    m_bUnwritten = !WriteFileDurably(m_path, data);
+    return !m_bUnwritten;
 }
 
 bool CPartSpool::Add(const MessagePart& part) {
     for (const MessagePart& kept : m_parts)
-        if (kept.SameMessage(part) && kept.number == part.number) return true;
-    std::vector<MessagePart> parts = m_parts;
-    parts.push_back(part);
-    if (!Store(parts)) return false;
-    m_parts = std::move(parts);
-    return true;
+        if (kept.SameMessage(part) && kept.number == part.number) return !m_bUnwritten || Store();
+    m_parts.push_back(part);
+    return Store();
 }
 
 std::vector<std::vector<MessagePart>> CPartSpool::Ready(long long nowMs, long long timeoutMs) const {
@@ -99,13 +95,11 @@ std::vector<std::vector<MessagePart>> CPartSpool::Ready(long long nowMs, long lo
 }
 
 bool CPartSpool::Remove(const MessagePart& part) {
-    std::vector<MessagePart> parts;
-    for (const MessagePart& kept : m_parts)
-        if (!kept.SameMessage(part)) parts.push_back(kept);
-    if (parts.size() == m_parts.size()) return true;
-    const bool stored = Store(parts);
-    m_parts = std::move(parts);
-    return stored;
+    const auto end = std::remove_if(m_parts.begin(), m_parts.end(),
+                                    [&](const MessagePart& kept) { return kept.SameMessage(part); });
+    if (end == m_parts.end()) return true;
+    m_parts.erase(end, m_parts.end());
+    return Store();
 }
 
 std::string JoinParts(const std::vector<MessagePart>& parts, std::string* missing) {

@@ -1,9 +1,9 @@
 #pragma once
 // Parts of concatenated messages that wait for the rest of their message. Each part is
-// written to the spool file (temporary file, fsync, rename, mode 0600) before it may
-// leave the modem, and dropped once the joined row is in the inbox, so nothing waiting
-// is lost across a restart. One line per part; phone and texts are hex, so no received
-// byte can break the file's lines.
+// written to the part spool file (WriteFileDurably) before it may leave the modem, and
+// dropped once the joined row is in the inbox, so nothing waiting is lost across a
+// restart. One line per part; time, phone and text are hex, so no received byte can
+// break the file's lines.
 #include <string>
 #include <vector>
 
@@ -27,7 +27,7 @@ public:
     void SetPath(std::string path);
 
     // Keeps the part; a part already kept is ignored. False when the file could not be
-    // written (the part is then not kept and must stay in the modem).
+    // written: the part is kept in memory, but must stay in the modem.
     bool Add(const MessagePart& part);
     // Messages whose parts are all there, or whose earliest part arrived `timeoutMs` or
     // more before `nowMs`: each as its parts in number order.
@@ -39,10 +39,11 @@ public:
     std::size_t Size() const { return m_parts.size(); }
 
 private:
-    bool Store(const std::vector<MessagePart>& parts) const;
+    bool Store();
 
     std::string m_path;
     std::vector<MessagePart> m_parts;
+    bool m_bUnwritten = false;  // the file lags behind m_parts
 };
 
 // The text of a message from its parts in number order: each missing part is "[...]".

@@ -9,6 +9,10 @@ struct ModemMessage {
     std::string text;
     std::string time;  // the modem's time stamp, "YYMMDDhhmmss"
     int kind = 0;      // SmsKind; above 5 carries no text (status report)
+    int index = 0;        // place in the modem's store; 0 when delivered directly
+    std::string store{};  // the store holding it ("" when delivered directly or not known)
+    bool decoded = true;
+    std::string pdu{};    // as the modem gave it (kept for one that does not decode)
     // Concatenation: the message's reference, its number of parts (0 when not a part)
     // and this part's number, 1-based.
     int partReference = 0, partCount = 0, partNumber = 0;
@@ -21,7 +25,6 @@ struct DeviceLinkSettings {
     int comNumber = 1;
     int baudRate = 9600;
     int statusReport = 0;      // ask the network for status reports
-    int deleteAfterRead = 1;   // delete a message from the store once read
     int deleteStatusReports = 1;
 };
 
@@ -40,7 +43,7 @@ public:
     virtual int GetBatteryLevel() = 0;
     // 0 or more when the modem accepted the message.
     virtual int SendMessage(const std::string& phone, const std::string& text, int kind) = 0;
-    virtual int PollEvents() = 0;  // POLL_NEW_MESSAGE fills Received()
+    virtual int PollEvents() = 0;  // POLL_NEW_MESSAGE and POLL_UNDECODABLE fill Received()
     virtual ModemMessage Received() const = 0;
     virtual int SetStorage(const std::string& store) = 0;  // 0 or more on success
     virtual int GetUsedCount() = 0;
@@ -48,6 +51,8 @@ public:
     virtual int ReadStoredMessage(int index) = 0;  // above 0 fills LastRead()
     virtual ModemMessage LastRead() const = 0;
     virtual int DeleteMessage(int index) = 0;
+    // Deletes from the named store, keeping the store selected for reading.
+    virtual int DeleteStored(const std::string& store, int index) = 0;
     // The driver's pause between submissions (seconds) and attempts per PDU.
     virtual void SetRetry(int intervalSeconds, int attempts) = 0;
     virtual int RetryInterval() const = 0;

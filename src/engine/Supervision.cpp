@@ -149,7 +149,6 @@ void CGateway::ConnectLinks() {
     DeviceLinkSettings link;
     link.pin = m_settings.m_strPin;
     link.statusReport = 0;
-    link.deleteAfterRead = 1;
     link.deleteStatusReports = 1;
     if (m_settings.m_nPort == 0) {
         link.mode = 0;

@@ -1,7 +1,5 @@
 #include "engine/Worker.h"
 
-#include "modem/Mobile.h"
-
 CWorker::CWorker(CGateway& gateway, CSettings& settings, RunState& run, CStatusBoard& status, IGatewayClock& clock)
     : m_gateway(gateway), m_settings(settings), m_run(run), m_status(status), m_clock(clock) {}
 
@@ -35,13 +33,12 @@ void CWorker::Pass() {
     if (m_run.m_bDatabaseLinked == 1) {
         if (tick % interval == 0 && m_gateway.SendingAllowed()) m_gateway.SendPending();
         if (tick % 60 == 0) m_gateway.ScanStorage();
-        if (m_gateway.Modem().PollEvents() == POLL_NEW_MESSAGE) m_gateway.TakeReceived(m_gateway.Modem().Received());
-        m_gateway.InsertJoinedMessages();
     } else if (m_run.m_bDeviceLinked == 0) {
         m_status.SetStatus(STATUS_GSM_CONNECT_FAILED);
     } else if (m_run.m_bDatabaseLinked == 0) {
         m_status.SetStatus(STATUS_DB_CONNECT_FAILED);
     }
+    m_gateway.ReceiveMessages();
 
     m_status.SetStatus(m_run.m_bRunning == 1 ? STATUS_IDLE : STATUS_PAUSED);
     SleepSlices(m_clock, m_run.m_bStop, 5, 100);

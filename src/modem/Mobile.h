@@ -16,6 +16,10 @@
 constexpr int POLL_NEW_MESSAGE = 9001;
 constexpr int POLL_STATUS_REPORT = 9002;
 constexpr int POLL_INCOMING_CALL = 9003;
+// A message whose PDU does not decode: the received-message slot holds the PDU, its store and index.
+constexpr int POLL_UNDECODABLE = 9004;
+// CMobile::ReadMessage: the place holds a PDU that does not decode (the record keeps it in m_strPduIn).
+constexpr int READ_UNDECODABLE = 2;
 
 // SIM states found by CMobile::Connect (m_nSimState).
 constexpr int SIM_READY = 0;
@@ -85,6 +89,8 @@ public:
     int ReadMessage(int index);        // into the record; no guard (callers hold it)
     int ReadStoredMessage(int index);  // into the last-read slot
     int DeleteMessage(int index);
+    // Deletes from the named storage, selecting it for the delete and the previous one again after.
+    int DeleteStoredMessage(const std::string& storage, int index);
 
     // --- Submission ----------------------------------------------------------------------
     int SendMessage(const std::string& phone, const std::string& text, int kind);
@@ -125,11 +131,16 @@ public:
         std::string strPhone, strText, strTime;
         int nStorageStatus = 0;
         int nKind = 0;
+        int bDecoded = 1;
+        std::string strPdu;  // as read
     } m_lastRead;
     struct Received {
-        int nReference = 0;
+        int nReference = 0;  // the store index, 0 for a message delivered directly
         int nKind = 0;
         std::string strPhone, strText, strTime;
+        std::string strStorage;  // the store holding it, empty for a direct one
+        std::string strPdu;
+        int bDecoded = 1;  // 0 after POLL_UNDECODABLE
     } m_received;
     struct StatusReport {
         int nReference = 0;
@@ -145,8 +156,8 @@ public:
     int m_bReportRequest = 1;
     int m_nEncodeCodePage = 0;
 
-    // Indication handling, set by the engine when it connects the device.
-    int m_bDeleteReadMessage = 1;
+    // Indication handling, set by the engine when it connects the device. A message read after
+    // "+CMTI:" is never deleted here: the engine deletes it once the inbox holds it.
     int m_bDeleteReadReport = 1;
 
     CSmsPdu m_pdu;
@@ -176,11 +187,15 @@ private:
     std::string StorageFrom(const std::string& reply);  // the read storage of an AT+CPMS? reply
     int StoreCount(int offset);
     bool WaitForPacing(long long needMs);
+    // The first line at or after `from` that starts with one of the two prefixes, or npos.
+    static size_t FindIndication(const std::string& text, int from, const char* direct, const char* stored);
+    // A PDU line of whole hex octets holding at least `length` octets after its service-centre part.
+    static bool HoldsLength(const std::string& pdu, int length);
     int PollStored(const std::string& text, size_t at, bool reports);
     int PollDirect(const std::string& text, size_t at, bool reports);
     int PollCalls(const std::string& text);
     int NoteCaller(const std::string& number);
-    void Housekeeping(size_t receivedLength);
+    void Housekeeping(const std::string& received);
 
     std::unique_ptr<CConnection> m_pConnection;
     IClock& m_clock;

@@ -2,6 +2,7 @@
 #include "modem/Mobile.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace {
 
@@ -11,17 +12,34 @@ constexpr long long SAME_CALLER_MS = 8000;
 constexpr size_t RECEIVED_LIMIT = 1024;
 constexpr size_t RECEIVED_KEEP = 512;
 
+bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+
 size_t FindFrom(const std::string& text, const char* what, int from) {
     if (from < 0 || static_cast<size_t>(from) > text.size()) return std::string::npos;
     return text.find(what, static_cast<size_t>(from));
 }
 
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
+// The end of the line starting at `at` (its first CR or LF), npos while it is incomplete.
+size_t LineEnd(const std::string& text, size_t at) { return text.find_first_of("\r\n", at); }
+
+// The start of the text's last line, which may still be incomplete.
+size_t LastLineStart(const std::string& text) {
+    const size_t end = text.find_last_of("\r\n");
+    return end == std::string::npos ? 0 : end + 1;
 }
 
 }  // namespace
+
+size_t CMobile::FindIndication(const std::string& text, int from, const char* direct, const char* stored) {
+    if (from < 0) from = 0;
+    for (size_t at = static_cast<size_t>(from); at < text.size(); ++at) {
+        if (at > 0 && !IsLineEnd(text[at - 1])) continue;
+        if (text.compare(at, std::char_traits<char>::length(direct), direct) == 0 ||
+            text.compare(at, std::char_traits<char>::length(stored), stored) == 0)
+            return at;
+    }
+    return std::string::npos;
+}
 
 int CMobile::PollEvents() {
     if (m_pConnection->IsOpen() != 1) return 0;
@@ -30,86 +48,116 @@ int CMobile::PollEvents() {
     m_pConnection->Read();
     const std::string received = m_pConnection->GetReceived();
 
-    // Messages: "+CMTI:" announces a stored one, "+CMT:" delivers it with the PDU.
-    const size_t message = FindFrom(received, "+CMT", m_nMessagePos);
-    if (message != std::string::npos) {
-        const bool stored = FindFrom(received, "+CMTI:", m_nMessagePos) != std::string::npos;
-        const int result = stored ? PollStored(received, message, false) : PollDirect(received, message, false);
-        if (result) return result;
-    }
-    // Status reports: "+CDSI:" stored, "+CDS:" direct.
-    const size_t report = FindFrom(received, "+CDS", m_nReportPos);
-    if (report != std::string::npos) {
-        const bool stored = FindFrom(received, "+CDSI:", m_nReportPos) != std::string::npos;
-        const int result = stored ? PollStored(received, report, true) : PollDirect(received, report, true);
-        if (result) return result;
+    // Messages ("+CMT:" direct, "+CMTI:" stored), then status reports ("+CDS:", "+CDSI:"):
+    // the first indication line of each kind after its scan position.
+    for (const bool reports : {false, true}) {
+        int& position = reports ? m_nReportPos : m_nMessagePos;
+        const char* direct = reports ? "+CDS:" : "+CMT:";
+        const char* stored = reports ? "+CDSI:" : "+CMTI:";
+        const size_t at = FindIndication(received, position, direct, stored);
+        if (at == std::string::npos) {
+            // The complete lines before the last hold nothing of this kind.
+            position = std::max(position, static_cast<int>(LastLineStart(received)));
+            continue;
+        }
+        const bool isStored = received.compare(at, 6, stored) == 0;
+        if (const int result = isStored ? PollStored(received, at, reports) : PollDirect(received, at, reports))
+            return result;
     }
     if (const int result = PollCalls(received)) return result;
-    Housekeeping(received.size());
+    Housekeeping(received);
     return 1;
 }
 
-// A direct indication: "+CMT: [alpha],<length>" or "+CDS: <length>", then the PDU line. An
-// indication whose PDU has not fully arrived stays where it is for the next poll.
+// A direct indication: a header line "+CMT: [alpha],<length>" or "+CDS: <length>", then the
+// PDU line. It waits for a later poll until the PDU line has ended; a PDU shorter than its
+// length or one that does not decode is handed over as undecodable (messages only).
 int CMobile::PollDirect(const std::string& text, size_t at, bool reports) {
-    std::string indication = text.substr(at);
-    if (!reports) ReplaceAll(indication, "+CMT: ,", "+CMT: ");
-    if (ParseReply(indication, reports ? "+CDS:" : "+CMT:") != 1 || m_nFieldCount < 2) return 0;
-    const int length = DecimalValue(m_fields[0]);
-    const std::string pdu = m_fields[1];
-    if (static_cast<int>(pdu.size() / 2) < length) return 0;
+    const size_t headerEnd = LineEnd(text, at);
+    if (headerEnd == std::string::npos) return 0;
+    const size_t pduStart = text.find_first_not_of("\r\n", headerEnd);
+    const size_t pduEnd = pduStart == std::string::npos ? std::string::npos : LineEnd(text, pduStart);
+    if (pduEnd == std::string::npos) return 0;
 
-    (reports ? m_nReportPos : m_nMessagePos) = static_cast<int>(at) + 5;
+    const std::string header = text.substr(at, headerEnd - at);
+    const size_t comma = header.rfind(',');
+    const int length = DecimalValue(header.substr(comma == std::string::npos ? 5 : comma + 1));
+    const std::string pdu = text.substr(pduStart, pduEnd - pduStart);
+    (reports ? m_nReportPos : m_nMessagePos) = static_cast<int>(pduEnd);
+
     m_pdu.m_strPduIn = pdu;
     m_pdu.m_nStorageStatus = 0;
     m_pdu.m_nDecodeCodePage = 0;
-    if (m_pdu.Decode() != PDU_OK || (m_pdu.m_nKind == KIND_STATUS_REPORT) != reports) return 0;
+    const bool decoded = HoldsLength(pdu, length) && m_pdu.Decode() == PDU_OK;
     if (reports) {
+        if (!decoded || m_pdu.m_nKind != KIND_STATUS_REPORT) return 0;
         m_statusReport = {m_pdu.m_nReference, m_pdu.m_bDelivered, m_pdu.m_strPhone, m_pdu.m_strTime};
         return POLL_STATUS_REPORT;
     }
-    m_received = {0, m_pdu.m_nKind, m_pdu.m_strPhone, m_pdu.m_strText, m_pdu.m_strTime};
+    if (decoded && m_pdu.m_nKind == KIND_STATUS_REPORT) return 0;
+    m_received = Received{};
+    m_received.strPdu = pdu;
+    m_received.bDecoded = decoded ? 1 : 0;
+    if (!decoded) {
+        theLog.WriteTimed("Direct message does not decode: " + pdu + "\r\n");
+        return POLL_UNDECODABLE;
+    }
+    m_received.nKind = m_pdu.m_nKind;
+    m_received.strPhone = m_pdu.m_strPhone;
+    m_received.strText = m_pdu.m_strText;
+    m_received.strTime = m_pdu.m_strTime;
     return POLL_NEW_MESSAGE;
 }
 
 // A storage indication "+CMTI: <mem>,<index>" (or "+CDSI:"): the message is read from its
-// storage, deleted when configured, and the previous read storage selected again.
+// storage and the previous read storage selected again. A message stays in the store: the
+// engine deletes it once the inbox holds it. A status report is deleted when configured.
 int CMobile::PollStored(const std::string& text, size_t at, bool reports) {
+    const size_t end = LineEnd(text, at);
+    if (end == std::string::npos) return 0;
     const char* prefix = reports ? "+CDSI:" : "+CMTI:";
-    if (ParseReply(text.substr(at), prefix) != 1) return 0;
+    if (ParseReply(text.substr(at, end + 1 - at), prefix) != 1) return 0;
     theLog.WriteTimed(std::string(prefix) + " " + (m_nFieldCount > 0 ? m_fields[0] : "") + "," +
                       (m_nFieldCount > 1 ? m_fields[1] : "") + "\r\n");
+    (reports ? m_nReportPos : m_nMessagePos) = static_cast<int>(end);
     if (m_nFieldCount < 2) return 0;
     const std::string storage = m_fields[0];
     const int index = DecimalValue(m_fields[1]);
 
-    bool switched = false;
-    std::string previous;
-    if (storage != m_strStorage) {
-        previous = m_strStorage;
-        switched = true;
-        SelectStorage(storage);
-    }
-    (reports ? m_nReportPos : m_nMessagePos) = static_cast<int>(at) + 6;
-    if (!reports) m_received.nReference = index;
+    const std::string previous = m_strStorage;
+    const bool switched = storage != m_strStorage;
+    if (switched) SelectStorage(storage);
 
+    int result = 0;
     for (int delay : READ_RETRY_DELAYS_MS) {
         SlicedSleep(m_clock, delay, SLEEP_SLICE_MS);
-        if (ReadMessage(index) != 1 || (m_pdu.m_nKind == KIND_STATUS_REPORT) != reports) continue;
-        if (reports ? m_bDeleteReadReport : m_bDeleteReadMessage)
-            Ask("AT+CMGD=" + std::to_string(index) + "\r", "", 5000);
-        if (switched) SelectStorage(previous);
+        const int read = ReadMessage(index);
+        if (read == READ_UNDECODABLE && !reports) {
+            m_received = Received{};
+            m_received.nReference = index;
+            m_received.strStorage = storage;
+            m_received.strPdu = m_pdu.m_strPduIn;
+            m_received.bDecoded = 0;
+            theLog.WriteTimed("Stored message does not decode: " + m_pdu.m_strPduIn + "\r\n");
+            result = POLL_UNDECODABLE;
+            break;
+        }
+        if (read != 1 || (m_pdu.m_nKind == KIND_STATUS_REPORT) != reports) continue;
         if (reports) {
+            if (m_bDeleteReadReport) Ask("AT+CMGD=" + std::to_string(index) + "\r", "", 5000);
             m_statusReport = {m_pdu.m_nReference, m_pdu.m_bDelivered, m_pdu.m_strPhone, m_pdu.m_strTime};
             theLog.WriteTimed("NEW Status Report\r\n");
-            return POLL_STATUS_REPORT;
+            result = POLL_STATUS_REPORT;
+        } else {
+            m_received = {index, m_pdu.m_nKind, m_pdu.m_strPhone, m_pdu.m_strText, m_pdu.m_strTime, storage,
+                          m_pdu.m_strPduIn};
+            theLog.WriteTimed("NEW Message\r\n");
+            result = POLL_NEW_MESSAGE;
         }
-        m_received = {index, m_pdu.m_nKind, m_pdu.m_strPhone, m_pdu.m_strText, m_pdu.m_strTime};
-        theLog.WriteTimed("NEW Message\r\n");
-        return POLL_NEW_MESSAGE;
+        break;
     }
     if (switched) SelectStorage(previous);
-    return 0;  // left in the store for the store scan
+    return result;  // 0: left in the store for the store scan
 }
 
 // A caller seen again within 8 seconds is the same call ringing on: 0. A new one: 9003.
@@ -140,22 +188,28 @@ int CMobile::PollCalls(const std::string& text) {
         m_nCallPos = static_cast<int>(clip) + 6;
         if (const int result = NoteCaller(m_fields[0])) return result;
     }
+    const bool pending = FindFrom(text, "RING", m_nCallPos) != std::string::npos ||
+                         FindFrom(text, "+CLCC:", m_nCallPos) != std::string::npos ||
+                         FindFrom(text, "+CLIP:", m_nCallPos) != std::string::npos;
+    if (!pending) m_nCallPos = std::max(m_nCallPos, static_cast<int>(LastLineStart(text)));
     return 0;
 }
 
-// Drops the received text every scan has passed, and keeps the buffer from growing without
-// bound when nothing is recognised.
-void CMobile::Housekeeping(size_t receivedLength) {
+// Drops the received text every scan has passed. A last line that grows beyond the limit
+// without ending is noise: it is cut to its last 512 characters.
+void CMobile::Housekeeping(const std::string& received) {
     int* positions[] = {&m_nMessagePos, &m_nReportPos, &m_nCallPos};
     const int least = std::min({m_nMessagePos, m_nReportPos, m_nCallPos});
-    if (least >= 0) {
+    // Consume keeps the text when asked to drop all of it; the positions then stay as they
+    // are, so that nothing already taken is found again.
+    if (least > 0 && static_cast<size_t>(least) < received.size()) {
         m_pConnection->Consume(least);
         for (int* p : positions) *p -= least;
     }
-    if (receivedLength > RECEIVED_LIMIT) {
-        const int cut = static_cast<int>(receivedLength - RECEIVED_KEEP);
+    const std::string rest = m_pConnection->GetReceived();
+    if (rest.size() > RECEIVED_LIMIT && rest.size() - LastLineStart(rest) > RECEIVED_LIMIT) {
+        const int cut = static_cast<int>(rest.size() - RECEIVED_KEEP);
         m_pConnection->Consume(cut);
-        for (int* p : positions) *p -= cut;
+        for (int* p : positions) *p = std::max(*p - cut, 0);
     }
-    for (int* p : positions) *p = std::max(*p, 0);
 }

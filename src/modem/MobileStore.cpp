@@ -1,5 +1,8 @@
 #include "modem/Mobile.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace {
 bool HasOk(const std::string& reply) { return reply.find("OK") != std::string::npos; }
 }  // namespace
@@ -24,6 +27,17 @@ int CMobile::GetUsedCount() { return StoreCount(1); }
 
 int CMobile::GetTotalCount() { return StoreCount(2); }
 
+bool CMobile::HoldsLength(const std::string& pdu, int length) {
+    if (pdu.size() < 2 || pdu.size() % 2 != 0 || length <= 0) return false;
+    if (!std::all_of(pdu.begin(), pdu.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+        return false;
+    const int octets = static_cast<int>(pdu.size() / 2);
+    const int serviceCentre = std::stoi(pdu.substr(0, 2), nullptr, 16);
+    return octets - 1 - serviceCentre >= length;
+}
+
+// 1 read and decoded (or an empty place of length 0), READ_UNDECODABLE when the place holds
+// a PDU shorter than its length or one the codec refuses, -1 when nothing could be read.
 int CMobile::ReadMessage(int index) {
     if (index <= 0) return -1;
     const std::string reply = Ask("AT+CMGR=" + std::to_string(index) + "\r", "OK", 5000);
@@ -40,17 +54,10 @@ int CMobile::ReadMessage(int index) {
     m_pdu.m_strPduIn = m_nFieldCount >= 4 ? m_fields[3] : std::string();
     m_pdu.m_nStorageStatus = DecimalValue(m_fields[0]);
     m_pdu.m_nDecodeCodePage = 0;
-    if (m_pdu.Decode() == PDU_OK) {
-        if (m_pdu.m_nKind != KIND_STATUS_REPORT) m_pdu.m_nReference = index;
-        return 1;
-    }
-    if (length == 0) {
-        m_pdu.m_strPhone.clear();
-        m_pdu.m_strText.clear();
-        m_pdu.m_strTime.clear();
-        return 1;
-    }
-    return -1;
+    if (length == 0) return 1;  // an empty place: the fields stay empty
+    if (!HoldsLength(m_pdu.m_strPduIn, length) || m_pdu.Decode() != PDU_OK) return READ_UNDECODABLE;
+    if (m_pdu.m_nKind != KIND_STATUS_REPORT) m_pdu.m_nReference = index;
+    return 1;
 }
 
 int CMobile::ReadStoredMessage(int index) {
@@ -58,6 +65,12 @@ int CMobile::ReadStoredMessage(int index) {
     BusyScope busy(*this);
     m_lastRead = LastRead{};
     int result = ReadMessage(index);
+    if (result == READ_UNDECODABLE) {
+        m_lastRead.nReference = index;
+        m_lastRead.bDecoded = 0;
+        m_lastRead.strPdu = m_pdu.m_strPduIn;
+        return 1;
+    }
     if (result == 1 && m_pdu.m_strPhone.empty()) {
         result = -1;  // an empty place
     } else if (result == 1) {
@@ -67,13 +80,21 @@ int CMobile::ReadStoredMessage(int index) {
         m_lastRead.strTime = m_pdu.m_strTime;
         m_lastRead.nStorageStatus = m_pdu.m_nStorageStatus;
         m_lastRead.nKind = m_pdu.m_nKind;
+        m_lastRead.strPdu = m_pdu.m_strPduIn;
     }
     return result;
 }
 
-int CMobile::DeleteMessage(int index) {
+int CMobile::DeleteMessage(int index) { return DeleteStoredMessage(std::string(), index); }
+
+int CMobile::DeleteStoredMessage(const std::string& storage, int index) {
     if (index <= 0) return -1;
     if (WaitNotBusy()) return -1;
     BusyScope busy(*this);
-    return HasOk(Ask("AT+CMGD=" + std::to_string(index) + "\r", "OK", 2000)) ? 1 : -1;
+    const std::string previous = m_strStorage;
+    const bool switched = !storage.empty() && storage != previous;
+    if (switched && SelectStorage(storage) != 1) return -1;
+    const int result = HasOk(Ask("AT+CMGD=" + std::to_string(index) + "\r", "OK", 2000)) ? 1 : -1;
+    if (switched) SelectStorage(previous);
+    return result;
 }

@@ -118,6 +118,7 @@ void MainDialog::OnInitDialog() {
     m_mobile.SetRetryInterval(theSettings.m_nRetryInterval);
     m_mobile.SetSendAttempts(theSettings.m_nRetryCount + 1);
     m_gateway.SetJournalPath(StatePath("Pellwick.journal"));
+    m_gateway.SetInboundFiles(StatePath("Pellwick.spool"), StatePath("Pellwick.rejected"));
     m_gateway.SetPartSpoolPath(StatePath("Pellwick.parts"));
     // A `-set` from a shell, or systemctl reload, reaches the running gateway.
     m_gateway.SetSettingsSync([] {

@@ -15,13 +15,20 @@ TEST(DbError, DuplicateKeyRecognition) {
         const char* description;
         std::vector<std::string> states;
         bool duplicate;
+        int native = 0;
     };
     const Case cases[] = {
         {"[23505] ERROR: duplicate key value violates unique constraint \"smsout_pkey\"", {"23505"}, true},
         {"duplicate key", {}, true},
         {"[HY000] UNIQUE constraint failed: smsout.msgid (19)", {"HY000"}, true},
-        {"[23000] integrity constraint violation", {"23000"}, true},
-        {"[01000] warning; [23503] foreign key", {"01000", "23503"}, true},
+        {"[HY000] PRIMARY KEY must be unique (19)", {"HY000"}, true},
+        {"[23000] Duplicate entry '1' for key 'PRIMARY'", {"23000"}, true, 1062},
+        {"[23000] Column 'phone' cannot be null", {"23000"}, false, 1048},
+        {"[23000] integrity constraint violation", {"23000"}, false},
+        {"[01000] warning; [23503] foreign key", {"01000", "23503"}, false},
+        {"[23514] new row violates check constraint; Failing row contains (UNIQUE constraint failed, duplicate key)",
+         {"23514"}, false},
+        {"[23502] null value in column \"phone\" violates not-null constraint", {"23502"}, false},
         {"Duplicate Key", {"42000"}, false},  // the words are matched as written
         {"unique constraint failed", {"HY000"}, false},
         {"[HY000] NOT NULL constraint failed: smsin.phone (19)", {"HY000"}, false},
@@ -32,7 +39,7 @@ TEST(DbError, DuplicateKeyRecognition) {
         {"", {}, false},
     };
     for (const Case& c : cases) {
-        CDbError e(DB_E_FAIL, c.description, c.states);
+        CDbError e(DB_E_FAIL, c.description, c.states, c.native);
         EXPECT_EQ(e.IsDuplicateKey(), c.duplicate) << c.description;
     }
 }

@@ -98,9 +98,10 @@ public:
         return 1;
     }
     ModemMessage LastRead() const override { return lastRead; }
-    int DeleteMessage(int index) override {
+    int DeleteMessage(int index) override { return DeleteStored(selected, index); }
+    int DeleteStored(const std::string& store, int index) override {
         deleted.push_back(index);
-        stores[selected].erase(index);
+        stores[store.empty() ? selected : store].erase(index);
         return 1;
     }
     void SetRetry(int interval, int) override { retryInterval = interval; }

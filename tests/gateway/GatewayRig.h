@@ -56,6 +56,7 @@ struct GatewayRig {
         modemPort = std::make_unique<CMobilePort>(*mobile);
         gateway = std::make_unique<CGateway>(settings, run, status, clock, *modemPort, dbPort, [] { return 1; });
         gateway->SetJournalPath(dir.file("Pellwick.journal"));
+        gateway->SetInboundFiles(dir.file("Pellwick.spool"), dir.file("Pellwick.rejected"));
         gateway->SetPartSpoolPath(dir.file("Pellwick.parts"));
         worker = std::make_unique<CWorker>(*gateway, settings, run, status, clock);
         status.SetDisplay([this](int code, int, const std::string&) { codes.push_back(code); });
@@ -86,6 +87,8 @@ struct GatewayRig {
     // Rows of a query as "a|b|c" strings, read through a second handle on the shared connection.
     std::vector<std::string> Rows(const std::string& sql, const std::vector<std::string>& columns) {
         CAdoDatabase reader;
+        reader.m_strUser = settings.m_strDbUser;  // should it have to reconnect
+        reader.m_strPassword = settings.m_strDbPassword;
         std::vector<std::string> rows;
         if (!reader.OpenQuery(sql)) return rows;
         while (!reader.IsEof()) {

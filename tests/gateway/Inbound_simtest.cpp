@@ -2,7 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+#include <sys/wait.h>
+
 #include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <sstream>
 
 namespace {
 
@@ -95,7 +105,240 @@ TEST(GatewayInbound, MessagesWaitInTheModemWhileTheDatabaseIsDown) {
     EXPECT_EQ(0, rig.run.m_bDatabaseLinked.load());
     EXPECT_NE("OK", rig.sim.Control("LIST").substr(0, 2));
     rig.settings.m_strDsn = "PwSqlite";
-    rig.Passes(1);  // tick 2 reconnects and polls; the store scan collects it at tick 60
+    rig.Passes(1);  // reconnects; the scan of every store after the outage collects it
     for (int i = 0; i < 60 && rig.Rows("select msgbody from smsin", {"msgbody"}).empty(); ++i) rig.Passes(1);
     EXPECT_EQ((std::vector<std::string>{"waiting"}), rig.Rows("select msgbody from smsin", {"msgbody"}));
+}
+
+// --- Exactly once, whatever fails ------------------------------------------------------------
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int FileMode(const std::string& path) {
+    return static_cast<int>(std::filesystem::status(path).permissions() & std::filesystem::perms::all);
+}
+
+// How often each text is in the inbox.
+std::map<std::string, int> InboxCounts(GatewayRig& rig) {
+    std::map<std::string, int> counts;
+    for (const auto& body : rig.Rows("select msgbody from smsin", {"msgbody"})) ++counts[body];
+    return counts;
+}
+
+bool ModemEmpty(GatewayRig& rig) { return rig.sim.Control("LIST") == "OK\n"; }
+
+// Passes until done() holds, at most `limit`; true when it did.
+bool PassUntil(GatewayRig& rig, const std::function<bool()>& done, int limit = 300) {
+    for (int i = 0; i < limit; ++i) {
+        if (done()) return true;
+        rig.Passes(1);
+    }
+    return done();
+}
+
+// Every text in the inbox exactly once, nothing else there, nothing left in the modem or spool.
+void ExpectExactlyOnce(GatewayRig& rig, const std::vector<std::string>& texts) {
+    std::map<std::string, int> expected;
+    for (const auto& t : texts) expected[t] = 1;
+    EXPECT_TRUE(PassUntil(rig, [&] { return InboxCounts(rig) == expected && ModemEmpty(rig); }))
+        << testing::PrintToString(InboxCounts(rig)) << rig.sim.Control("LIST");
+    EXPECT_TRUE(rig.gateway->Spool().Empty());
+    EXPECT_FALSE(std::filesystem::exists(rig.dir.file("Pellwick.spool")));
+}
+
+// An exclusive lock on the SQLite file: every statement of the gateway waits, then fails.
+class FileLock {
+public:
+    FileLock() {
+        sqlite3_open((TestDataSources::Get().Folder() + "/test.db").c_str(), &m_db);
+        sqlite3_exec(m_db, "begin exclusive", nullptr, nullptr, nullptr);
+    }
+    ~FileLock() { sqlite3_close(m_db); }  // rolls the open transaction back
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+}  // namespace
+
+// A +CMT and a +CMTI in the same read are two messages.
+TEST(GatewayInbound, DirectAndStoredIndicationsBackToBackAreAllStored) {
+    GatewayRig rig;
+    rig.Passes(1);
+    std::vector<std::string> texts;
+    for (int i = 0; i < 10; ++i) {
+        texts.push_back("direct " + std::to_string(i));
+        texts.push_back("stored " + std::to_string(i));
+        rig.sim.Control("DELIVER from=+491 via=direct text=" + texts[texts.size() - 2]);
+        rig.sim.Control("DELIVER from=+492 via=store mem=SM text=" + texts.back());
+    }
+    ExpectExactlyOnce(rig, texts);
+}
+
+// While inserts fail, messages arriving by +CMT, by +CMTI and silently wait in the spool and the
+// modem; once the database takes rows again, each reaches the inbox once.
+TEST(GatewayInbound, MessagesDuringAnOutageArriveOnceAfterIt) {
+    const char* seconds = std::getenv("PW_OUTAGE_SECONDS");
+    const auto outage = std::chrono::seconds(seconds ? std::atoi(seconds) : 3);
+    struct Case {
+        const char* name;
+        std::function<void(GatewayRig&)> begin, end;
+    };
+    std::unique_ptr<FileLock> lock;
+    const Case cases[] = {
+        {"table renamed", [](GatewayRig& rig) { rig.Sql("alter table smsin rename to smsin_away"); },
+         [](GatewayRig& rig) { rig.Sql("alter table smsin_away rename to smsin"); }},
+        {"file locked", [&](GatewayRig&) { lock = std::make_unique<FileLock>(); }, [&](GatewayRig&) { lock.reset(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        GatewayRig rig;
+        rig.Passes(1);
+        c.begin(rig);
+        rig.sim.Control("DELIVER from=+491 via=direct text=by cmt");
+        rig.sim.Control("DELIVER from=+492 via=store mem=SM text=by cmti");
+        rig.sim.Control("DELIVER from=+493 via=silent mem=ME text=silent");
+        const auto end = std::chrono::steady_clock::now() + outage;
+        while (std::chrono::steady_clock::now() < end) rig.Passes(1);
+        EXPECT_EQ(1u, rig.gateway->Spool().Entries().size());
+        EXPECT_NE(std::string::npos, ReadFile(rig.dir.file("Pellwick.spool")).find(" 627920636D74"));  // "by cmt"
+        EXPECT_EQ(0600, FileMode(rig.dir.file("Pellwick.spool")));
+        c.end(rig);
+        const auto back = std::chrono::steady_clock::now();
+        ExpectExactlyOnce(rig, {"by cmt", "by cmti", "silent"});
+        std::cout << c.name << ": " << outage.count() << " s outage, all stored "
+                  << std::chrono::duration<double>(std::chrono::steady_clock::now() - back).count()
+                  << " s after the database was back\n";
+    }
+}
+
+// The gateway killed between reading a message and storing it, or between storing and deleting it
+// from the modem: after a restart every message is in the inbox once. The killed gateway is a child
+// process running the same engine; the restarted one is this process's.
+TEST(GatewayInbound, KilledMidWayStoresEachMessageOnceAfterRestart) {
+    struct Case {
+        const char* name;
+        const char* deliver;
+        bool lockDatabase;    // the insert waits on the lock: killed before it commits
+        const char* waitFor;  // the record line that shows the gateway is where it is killed
+    };
+    const Case cases[] = {
+        {"direct, before the insert", "via=direct", true, nullptr},
+        {"stored, before the insert", "via=store mem=SM", true, "\"AT+CMGR=1\""},
+        {"stored, before the delete", "via=store mem=SM", false, "\"AT+CMGD=1\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        GatewayRig rig;
+        if (!c.lockDatabase) rig.sim.Control("FAULT MUTE AT+CMGD");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            for (;;) rig.Passes(1);
+        }
+        ASSERT_GT(child, 0);
+        auto seen = [&](const char* what) {
+            for (const auto& line : rig.sim.Records())
+                if (line.find(what) != std::string::npos) return true;
+            return false;
+        };
+        auto waitUntil = [](const std::function<bool()>& done) {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (!done() && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return done();
+        };
+        // Linked and past the first full scan of the stores.
+        EXPECT_TRUE(waitUntil([&] { return seen("\"AT+CPMS=\\\"MT\\\"\""); }));
+        std::unique_ptr<FileLock> lock;
+        if (c.lockDatabase) lock = std::make_unique<FileLock>();
+        rig.sim.Control(std::string("DELIVER from=+491 ") + c.deliver + " text=" + c.name);
+        EXPECT_TRUE(waitUntil([&] {
+            return c.waitFor ? seen(c.waitFor) : std::filesystem::exists(rig.dir.file("Pellwick.spool"));
+        }));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        lock.reset();
+        rig.sim.Control("FAULT CLEAR");
+        rig.gateway->SetInboundFiles(rig.dir.file("Pellwick.spool"), rig.dir.file("Pellwick.rejected"));
+        ExpectExactlyOnce(rig, {c.name});
+    }
+}
+
+// A spool left by a run killed after the insert (before the spool was rewritten) holds a message
+// the inbox has already: it is taken as stored, not stored twice.
+TEST(GatewayInbound, SpoolLeftByAnEarlierRunIsStoredOnce) {
+    GatewayRig rig;
+    rig.Sql("insert into smsin(phone, msgbody, rectime) values('+491', 'stored before', '2026-12-07 09:30:00')");
+    std::ofstream(rig.dir.file("Pellwick.spool"))
+        << "1765099800 2B343931 323631323037303933303030 73746F726564206265666F7265\n"
+        << "1765099801 2B343932 323631323037303933313030 6E6F74207965740A7468657265\n";
+    rig.gateway->SetInboundFiles(rig.dir.file("Pellwick.spool"), rig.dir.file("Pellwick.rejected"));
+    ASSERT_EQ(2u, rig.gateway->Spool().Entries().size());
+    ExpectExactlyOnce(rig, {"stored before", "not yet\nthere"});
+}
+
+// A truncated PDU, delivered directly or stored, goes to the reject file with where it came from,
+// leaves the modem, and never reaches the inbox.
+TEST(GatewayInbound, TruncatedPdusGoToTheRejectFileOnly) {
+    GatewayRig rig;
+    rig.Passes(1);
+    rig.sim.Control("DELIVER via=silent mem=SM from=+491 text=whole message here");
+    const std::string listed = ModemSim::Lines(rig.sim.Control("LIST SM")).at(0);
+    const size_t at = listed.find("\"pdu\":\"") + 7;
+    const std::string pdu = listed.substr(at, listed.find('"', at) - at);
+    rig.sim.Control("CLEAR");
+    const size_t tpdu = 2 + 2 * static_cast<size_t>(std::stoi(pdu.substr(0, 2), nullptr, 16));
+    const std::string truncated = pdu.substr(tpdu, pdu.size() - tpdu - 10);  // the last 5 octets cut off
+    rig.sim.Control("PDU via=direct hex=" + truncated);
+    rig.sim.Control("PDU via=store mem=ME hex=" + truncated);
+    rig.sim.Control("DELIVER via=direct from=+491 text=after them");
+    ExpectExactlyOnce(rig, {"after them"});
+    const std::string rejected = ReadFile(rig.dir.file("Pellwick.rejected"));
+    EXPECT_NE(std::string::npos, rejected.find(" direct 0 00" + truncated + "\n")) << rejected;
+    EXPECT_NE(std::string::npos, rejected.find(" ME 1 00" + truncated + "\n")) << rejected;
+    EXPECT_EQ(0600, FileMode(rig.dir.file("Pellwick.rejected")));
+}
+
+// On PostgreSQL a CHECK violation is an insert error, not a duplicate: the message stays in the
+// modem (or the spool) and is stored once the constraint allows it.
+TEST(GatewayInboundPg, CheckViolationKeepsTheMessage) {
+    TestDataSources& sources = TestDataSources::Get();
+    if (!sources.HasPostgres()) GTEST_SKIP() << "no PostgreSQL server: run the tests through ctest";
+    GatewayRig rig;
+    rig.settings.m_strDsn = "PwPg";
+    rig.settings.m_strDbUser = sources.Pg("PW_PG_USER");
+    rig.settings.m_strDbPassword = sources.Pg("PW_PG_PASSWORD");
+    auto admin = [&](const std::string& sql) {
+        CAdoDatabase db;
+        db.SetDataSource("PwPg");
+        db.m_strUser = rig.settings.m_strDbUser;
+        db.m_strPassword = rig.settings.m_strDbPassword;
+        db.ExecuteSql(sql);
+        db.CloseDatabase();
+    };
+    admin("drop table if exists smsin");
+    admin("create table if not exists smsout(msgid serial primary key, phone text, msgbody text, status int default 0)");
+    admin("create table smsin(phone text, msgbody text check (msgbody not like 'refused%'), rectime timestamp, "
+          "unique(phone, rectime, msgbody))");
+    rig.Passes(1);
+    rig.sim.Control("DELIVER from=+491 via=store mem=SM text=refused stored");
+    rig.sim.Control("DELIVER from=+491 via=direct text=refused direct");
+    rig.sim.Control("DELIVER from=+491 via=store mem=SM text=accepted");
+    EXPECT_TRUE(PassUntil(rig, [&] { return InboxCounts(rig).count("accepted") == 1; }));
+    rig.Passes(3);
+    EXPECT_EQ((std::map<std::string, int>{{"accepted", 1}}), InboxCounts(rig));
+    EXPECT_NE(std::string::npos, rig.sim.Control("LIST SM").find("\"index\":1"));
+    EXPECT_EQ(1u, rig.gateway->Spool().Entries().size());
+    admin("alter table smsin drop constraint smsin_msgbody_check");
+    ExpectExactlyOnce(rig, {"accepted", "refused stored", "refused direct"});
+    rig.db.CloseDatabase();
 }

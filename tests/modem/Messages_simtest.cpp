@@ -131,14 +131,16 @@ TEST_F(MessageFixture, MessageFailingEveryAttemptIsNotSent) {
     EXPECT_EQ("error", sent[1].result);
 }
 
-TEST_F(MessageFixture, StoredMessageIsReadDeletedAndReported) {
+TEST_F(MessageFixture, StoredMessageIsReadKeptAndReported) {
     rig.sim.Control("DELIVER via=store mem=SM from=+491709998877 text=Inbound hello");
     ASSERT_EQ(POLL_NEW_MESSAGE, PollUntilEvent());
     EXPECT_EQ("+491709998877", mobile.m_received.strPhone);
     EXPECT_EQ("Inbound hello", mobile.m_received.strText);
     EXPECT_EQ("261207093000", mobile.m_received.strTime);
     EXPECT_EQ(1, mobile.m_received.nReference);
-    EXPECT_EQ("OK\n", rig.sim.Control("LIST SM"));  // deleted from the store
+    EXPECT_NE("OK\n", rig.sim.Control("LIST SM"));  // kept until the inbox holds it
+    EXPECT_EQ(1, mobile.DeleteStoredMessage("SM", 1));
+    EXPECT_EQ("OK\n", rig.sim.Control("LIST SM"));
 }
 
 TEST_F(MessageFixture, MessageInAnotherStorageIsReadThereAndTheStorageRestored) {
@@ -148,10 +150,10 @@ TEST_F(MessageFixture, MessageInAnotherStorageIsReadThereAndTheStorageRestored) 
     const std::vector<std::string> heard = rig.Heard();
     const auto select = std::find(heard.begin(), heard.end(), "AT+CPMS=\"ME\"");
     ASSERT_NE(heard.end(), select);
-    EXPECT_EQ((std::vector<std::string>{"AT+CPMS=\"ME\"", "AT+CMGR=1", "AT+CMGD=1", "AT+CPMS=\"SM\""}),
-              std::vector<std::string>(select, std::min(select + 4, heard.end())));
+    EXPECT_EQ((std::vector<std::string>{"AT+CPMS=\"ME\"", "AT+CMGR=1", "AT+CPMS=\"SM\""}),
+              std::vector<std::string>(select, std::min(select + 3, heard.end())));
     EXPECT_EQ("SM", rig.State("mem1"));
-    EXPECT_EQ("OK\n", rig.sim.Control("LIST ME"));
+    EXPECT_EQ("ME", mobile.m_received.strStorage);
 }
 
 TEST_F(MessageFixture, DirectDeliveryInTwoPieces) {

@@ -37,12 +37,12 @@ TEST_F(PollFixture, NothingToReport) {
     EXPECT_EQ(0, mobile.m_bBusy);
 }
 
-TEST_F(PollFixture, StoredMessageInTheCurrentStorageIsReadAndDeleted) {
+TEST_F(PollFixture, StoredMessageIsReadAndLeftForTheEngineToDelete) {
     device.m_answers["AT+CMGR=3\r"] = HELLO_CMGR;
     EXPECT_EQ(POLL_NEW_MESSAGE, Poll("\r\n+CMTI: \"SM\",3\r\n"));
-    EXPECT_EQ((std::vector<std::string>{"AT+CMGR=3\r", "AT+CMGD=3\r"}), device.Commands());
-    EXPECT_EQ(5000, device.m_calls[1].timeoutMs);
+    EXPECT_EQ((std::vector<std::string>{"AT+CMGR=3\r"}), device.Commands());
     EXPECT_EQ(3, mobile.m_received.nReference);
+    EXPECT_EQ("SM", mobile.m_received.strStorage);
     EXPECT_EQ(KIND_TEXT, mobile.m_received.nKind);
     EXPECT_EQ("+491701234567", mobile.m_received.strPhone);
     EXPECT_EQ("Hello world", mobile.m_received.strText);
@@ -55,16 +55,50 @@ TEST_F(PollFixture, StoredMessageInTheCurrentStorageIsReadAndDeleted) {
 TEST_F(PollFixture, MessageInAnotherStorageIsReadThereAndTheStorageRestored) {
     device.m_answers["AT+CMGR=5\r"] = HELLO_CMGR;
     EXPECT_EQ(POLL_NEW_MESSAGE, Poll("\r\n+CMTI: \"ME\",5\r\n"));
-    EXPECT_EQ((std::vector<std::string>{"AT+CPMS=\"ME\"\r", "AT+CMGR=5\r", "AT+CMGD=5\r", "AT+CPMS=\"SM\"\r"}),
-              device.Commands());
+    EXPECT_EQ((std::vector<std::string>{"AT+CPMS=\"ME\"\r", "AT+CMGR=5\r", "AT+CPMS=\"SM\"\r"}), device.Commands());
     EXPECT_EQ("SM", mobile.m_strStorage);
+    EXPECT_EQ("ME", mobile.m_received.strStorage);
 }
 
-TEST_F(PollFixture, DeleteFlagOffKeepsTheMessage) {
-    mobile.m_bDeleteReadMessage = 0;
+// Each indication is taken by its own line and prefix, in the order they came, whatever follows.
+TEST_F(PollFixture, IndicationsOfBothKindsBackToBackAreEachTaken) {
     device.m_answers["AT+CMGR=3\r"] = HELLO_CMGR;
-    EXPECT_EQ(POLL_NEW_MESSAGE, Poll("+CMTI: \"SM\",3\r\n"));
-    EXPECT_EQ(0, device.CountOf("AT+CMGD=3\r"));
+    device.m_answers["AT+CMGR=4\r"] = HELLO_CMGR;
+    const std::string direct = std::string("\r\n+CMT: ,29\r\n") + pdus::HELLO + "\r\n";
+    const std::string alpha = std::string("\r\n+CMT: \"BANK\",29\r\n") + pdus::HELLO + "\r\n";
+    device.m_incoming = direct + "\r\n+CMTI: \"SM\",3\r\n" + alpha + "+CMTI: \"SM\",4\r\n";
+    std::vector<int> references;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(POLL_NEW_MESSAGE, mobile.PollEvents()) << i;
+        references.push_back(mobile.m_received.nReference);
+        EXPECT_EQ("Hello world", mobile.m_received.strText);
+    }
+    EXPECT_EQ((std::vector<int>{0, 3, 0, 4}), references);
+    EXPECT_EQ(1, mobile.PollEvents());
+    EXPECT_EQ((std::vector<std::string>{"AT+CMGR=3\r", "AT+CMGR=4\r"}), device.Commands());
+}
+
+// A PDU shorter than its length, or one that does not decode, is handed over once as
+// undecodable, and the indications after it are still taken.
+TEST_F(PollFixture, UndecodablePdusAreHandedOverWithWhereTheyCameFrom) {
+    const std::string hello = pdus::HELLO;
+    const std::string truncated = hello.substr(0, hello.size() - 10);
+    device.m_answers["AT+CMGR=6\r"] = "+CMGR: 0,,29\r\n" + truncated + "\r\n\r\nOK\r\n";
+    device.m_incoming = "\r\n+CMT: ,29\r\n" + truncated + "\r\n\r\n+CMT: ,29\r\nZZ" + hello.substr(2) +
+                        "\r\n\r\n+CMTI: \"SM\",6\r\n\r\n+CMT: ,29\r\n" + hello + "\r\n";
+    ASSERT_EQ(POLL_UNDECODABLE, mobile.PollEvents());
+    EXPECT_EQ(truncated, mobile.m_received.strPdu);
+    EXPECT_EQ(0, mobile.m_received.nReference);
+    EXPECT_EQ(0, mobile.m_received.bDecoded);
+    ASSERT_EQ(POLL_UNDECODABLE, mobile.PollEvents());  // not hex
+    ASSERT_EQ(POLL_UNDECODABLE, mobile.PollEvents());
+    EXPECT_EQ(6, mobile.m_received.nReference);
+    EXPECT_EQ("SM", mobile.m_received.strStorage);
+    EXPECT_EQ(truncated, mobile.m_received.strPdu);
+    EXPECT_EQ(1, device.CountOf("AT+CMGR=6\r"));  // no retries: the PDU is there, and broken
+    ASSERT_EQ(POLL_NEW_MESSAGE, mobile.PollEvents());
+    EXPECT_EQ("Hello world", mobile.m_received.strText);
+    EXPECT_EQ(1, mobile.m_received.bDecoded);
 }
 
 TEST_F(PollFixture, UnreadableMessageIsTriedThreeTimesThenLeftInTheStore) {
@@ -141,23 +175,39 @@ TEST_F(PollFixture, SameCallerWithinEightSecondsCountsOnce) {
     EXPECT_EQ(POLL_INCOMING_CALL, Poll("\r\nRING\r\n\r\n+CLIP: \"+491704444444\",145\r\n"));
 }
 
-TEST_F(PollFixture, LongTextWithoutEventsIsCutToItsLast512Characters) {
+TEST_F(PollFixture, NoiseIsDroppedAndAnOverlongLineCutToItsLast512Characters) {
     std::string noise;
     for (int i = 0; noise.size() < 1100; ++i) noise += "line " + std::to_string(i) + "\r\n";
     EXPECT_EQ(1, Poll(noise));
-    EXPECT_EQ(noise.substr(noise.size() - 512), device.m_strReceived);
+    EXPECT_EQ(1, Poll("partial"));
+    EXPECT_EQ("partial", device.m_strReceived);  // complete lines without events are gone
+    const std::string junk(1100, 'x');
+    EXPECT_EQ(1, Poll(junk));
+    EXPECT_EQ(junk.substr(junk.size() - 512), device.m_strReceived);
 }
 
-TEST_F(PollFixture, TextUpToTheLeastScanPositionIsDropped) {
+// A burst longer than the limit loses nothing: indications wait until a poll takes them.
+TEST_F(PollFixture, BurstBeyondTheLimitKeepsEveryIndication) {
+    std::string burst;
+    for (int i = 0; i < 12; ++i) burst += std::string("\r\n+CMT: ,29\r\n") + pdus::HELLO + "\r\n";
+    ASSERT_GT(burst.size(), 1024u);
+    device.m_incoming = burst;
+    int messages = 0;
+    while (mobile.PollEvents() == POLL_NEW_MESSAGE) ++messages;
+    EXPECT_EQ(12, messages);
+}
+
+TEST_F(PollFixture, TakenIndicationsAreDroppedAndNeverTakenAgain) {
     device.m_answers["AT+CMGR=1\r"] = HELLO_CMGR;
     device.m_answers["AT+CMGR=2\r"] = REPORT_CMGR;
-    const std::string text = "\r\n+CMTI: \"SM\",1\r\n\r\n+CDSI: \"SM\",2\r\n";
-    ASSERT_EQ(POLL_NEW_MESSAGE, Poll(text));
+    ASSERT_EQ(POLL_NEW_MESSAGE, Poll("\r\n+CMTI: \"SM\",1\r\n\r\n+CDSI: \"SM\",2\r\n"));
     ASSERT_EQ(POLL_STATUS_REPORT, mobile.PollEvents());
-    device.m_strReceived = text;  // without the replies, to follow the positions
-    EXPECT_EQ(1, Poll("\r\nRING\r\n"));  // the call position passes both indications
-    EXPECT_EQ(std::string::npos, device.m_strReceived.find("+CMTI"));
-    EXPECT_NE(std::string::npos, device.m_strReceived.find("+CDSI"));  // only up to the least position
+    EXPECT_EQ(1, Poll("\r\nRING"));  // an incomplete line stays
+    device.m_calls.clear();
+    EXPECT_EQ(1, Poll("\r\n"));
+    EXPECT_EQ(1, Poll("\r\npartial"));
+    EXPECT_EQ("partial", device.m_strReceived);
+    EXPECT_TRUE(device.m_calls.empty());  // nothing read again
 }
 
 }  // namespace

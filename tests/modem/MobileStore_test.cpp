@@ -90,9 +90,13 @@ TEST_F(StoreFixture, FailedReadLeavesTheLastReadSlotEmpty) {
     EXPECT_EQ(0, mobile.m_lastRead.nKind);
 }
 
-TEST_F(StoreFixture, UndecodablePduWithALengthFails) {
+TEST_F(StoreFixture, UndecodablePduIsHandedOverAsRead) {
     Cmgr(3, "+CMGR: 0,,24\r\n07\r\n\r\nOK\r\n");
-    EXPECT_EQ(-1, mobile.ReadStoredMessage(3));
+    EXPECT_EQ(1, mobile.ReadStoredMessage(3));
+    EXPECT_EQ(0, mobile.m_lastRead.bDecoded);
+    EXPECT_EQ("07", mobile.m_lastRead.strPdu);
+    EXPECT_EQ(3, mobile.m_lastRead.nReference);
+    EXPECT_EQ("", mobile.m_lastRead.strPhone);
 }
 
 TEST_F(StoreFixture, IndexesBelowOneAreRefusedWithoutTalkingToTheModem) {

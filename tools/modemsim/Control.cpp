@@ -180,14 +180,13 @@ ControlResult Fault(Modem& modem, std::istringstream& in, const std::string& res
         f = Faults{};
         return {Ok()};
     }
-    if (kind == "INJECT") {
-        const size_t p = rest.find("INJECT");
-        std::string line = rest.substr(p + 6);
+    if (kind == "INJECT" || kind == "MUTE") {
+        std::string line = rest.substr(rest.find(kind) + kind.size());
         if (!line.empty() && line[0] == ' ')
             line.erase(0, 1);
         if (line.empty())
-            return {Err("INJECT needs a line")};
-        f.inject = line;
+            return {Err(kind + " needs a line")};
+        (kind == "INJECT" ? f.inject : f.mute) = line;
         return {Ok()};
     }
     if (!(in >> a) || a < 0)

@@ -163,11 +163,12 @@ void Modem::EndLine() {
     }
     if (at == std::string::npos)
         return;
-    const bool answered = m_faults.silent == 0;
+    const bool muted = !m_faults.mute.empty() && line.compare(at, m_faults.mute.size(), m_faults.mute) == 0;
+    const bool answered = m_faults.silent == 0 && !muted;
     Record("{\"t\":" + std::to_string(NowMs()) + ",\"kind\":\"command\",\"text\":" + JsonString(line) +
            (answered ? "" : ",\"answered\":false") + "}");
     if (!answered) {
-        --m_faults.silent;
+        if (!muted) --m_faults.silent;
         m_echo.clear();
         return;
     }

@@ -46,6 +46,7 @@ struct Faults {
     std::string inject;        // line to put into the next answer
     int simBusy = 0;           // SIM commands still to answer "SIM busy"
     int simWaitMs = 0;         // after a PIN is accepted, SIM commands answer "SIM busy" this long
+    std::string mute;          // command lines starting with this get no answer
 };
 
 struct Identity {
