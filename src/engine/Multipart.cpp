@@ -28,8 +28,9 @@ int CGateway::StoreReceived(const ModemMessage& message) {
 }
 
 void CGateway::InsertJoinedMessages() {
-    if (m_parts.Size() == 0 || m_clock.NowMs() < m_nextJoinMs) return;
     const long long timeoutMs = static_cast<long long>(std::max(m_settings.m_nMultipartTimeout, 1)) * kMinuteMs;
+    m_parts.Prune(m_clock.WallMs(), timeoutMs);
+    if (m_parts.Size() == 0 || m_clock.NowMs() < m_nextJoinMs) return;
     for (const std::vector<MessagePart>& parts : m_parts.Ready(m_clock.WallMs(), timeoutMs)) {
         std::string missing;
         const std::string text = JoinParts(parts, &missing);
@@ -43,7 +44,7 @@ void CGateway::InsertJoinedMessages() {
             ::Journal(JOURNAL_WARNING, "message from %s (reference %d) stored without part(s) %s of %d after %d minutes",
                       first.phone.c_str(), first.reference, missing.c_str(), first.count,
                       m_settings.m_nMultipartTimeout);
-        if (!m_parts.Remove(first))
+        if (!m_parts.Remove(first, m_clock.WallMs()))
             ::Journal(JOURNAL_ERR, "cannot drop the stored message from %s from the part spool: %s", first.phone.c_str(),
                       std::strerror(errno));
     }

@@ -50,7 +50,7 @@ void CPartSpool::SetPath(std::string path) {
         std::string time, phone, text;
         fields >> part.reference >> part.count >> part.number >> part.arrivedMs >> time >> phone >> text;
         if (fields.fail() || !FromHex(time, part.time) || !FromHex(phone, part.phone) || !FromHex(text, part.text) ||
-            part.number < 1 || part.number > part.count)
+            part.number < 0 || part.number > part.count)
             continue;
         m_parts.push_back(part);
     }
@@ -69,7 +69,7 @@ bool CPartSpool::Store() {
 
 bool CPartSpool::Add(const MessagePart& part) {
     for (const MessagePart& kept : m_parts)
-        if (kept.SameMessage(part) && kept.number == part.number) return !m_bUnwritten || Store();
+        if (kept.SameMessage(part) && (kept.number == part.number || kept.number == 0)) return !m_bUnwritten || Store();
     m_parts.push_back(part);
     return Store();
 }
@@ -78,7 +78,7 @@ std::vector<std::vector<MessagePart>> CPartSpool::Ready(long long nowMs, long lo
     std::vector<std::vector<MessagePart>> ready;
     std::vector<bool> seen(m_parts.size(), false);
     for (std::size_t i = 0; i < m_parts.size(); ++i) {
-        if (seen[i]) continue;
+        if (seen[i] || m_parts[i].number == 0) continue;
         std::vector<MessagePart> message;
         long long first = m_parts[i].arrivedMs;
         for (std::size_t k = i; k < m_parts.size(); ++k) {
@@ -94,12 +94,26 @@ std::vector<std::vector<MessagePart>> CPartSpool::Ready(long long nowMs, long lo
     return ready;
 }
 
-bool CPartSpool::Remove(const MessagePart& part) {
+bool CPartSpool::Remove(const MessagePart& part, long long nowMs) {
     const auto end = std::remove_if(m_parts.begin(), m_parts.end(),
                                     [&](const MessagePart& kept) { return kept.SameMessage(part); });
-    if (end == m_parts.end()) return true;
     m_parts.erase(end, m_parts.end());
+    m_parts.push_back({part.phone, part.reference, part.count, 0, std::string(), std::string(), nowMs});
     return Store();
+}
+
+void CPartSpool::Prune(long long nowMs, long long keepMs) {
+    const auto end = std::remove_if(m_parts.begin(), m_parts.end(), [&](const MessagePart& kept) {
+        return kept.number == 0 && nowMs - kept.arrivedMs >= keepMs;
+    });
+    if (end == m_parts.end()) return;
+    m_parts.erase(end, m_parts.end());
+    Store();
+}
+
+std::size_t CPartSpool::Size() const {
+    return static_cast<std::size_t>(
+        std::count_if(m_parts.begin(), m_parts.end(), [](const MessagePart& p) { return p.number > 0; }));
 }
 
 std::string JoinParts(const std::vector<MessagePart>& parts, std::string* missing) {

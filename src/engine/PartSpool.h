@@ -11,7 +11,7 @@ struct MessagePart {
     std::string phone;
     int reference = 0;  // concatenation reference (8 or 16 bit)
     int count = 0;      // parts of the message
-    int number = 0;     // 1..count
+    int number = 0;     // 1..count; 0 marks a message already stored (see Remove)
     std::string text;
     std::string time;   // the modem's time stamp, "YYMMDDhhmmss"
     long long arrivedMs = 0;  // wall clock of arrival, ms since the epoch
@@ -26,17 +26,22 @@ public:
     // Empty path: memory only. Loads the parts the file holds.
     void SetPath(std::string path);
 
-    // Keeps the part; a part already kept is ignored. False when the file could not be
-    // written: the part is kept in memory, but must stay in the modem.
+    // Keeps the part; a part already kept, or one of a message stored lately, is ignored.
+    // False when the file could not be written: the part is kept in memory, but must stay
+    // in the modem.
     bool Add(const MessagePart& part);
     // Messages whose parts are all there, or whose earliest part arrived `timeoutMs` or
     // more before `nowMs`: each as its parts in number order.
     std::vector<std::vector<MessagePart>> Ready(long long nowMs, long long timeoutMs) const;
-    // Drops every part of the message `part` belongs to; false when the file could not be
-    // written (the parts are dropped all the same: a restart before the next write would
-    // join the message once more).
-    bool Remove(const MessagePart& part);
-    std::size_t Size() const { return m_parts.size(); }
+    // Drops every part of the message `part` belongs to, stored at `nowMs`, and remembers
+    // the message until Prune forgets it, so a late repeat of one of its parts is not taken
+    // for a new message. False when the file could not be written (the parts are dropped
+    // all the same: a restart before the next write would join the message once more).
+    bool Remove(const MessagePart& part, long long nowMs);
+    // Forgets stored messages remembered `keepMs` or longer.
+    void Prune(long long nowMs, long long keepMs);
+    // The parts waiting.
+    std::size_t Size() const;
 
 private:
     bool Store();
