@@ -8,6 +8,7 @@
 #include "engine/InboxSpool.h"
 #include "engine/OutboxJournal.h"
 #include "engine/PartSpool.h"
+#include "engine/ReportBook.h"
 #include "engine/Ports.h"
 #include "engine/RunState.h"
 #include "engine/StatusBoard.h"
@@ -54,6 +55,11 @@ public:
     // Inserts each spooled message that is whole or has waited multipart_timeout minutes.
     void InsertJoinedMessages();
     void SetPartSpoolPath(const std::string& path) { m_parts.SetPath(path); }
+    // Delivery reports (report_sql set): a status report matched to its outbox row runs
+    // report_sql. True when it may leave the modem (run, or matched to no submission).
+    bool TakeReport(const ModemReport& report);
+    void SetReportBookPath(const std::string& path) { m_reports.SetPath(path); }
+    const CReportBook& Reports() const { return m_reports; }
     const CPartSpool& Parts() const { return m_parts; }
     // Reports, warnings and replies.
     void CheckReports();
@@ -111,6 +117,7 @@ private:
     std::string m_strDbState = "down", m_strDeviceState = "down";  // as last journalled
     COutboxJournal m_journal;
     CPartSpool m_parts;
+    CReportBook m_reports;
     long long m_nextJoinMs = 0;
     int m_nNextStorage = 0;
     // While the SIM waits for the user (PIN missing or refused, PUK), the device is connected

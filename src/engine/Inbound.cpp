@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kDuplicateKey = 99;
 constexpr int kLastTextKind = 5;  // kinds above this carry no text (status reports)
+constexpr int kStatusReportKind = 6;
 // Passes between full scans while they keep finding messages the inbox does not take.
 constexpr int kFullScanFirstDelay = 10;
 constexpr int kFullScanMaxDelay = 600;
@@ -79,6 +80,10 @@ void CGateway::ReceiveMessages() {
     if (m_run.m_bDatabaseLinked != 1) m_bScanAllStores = true;
     const int poll = m_modem.PollEvents();
     if (poll == POLL_NEW_MESSAGE || poll == POLL_UNDECODABLE) TakeReceived(m_modem.Received());
+    if (poll == POLL_STATUS_REPORT && !m_settings.m_strReportSql.empty()) {
+        const ModemReport report = m_modem.Report();
+        if (TakeReport(report) && report.index > 0) m_modem.DeleteStored(report.store, report.index);
+    }
     if (m_run.m_bDatabaseLinked != 1 || !FlushSpool()) return;
     InsertJoinedMessages();
     if (m_bScanAllStores && --m_nFullScanWait <= 0) ScanAllStores();
@@ -179,6 +184,11 @@ int CGateway::ScanSelectedStore() {
             Reject(message);
             ++found;
         } else if (message.kind > kLastTextKind) {
+            if (message.kind == kStatusReportKind && !m_settings.m_strReportSql.empty() &&
+                !TakeReport(m_modem.Report())) {
+                ++left;
+                continue;
+            }
             m_modem.DeleteMessage(index);
             ++found;
         } else if (InInbox(StoreReceived(message))) {

@@ -97,9 +97,14 @@ void CGateway::SendRows() {
 
         int kind = m_settings.m_bLongSms + 1;
         int result = RESULT_FAILED;
-        if (m_modem.SendMessage(phone, text, kind) >= 0) {
+        const bool report = !m_settings.m_strReportSql.empty();
+        m_modem.SetReportRequest(report ? 1 : 0);
+        const int reference = m_modem.SendMessage(phone, text, kind);
+        if (reference >= 0) {
             ++m_settings.m_nSent;
             result = RESULT_SENT;
+            if (report && !m_reports.Add({reference, msgId, phone, m_clock.WallMs()}))
+                ::Journal(JOURNAL_ERR, "cannot write the reference of outbox row %s to the report file", msgId.c_str());
         } else {
             ++m_settings.m_nFailed;
         }

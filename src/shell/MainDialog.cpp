@@ -120,6 +120,7 @@ void MainDialog::OnInitDialog() {
     m_gateway.SetJournalPath(StatePath("Pellwick.journal"));
     m_gateway.SetInboundFiles(StatePath("Pellwick.spool"), StatePath("Pellwick.rejected"));
     m_gateway.SetPartSpoolPath(StatePath("Pellwick.parts"));
+    m_gateway.SetReportBookPath(StatePath("Pellwick.references"));
     // A `-set` from a shell, or systemctl reload, reaches the running gateway.
     m_gateway.SetSettingsSync([] {
         const bool reload = TakeSettingsReloadRequest();

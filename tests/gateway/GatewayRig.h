@@ -58,6 +58,7 @@ struct GatewayRig {
         gateway->SetJournalPath(dir.file("Pellwick.journal"));
         gateway->SetInboundFiles(dir.file("Pellwick.spool"), dir.file("Pellwick.rejected"));
         gateway->SetPartSpoolPath(dir.file("Pellwick.parts"));
+        gateway->SetReportBookPath(dir.file("Pellwick.references"));
         worker = std::make_unique<CWorker>(*gateway, settings, run, status, clock);
         status.SetDisplay([this](int code, int, const std::string&) { codes.push_back(code); });
         ResetTables();

@@ -263,6 +263,12 @@ ControlResult HandleControl(Modem& modem, const std::string& rawLine) {
         else if (key == "revision") id.revision = value;
         else if (key == "operator") id.operatorName = value;
         else if (key == "smsc") id.smsc = value;
+        else if (key == "mr") {
+            int mr = 0;
+            if (!ToInt(value, mr) || mr < 0 || mr > 255)
+                return {Err("mr needs a message reference 0..255")};
+            modem.SetNextMessageReference(mr);
+        }
         else if (key == "creg" || key == "cereg") {
             int stat = -1;
             if ((!value.empty() || key == "creg") && (!ToInt(value, stat) || stat > 10))
