@@ -21,7 +21,7 @@ CSettings theSettings;
 
 const char* const DEFAULT_SELECT_SQL =
     "select msgid as <MSGID>, phone as <PHONE>, msgbody as <MSGBODY> from smsout where status=0";
-const char* const DEFAULT_UPDATE_SQL = "update smsout set status=<RESULT> where msgid=<MSGID>";
+const char* const DEFAULT_UPDATE_SQL = "update smsout set status=<RESULT> where msgid='<MSGID>'";
 const char* const DEFAULT_INSERT_SQL =
     "insert into smsin(phone, msgbody, rectime) values('<PHONE>', '<MSGBODY>', '<TIME>')";
 

@@ -23,6 +23,9 @@ public:
     int SendMessage(const std::string& phone, const std::string& text, int kind) override {
         return m_mobile.SendMessage(phone, text, kind);
     }
+    int CountSegments(const std::string& phone, const std::string& text, int kind) override {
+        return m_mobile.CountSegments(phone, text, kind);
+    }
     int PollEvents() override { return m_mobile.PollEvents(); }
     ModemMessage Received() const override;
     ModemReport Report() const override;

@@ -18,9 +18,14 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
+// Results written into "<RESULT>": sent, refused or failed, and unknown (the message
+// was handed to the modem but its answer never came: it may have gone out).
 constexpr int RESULT_SENT = 1;
 constexpr int RESULT_FAILED = -1;
+constexpr int RESULT_UNKNOWN = -2;
 
 // What the Information page shows of the device.
 struct DeviceInfo {
@@ -70,8 +75,9 @@ public:
     // it reopens a link whose settings changed, as the window's Apply does.
     void SetSettingsSync(std::function<int()> sync) { m_sync = std::move(sync); }
 
-    // Where unwritten outbox results are kept (beside the settings file).
-    void SetJournalPath(const std::string& path) { m_journal.SetPath(path); }
+    // Where the outbound journal is kept (beside the settings file). Rows it still holds as
+    // "sending" take the result -2, are logged and counted as failed.
+    void SetJournalPath(const std::string& path);
     const COutboxJournal& Journal() const { return m_journal; }
     // Where direct messages wait for the inbox, and where undecodable PDUs are kept.
     void SetInboundFiles(const std::string& spoolPath, const std::string& rejectPath);
@@ -97,6 +103,9 @@ private:
     void JournalDbError(const char* step, const CDbError& error);
     int Send(const std::string& phone, const std::string& text);
     void Save();
+    struct OutboxRow {
+        std::string msgId, phone, text;
+    };
     void FlushJournal();
     void SendRows();
     void NoteInsert(bool stored);
@@ -105,6 +114,10 @@ private:
     void Reject(const ModemMessage& message);
     void ScanAllStores();
     int ScanSelectedStore();
+    std::vector<OutboxRow> ReadBatch(const std::unordered_set<size_t>& handled);
+    bool SendRow(const OutboxRow& row);
+    bool Refuse(const OutboxRow& row, const char* reason);
+    void WriteResult(const std::string& msgId, int result);
 
     CSettings& m_settings;
     RunState& m_run;
@@ -116,6 +129,7 @@ private:
     std::function<int()> m_sync;
     std::string m_strDbState = "down", m_strDeviceState = "down";  // as last journalled
     COutboxJournal m_journal;
+    std::unordered_set<std::string> m_unaddressable;  // ids the update cannot name, reported once
     CPartSpool m_parts;
     CReportBook m_reports;
     long long m_nextJoinMs = 0;

@@ -1,9 +1,70 @@
 // The outbound cycle: count the outbox, send each pending row, write the result back.
+//
+// Exactly once: a row is journalled as "sending" before the driver gets it and with its
+// result as soon as the driver returns; the journal entry goes only once the update has
+// stored the result. A journalled row is never handed to the driver again.
 #include "db/DbError.h"
 #include "engine/Gateway.h"
 #include "engine/SqlTemplates.h"
+#include "link/Journal.h"
+#include "link/LogFile.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <string>
+
+namespace {
+
+// Rows read per select; the cursor is closed before the first of them is sent, so no
+// read lock is held while the modem works.
+constexpr size_t BATCH_ROWS = 100;
+constexpr int MAX_PHONE_DIGITS = 20;
+
+// The number to dial: digits with an optional leading '+', the separators blank, '-',
+// '.', '(' and ')' dropped. Empty when the text is not a dialable number.
+std::string DialableNumber(const std::string& phone) {
+    std::string number;
+    int digits = 0;
+    for (char c : phone) {
+        if (c >= '0' && c <= '9') {
+            number += c;
+            ++digits;
+        } else if (c == '+' && number.empty()) {
+            number += c;
+        } else if (c != ' ' && c != '-' && c != '.' && c != '(' && c != ')') {
+            return {};
+        }
+    }
+    return digits == 0 || digits > MAX_PHONE_DIGITS ? std::string() : number;
+}
+
+// One line to the log file and the system journal.
+void Tell(JournalPriority priority, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Tell(JournalPriority priority, const char* format, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    theLog.PrintfTimed("%s\n", line);
+    ::Journal(priority, "%s", line);
+}
+
+}  // namespace
+
+void CGateway::SetJournalPath(const std::string& path) {
+    m_journal.SetPath(path);
+    std::vector<std::string> unknown;
+    for (const auto& entry : m_journal.Entries())
+        if (entry.state == COutboxJournal::State::Sending) unknown.push_back(entry.msgId);
+    for (const auto& msgId : unknown) {
+        Tell(JOURNAL_WARNING, "Outbox row %s was being sent when the gateway stopped: result unknown (%d), not sent again.",
+                           msgId.c_str(), RESULT_UNKNOWN);
+        m_journal.SetResult(msgId, RESULT_UNKNOWN);
+        ++m_settings.m_nFailed;
+    }
+    if (!unknown.empty()) Save();
+}
 
 void CGateway::CountUnsent() {
     if (m_run.m_bDatabaseLinked != 1) {
@@ -27,14 +88,24 @@ void CGateway::CountUnsent() {
     m_db.CloseQuery();
 }
 
-// Writes back results kept from earlier cycles whose update failed. Throws the
-// database error of the first one that fails again; the rest stay journalled.
+// Stores a row's result and drops its journal entry. Anything but success (an error, a
+// duplicate key, no connection) throws, and the entry stays.
+void CGateway::WriteResult(const std::string& msgId, int result) {
+    int done = m_db.ExecuteSql(BuildUpdateSql(m_settings.m_strUpdateSql, msgId, result));
+    if (done != 1) {
+        Tell(JOURNAL_ERR, "The update of outbox row %s answered %d: its result %d stays journalled.",
+                           msgId.c_str(), done, result);
+        throw CDbError(DB_E_FAIL, "the update statement did not succeed (" + std::to_string(done) + ")");
+    }
+    m_journal.Remove(msgId);
+}
+
+// Writes back results kept from earlier cycles (or found "sending" at start) whose update
+// has not succeeded yet. Throws on the first one that fails again; the rest stay journalled.
 void CGateway::FlushJournal() {
     auto entries = m_journal.Entries();
-    for (const auto& [msgId, result] : entries) {
-        m_db.ExecuteSql(BuildUpdateSql(m_settings.m_strUpdateSql, msgId, result));
-        m_journal.Remove(msgId);
-    }
+    for (const auto& entry : entries)
+        if (entry.state == COutboxJournal::State::Result) WriteResult(entry.msgId, entry.result);
 }
 
 void CGateway::SendPending() {
@@ -67,57 +138,113 @@ void CGateway::SendPending() {
     m_db.CloseQuery();
 }
 
-// Sends every row of the select statement; database errors reach the caller.
+// Sends the rows of the select statement batch by batch until a select brings no row
+// this cycle has not dealt with; database errors reach the caller. Only the hashes of
+// the handled ids are kept: a collision merely leaves a row for the next cycle.
 void CGateway::SendRows() {
-    m_db.OpenQuery(BuildSelectSql(m_settings.m_strSelectSql));
-    while (!m_db.IsEof()) {
-        m_status.SetStatus(STATUS_SENDING_SMS);
-        std::string phone = m_db.GetFieldString("zPhone");
-        std::string text = m_db.GetFieldString("zMsgBody") + " ";
-        std::string msgId = m_db.GetFieldString("zMsgID");
-
-        // A row whose result is journalled already went out: never send it twice.
-        if (m_journal.Contains(msgId)) {
-            m_db.MoveNext();
-            continue;
+    std::unordered_set<size_t> handled;
+    for (;;) {
+        std::vector<OutboxRow> batch = ReadBatch(handled);
+        if (batch.empty()) return;
+        for (const auto& row : batch) {
+            handled.insert(std::hash<std::string>{}(row.msgId));
+            if (!SendRow(row)) return;
         }
-
-        bool answered = false;
-        for (int i = 0; i < 3 && !answered; ++i) {
-            if (m_run.m_bStop) return;
-            answered = m_modem.SendCommand("AT\r", "OK", 100).find("OK") != std::string::npos;
-            if (!answered) m_clock.SleepMs(100);
-        }
-        if (!answered) {
-            // Skipped: it keeps status 0 and is selected again by a later cycle.
-            m_db.MoveNext();
-            if (!SleepSlices(m_clock, m_run.m_bStop, 10, m_settings.m_nRetryInterval * 100)) return;
-            continue;
-        }
-
-        int kind = m_settings.m_bLongSms + 1;
-        int result = RESULT_FAILED;
-        const bool report = !m_settings.m_strReportSql.empty();
-        m_modem.SetReportRequest(report ? 1 : 0);
-        const int reference = m_modem.SendMessage(phone, text, kind);
-        if (reference >= 0) {
-            ++m_settings.m_nSent;
-            result = RESULT_SENT;
-            if (report && !m_reports.Add({reference, msgId, phone, m_clock.WallMs()}))
-                ::Journal(JOURNAL_ERR, "cannot write the reference of outbox row %s to the report file", msgId.c_str());
-        } else {
-            ++m_settings.m_nFailed;
-        }
-        // Kept until the database holds it, so a failed update never resends the row.
-        m_journal.Add(msgId, result);
-        ::Journal(JOURNAL_INFO, "outbox row %s %s", msgId.c_str(), result == RESULT_SENT ? "sent" : "refused by the modem");
-        --m_settings.m_nUnsent;
-        Save();
-
-        m_db.ExecuteSql(BuildUpdateSql(m_settings.m_strUpdateSql, msgId, result));
-        m_journal.Remove(msgId);
-        m_db.MoveNext();
-        m_status.SetStatus(STATUS_IDLE);
-        if (!SleepSlices(m_clock, m_run.m_bStop, 10, m_modem.RetryInterval() * 100)) return;
     }
+}
+
+std::vector<CGateway::OutboxRow> CGateway::ReadBatch(const std::unordered_set<size_t>& handled) {
+    std::vector<OutboxRow> batch;
+    m_db.OpenQuery(BuildSelectSql(m_settings.m_strSelectSql));
+    for (; !m_db.IsEof() && batch.size() < BATCH_ROWS; m_db.MoveNext()) {
+        OutboxRow row{m_db.GetFieldString(COLUMN_MSGID), m_db.GetFieldString(COLUMN_PHONE),
+                      m_db.GetFieldString(COLUMN_MSGBODY)};
+        // A journalled row already went to the modem (or was refused): never a second time.
+        if (handled.count(std::hash<std::string>{}(row.msgId)) || m_journal.Contains(row.msgId)) continue;
+        batch.push_back(std::move(row));
+    }
+    m_db.CloseQuery();
+    return batch;
+}
+
+// A row refused before the modem: written back as -1, nothing sent. Throws as WriteResult.
+bool CGateway::Refuse(const OutboxRow& row, const char* reason) {
+    Tell(JOURNAL_NOTICE, "Outbox row %s refused (%s): nothing sent.", row.msgId.c_str(), reason);
+    ++m_settings.m_nFailed;
+    --m_settings.m_nUnsent;
+    Save();
+    m_journal.SetResult(row.msgId, RESULT_FAILED);
+    WriteResult(row.msgId, RESULT_FAILED);
+    return true;
+}
+
+// Sends one row; false when the cycle must end (stop request, journal not writable).
+bool CGateway::SendRow(const OutboxRow& row) {
+    m_status.SetStatus(STATUS_SENDING_SMS);
+    if (!UpdateAddressesId(m_settings.m_strUpdateSql, row.msgId)) {
+        // Its result cannot be written without risk to other rows: it keeps status 0.
+        if (m_unaddressable.insert(row.msgId).second) {
+            Tell(JOURNAL_WARNING, "Outbox row \"%s\" refused: the update template cannot name this id; nothing sent.",
+                               row.msgId.c_str());
+            ++m_settings.m_nFailed;
+            Save();
+        }
+        return true;
+    }
+    const std::string phone = DialableNumber(row.phone);
+    if (phone.empty()) return Refuse(row, "not a dialable number");
+    if (row.text.empty()) return Refuse(row, "empty text");
+    if (row.text.find('\0') != std::string::npos) return Refuse(row, "NUL character in the text");
+    const int kind = m_settings.m_bLongSms + 1;
+    const int segments = m_modem.CountSegments(phone, row.text, kind);
+    if (segments <= 0) return Refuse(row, "text too long");
+    // The blank every text gets is left off where it would cost one more SMS.
+    const std::string text =
+        m_modem.CountSegments(phone, row.text + " ", kind) == segments ? row.text + " " : row.text;
+
+    bool answered = false;
+    for (int i = 0; i < 3 && !answered; ++i) {
+        if (m_run.m_bStop) return false;
+        answered = m_modem.SendCommand("AT\r", "OK", 100).find("OK") != std::string::npos;
+        if (!answered) m_clock.SleepMs(100);
+    }
+    if (!answered) {
+        // Skipped: it keeps status 0 and is selected again by a later cycle.
+        return SleepSlices(m_clock, m_run.m_bStop, 10, m_settings.m_nRetryInterval * 100);
+    }
+
+    if (!m_journal.MarkSending(row.msgId)) {
+        Tell(JOURNAL_ERR, "The outbound journal cannot be written: outbox row %s not sent.", row.msgId.c_str());
+        return false;
+    }
+    const bool report = !m_settings.m_strReportSql.empty();
+    m_modem.SetReportRequest(report ? 1 : 0);
+    const int sent = m_modem.SendMessage(phone, text, kind);
+    int result = RESULT_FAILED;
+    if (sent >= 0) {
+        ++m_settings.m_nSent;
+        result = RESULT_SENT;
+        // The message reference, for matching the status report to this row.
+        if (report && !m_reports.Add({sent, row.msgId, phone, m_clock.WallMs()}))
+            Tell(JOURNAL_ERR, "The report file cannot be written: the delivery of outbox row %s will not be known.",
+                 row.msgId.c_str());
+    } else {
+        ++m_settings.m_nFailed;
+        if (sent == RESULT_UNKNOWN) {
+            result = RESULT_UNKNOWN;
+            Tell(JOURNAL_WARNING, "Outbox row %s: the modem did not answer the submission; result unknown (%d).",
+                               row.msgId.c_str(), result);
+        }
+    }
+    if (result != RESULT_UNKNOWN)
+        ::Journal(JOURNAL_INFO, "outbox row %s %s", row.msgId.c_str(), result == RESULT_SENT ? "sent" : "refused by the modem");
+    if (!m_journal.SetResult(row.msgId, result))
+        Tell(JOURNAL_ERR, "The outbound journal cannot be written (outbox row %s, result %d).", row.msgId.c_str(),
+                           result);
+    --m_settings.m_nUnsent;
+    Save();
+
+    WriteResult(row.msgId, result);
+    m_status.SetStatus(STATUS_IDLE);
+    return SleepSlices(m_clock, m_run.m_bStop, 10, m_modem.RetryInterval() * 100);
 }

@@ -1,31 +1,45 @@
 #pragma once
-// Results of sent outbox rows that are not yet written back to the database.
-// A row's result is journalled as soon as the modem has taken the message and
-// dropped once the update statement has stored it; a journalled row is never
-// sent again. The file holds one "result msgid" line per row and is replaced
-// atomically (temporary file + rename) on every change.
+// The write-ahead journal of the outbound cycle: every outbox row between "about to go
+// to the modem" and "its result is stored in the database". A row is marked "sending"
+// before its first PDU is written, gets its "result" when the modem has answered, and
+// is dropped once the update statement has stored that result. A journalled row is
+// never sent again; a row still marked "sending" at start-up died with the process
+// between Ctrl-Z and the answer, so its outcome is unknown.
+//
+// The file is text, one row per line: "sending <msgid>" or "result <n> <msgid>"; the id
+// is the rest of the line with '\' and control characters written as \xHH. It is
+// replaced atomically (temporary file, fsync, rename, fsync of the folder), mode 0600;
+// only a removal skips the two fsyncs.
 #include <string>
-#include <utility>
 #include <vector>
 
 class COutboxJournal {
 public:
-    using Entry = std::pair<std::string, int>;  // message id, result (1 / -1)
+    enum class State { Sending, Result };
+    struct Entry {
+        std::string msgId;
+        State state = State::Sending;
+        int result = 0;
+    };
 
     explicit COutboxJournal(std::string path = {});
+    // Reads the file at path (a missing file is an empty journal).
     void SetPath(std::string path);
 
-    // false when the file could not be written (the entry is still kept in memory)
-    // or the id holds a line end.
-    bool Add(const std::string& msgId, int result);
+    // Each returns false when the file could not be written. MarkSending then leaves the
+    // journal as it was; SetResult and Remove keep their change in memory.
+    bool MarkSending(const std::string& msgId);
+    bool SetResult(const std::string& msgId, int result);
     bool Remove(const std::string& msgId);
+
     bool Contains(const std::string& msgId) const;
     const std::vector<Entry>& Entries() const { return m_entries; }
     bool Empty() const { return m_entries.empty(); }
 
 private:
     void Load();
-    bool Store() const;
+    bool Store(bool durable = true) const;
+    Entry* Find(const std::string& msgId);
 
     std::string m_path;
     std::vector<Entry> m_entries;

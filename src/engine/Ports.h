@@ -51,8 +51,11 @@ public:
     virtual std::string GetImei() = 0;
     virtual int GetSignalQuality() = 0;
     virtual int GetBatteryLevel() = 0;
-    // 0 or more when the modem accepted the message.
+    // 0 or more when the modem accepted the message, -2 when it was handed over but no
+    // answer came (it may have gone out), any other negative value when it was not sent.
     virtual int SendMessage(const std::string& phone, const std::string& text, int kind) = 0;
+    // PDUs the message would be sent as; negative when it cannot be encoded. No I/O.
+    virtual int CountSegments(const std::string& phone, const std::string& text, int kind) = 0;
     virtual int PollEvents() = 0;  // POLL_NEW_MESSAGE and POLL_UNDECODABLE fill Received()
     virtual ModemMessage Received() const = 0;
     virtual ModemReport Report() const { return {}; }

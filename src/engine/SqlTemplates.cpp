@@ -66,6 +66,21 @@ std::string BuildUpdateSql(const std::string& updateTemplate, const std::string&
     return ReplacePlaceholders(updateTemplate, {{"<MSGID>", QuoteSqlText(msgId)}, {"<RESULT>", std::to_string(result)}});
 }
 
+bool UpdateAddressesId(const std::string& updateTemplate, const std::string& msgId) {
+    if (msgId.empty()) return false;
+    if (msgId.find_first_not_of("0123456789") == std::string::npos) return true;
+    static const std::string placeholder = "<MSGID>";
+    for (size_t at = updateTemplate.find(placeholder); at != std::string::npos;
+         at = updateTemplate.find(placeholder, at + 1)) {
+        size_t end = at + placeholder.size();
+        if (at == 0 || updateTemplate[at - 1] != '\'' || end >= updateTemplate.size() || updateTemplate[end] != '\'')
+            return false;
+    }
+    // MySQL reads a backslash inside a literal as an escape, which could end it early.
+    return std::none_of(msgId.begin(), msgId.end(),
+                        [](unsigned char c) { return c < 0x20 || c == 0x7F || c == '\\'; });
+}
+
 std::string BuildInsertSql(const std::string& insertTemplate, const std::string& phone,
                            const std::string& body, const std::string& time) {
     return ReplacePlaceholders(insertTemplate,

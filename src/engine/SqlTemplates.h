@@ -25,8 +25,13 @@ std::string QuoteSqlText(const std::string& value);
 
 // "<MSGID>", "<PHONE>", "<MSGBODY>" become the column aliases.
 std::string BuildSelectSql(const std::string& selectTemplate);
-// "<MSGID>" the row's key, "<RESULT>" the send result as "%d" (1 sent, -1 failed).
+// "<MSGID>" the row's key, "<RESULT>" the send result as "%d" (1 sent, -1 failed,
+// -2 unknown: the gateway died or the modem fell silent after the message was handed over).
 std::string BuildUpdateSql(const std::string& updateTemplate, const std::string& msgId, int result);
+// True when the update statement can name this id and no other row: a template that puts
+// every "<MSGID>" between single quotes takes any id without '\' or control characters,
+// any other template only an id made of digits.
+bool UpdateAddressesId(const std::string& updateTemplate, const std::string& msgId);
 // "<PHONE>", "<MSGBODY>" the received values; "<TIME>" a value made by FormatTimeValue.
 std::string BuildInsertSql(const std::string& insertTemplate, const std::string& phone,
                            const std::string& body, const std::string& time);

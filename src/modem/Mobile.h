@@ -34,6 +34,9 @@ bool IsRegisteredStat(int stat);
 
 // Submission modes of CMobile::SubmitPdus: send with AT+CMGS; anything else stores with AT+CMGW.
 constexpr int SUBMIT_SEND = 9102;
+// Result of CMobile::SendMessage / SubmitPdus when a PDU was handed over (Ctrl-Z written)
+// but no final result came back: the message may have gone out, so it is not sent again.
+constexpr int SUBMIT_UNKNOWN = -2;
 
 class CMobile {
 public:
@@ -93,8 +96,11 @@ public:
     int DeleteStoredMessage(const std::string& storage, int index);
 
     // --- Submission ----------------------------------------------------------------------
+    // The modem's reference (0 or more), -1 not sent, SUBMIT_UNKNOWN outcome unknown.
     int SendMessage(const std::string& phone, const std::string& text, int kind);
     int SubmitPdus(int mode);
+    // PDUs the message would be sent as, or a negative codec result; no I/O, no guard.
+    int CountSegments(const std::string& phone, const std::string& text, int kind) const;
     void SetSendAttempts(int attempts) { m_nSendAttempts = attempts; }
     void SetRetryInterval(int seconds) { m_nRetryInterval = seconds; }
 
@@ -153,7 +159,8 @@ public:
     // Submission settings.
     int m_nSendAttempts = 3;
     int m_nRetryInterval = 3;      // seconds
-    int m_nCommandLimit = 20;      // seconds, prompt and PDU reply
+    int m_nCommandLimit = 20;      // seconds, prompt
+    int m_nAnswerLimit = 90;       // seconds, final result after a PDU was handed over
     int m_nValidityMinutes = 10080;
     int m_bReportRequest = 1;
     int m_nEncodeCodePage = 0;
@@ -193,6 +200,8 @@ private:
     static size_t FindIndication(const std::string& text, int from, const char* direct, const char* stored);
     // A PDU line of whole hex octets holding at least `length` octets after its service-centre part.
     static bool HoldsLength(const std::string& pdu, int length);
+    int Encode(CSmsPdu& record, const std::string& phone, const std::string& text, int kind) const;
+    void LeavePduInput();
     int PollStored(const std::string& text, size_t at, bool reports);
     int PollDirect(const std::string& text, size_t at, bool reports);
     int PollCalls(const std::string& text);

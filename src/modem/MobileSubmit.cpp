@@ -7,26 +7,41 @@
 namespace {
 
 constexpr char CTRL_Z = '\x1A';
+constexpr char ESC = '\x1B';
 constexpr int PACING_SLICE_MS = 50;
+constexpr int ESC_ANSWER_MS = 2000;
 
 bool Has(const std::string& text, const char* what) { return text.find(what) != std::string::npos; }
 
 }  // namespace
 
+int CMobile::Encode(CSmsPdu& record, const std::string& phone, const std::string& text, int kind) const {
+    if (phone.empty() || text.empty() || kind < KIND_TEXT || kind > KIND_DATA) return -1;
+    record.m_strPhone = phone;
+    record.m_strText = text;
+    record.m_nValidityMinutes = m_nValidityMinutes;
+    record.m_bReportRequest = m_bReportRequest;
+    record.m_nKind = kind;
+    record.m_nEncodeCodePage = m_nEncodeCodePage;
+    const int encoded = kind == KIND_LONG ? record.EncodeLong() : record.EncodeText();
+    return encoded == PDU_OK ? record.m_nSegmentCount : encoded;
+}
+
+int CMobile::CountSegments(const std::string& phone, const std::string& text, int kind) const {
+    CSmsPdu record;
+    return Encode(record, phone, text, kind);
+}
+
 int CMobile::SendMessage(const std::string& phone, const std::string& text, int kind) {
     if (phone.empty() || text.empty() || kind < KIND_TEXT || kind > KIND_DATA) return -1;
     if (WaitNotBusy()) return -1;
     BusyScope busy(*this);
-    m_pdu.m_strPhone = phone;
-    m_pdu.m_strText = text;
-    m_pdu.m_nValidityMinutes = m_nValidityMinutes;
-    m_pdu.m_bReportRequest = m_bReportRequest;
-    m_pdu.m_nKind = kind;
-    m_pdu.m_nEncodeCodePage = m_nEncodeCodePage;
-    const int encoded = kind == KIND_LONG ? m_pdu.EncodeLong() : m_pdu.EncodeText();
-    if (encoded != PDU_OK) return -1;
+    if (Encode(m_pdu, phone, text, kind) <= 0) return -1;
     return SubmitPdus(SUBMIT_SEND);
 }
+
+// ESC ends PDU input without sending anything; a modem in command mode ignores it.
+void CMobile::LeavePduInput() { Ask(std::string(1, ESC), "", ESC_ANSWER_MS); }
 
 // Waits until needMs have passed since the last submission; false when a stop cut it short.
 bool CMobile::WaitForPacing(long long needMs) {
@@ -43,7 +58,7 @@ int CMobile::SubmitPdus(int mode) {
         m_bSubmitted = true;
         m_nLastSubmitMs = m_clock.NowMs();
     }
-    const int limitMs = m_nCommandLimit * 1000;
+    const int limitMs = m_nCommandLimit * 1000;  // for the prompt
     const int count = std::min<int>(m_pdu.m_nSegmentCount, static_cast<int>(m_pdu.m_pdusOut.size()));
     int result = 1;
     for (int segment = 0; segment < count; ++segment) {
@@ -54,8 +69,9 @@ int CMobile::SubmitPdus(int mode) {
             theLog.Printf("\nSMSSendTryTimes=%d, times=%d", count, attempt);
             if (attempt > 0) Ask("AT+CMGF=0\r", "", 2000);
             if (!Has(Ask("AT\r", "", 5000), "OK")) {
-                // A modem still waiting for PDU input takes the Ctrl-Z and answers again.
-                Ask(std::string(1, CTRL_Z), "", 5000);
+                // A modem still in PDU input takes ESC and answers again; a Ctrl-Z here
+                // would send whatever it holds.
+                LeavePduInput();
                 theLog.Printf("\nNo Answer");
                 continue;
             }
@@ -68,27 +84,33 @@ int CMobile::SubmitPdus(int mode) {
                 command = "AT+CMGW=" + std::to_string(octets) + "\r";
             }
             theLog.Printf("\nCommand=%s", command.c_str());
-            if (!Has(Ask(command, ">", limitMs), ">")) {
+            const std::string prompt = Ask(command, ">", limitMs);
+            if (!Has(prompt, ">")) {
                 theLog.Printf("\n'>' Not Found");
+                // Without a final result the modem may be waiting for the PDU all the same.
+                if (!Has(prompt, "OK") && !Has(prompt, "ERROR")) LeavePduInput();
                 m_nLastSubmitMs = m_clock.NowMs();
                 continue;
             }
+            // From here on the PDU is the modem's: it is never written a second time.
             const std::string body = pdu + CTRL_Z;
             theLog.Printf("\nCommand=%s", body.c_str());
-            const std::string reply = Ask(body, "", limitMs);
+            const std::string reply = Ask(body, "", m_nAnswerLimit * 1000);
             m_nLastSubmitMs = m_clock.NowMs();
-            if (!Has(reply, "OK")) {
+            if (Has(reply, "ERROR")) {
                 theLog.Printf("\n OK Not Found  %s", reply.c_str());
-                continue;
+                continue;  // refused: nothing went out
             }
+            if (!Has(reply, "OK")) {
+                theLog.Printf("\nNo Final Result  %s", reply.c_str());
+                return SUBMIT_UNKNOWN;  // the remaining PDUs are not sent
+            }
+            // Accepted; a modem that names no reference gets 0.
             const size_t at = reply.find("+CMG");
-            if (at == std::string::npos) {
-                theLog.Printf("\n +CMG Not Found  %s", reply.c_str());
-                continue;  // accepted without a reference: submitted again
-            }
             bool found = false;
-            const int reference = DecimalValue(reply.size() > at + 6 ? reply.substr(at + 6) : "", &found);
-            if (found) result = reference;
+            const int reference =
+                at == std::string::npos ? 0 : DecimalValue(reply.size() > at + 6 ? reply.substr(at + 6) : "", &found);
+            result = found ? reference : 0;
             done = true;
         }
         if (!done) {

@@ -21,7 +21,10 @@ using FilePathFn = char* (*)(char*);
 constexpr unsigned short ODBC_BOTH_DSN = 0;
 constexpr unsigned short ODBC_SYSTEM_DSN = 2;
 
+// Write-ahead logging: readers never block a writer, so applications can add outbox rows
+// while the gateway reads it.
 const char* const DATABASE_SCHEMA =
+    "PRAGMA journal_mode=WAL;"
     "CREATE TABLE smsout(msgid INTEGER PRIMARY KEY, phone TEXT, msgbody TEXT, status INTEGER NOT NULL DEFAULT 0);"
     "CREATE TABLE smsin(phone TEXT, msgbody TEXT, rectime TIMESTAMP, UNIQUE(phone, rectime, msgbody));";
 

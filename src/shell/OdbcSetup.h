@@ -29,6 +29,6 @@ private:
     void* m_handle = nullptr;
 };
 
-// Creates the database with the tables smsout and smsin when the file does not exist;
+// Creates the database (write-ahead logging) with the tables smsout and smsin when the file does not exist;
 // true when the file exists afterwards.
 bool CreateDemoDatabase(const std::string& path);

@@ -271,7 +271,7 @@ TEST(SettingsDefaults, NewFileValues) {
     EXPECT_EQ(s.m_strDbPassword, "");
     EXPECT_EQ(s.m_strSelectSql,
               "select msgid as <MSGID>, phone as <PHONE>, msgbody as <MSGBODY> from smsout where status=0");
-    EXPECT_EQ(s.m_strUpdateSql, "update smsout set status=<RESULT> where msgid=<MSGID>");
+    EXPECT_EQ(s.m_strUpdateSql, "update smsout set status=<RESULT> where msgid='<MSGID>'");
     EXPECT_EQ(s.m_strInsertSql,
               "insert into smsin(phone, msgbody, rectime) values('<PHONE>', '<MSGBODY>', '<TIME>')");
     EXPECT_EQ(s.m_nQueryInterval, 5);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <xcb/xcb.h>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -68,8 +70,11 @@ public:
     XServer() {
         int fds[2];
         if (::pipe(fds) != 0) return;
+        // Its output goes nowhere: a server left behind by a test that crashed must not hold
+        // the test runner's output open, or the runner waits for it until its time-out.
         if (!m_server.Start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten",
-                             "tcp"})) {
+                             "tcp"},
+                            "/dev/null")) {
             ::close(fds[0]);
             ::close(fds[1]);
             return;
@@ -80,8 +85,15 @@ public:
         while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
         ::close(fds[0]);
         if (number.empty()) return;
-        m_display = ":" + number;
-        ::setenv("DISPLAY", m_display.c_str(), 1);
+        ::setenv("DISPLAY", (":" + number).c_str(), 1);
+        // Waits until a client can connect: on a busy machine a client started at once was
+        // seen failing to open the display.
+        for (int i = 0; i < 300 && m_display.empty() && m_server.Running(); ++i) {
+            xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+            if (xcb_connection_has_error(c) == 0) m_display = ":" + number;
+            else ::usleep(100000);
+            xcb_disconnect(c);
+        }
     }
     const std::string& Display() const { return m_display; }
     bool Ok() const { return !m_display.empty(); }

@@ -73,6 +73,9 @@ public:
         sent.push_back({p, t, k});
         return p.empty() ? -1 : sendResult;
     }
+    int CountSegments(const std::string&, const std::string& t, int) override {
+        return t.size() > 160 ? -1 : 1;
+    }
     int PollEvents() override {
         if (polls.empty()) return 0;
         int r = polls.front();
@@ -140,7 +143,7 @@ public:
         executed.push_back(sql);
         if (execute) return execute(sql);
         // The default update template takes the row out of the outbox.
-        static const std::regex update("update smsout set status=-?[0-9]+ where msgid=(.*)");
+        static const std::regex update("update smsout set status=-?[0-9]+ where msgid='?([^']*)'?");
         std::smatch m;
         if (std::regex_match(sql, m, update))
             std::erase_if(outbox, [&](const Row& r) { return r.at("zMsgID") == m[1].str(); });

@@ -1,6 +1,11 @@
 #include "EngineHarness.h"
 
+#include "engine/SqlTemplates.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
 
 struct OutboundTest : ::testing::Test {
     EngineHarness h;
@@ -25,23 +30,79 @@ TEST_F(OutboundTest, DefaultTemplatesSendTextPlusSpaceAndWriteOne) {
     EXPECT_EQ("Hello ", h.modem.sent[0].text);
     EXPECT_EQ(2, h.modem.sent[0].kind);  // new settings send in Long SMS Mode
     ASSERT_EQ(1u, h.db.executed.size());
-    EXPECT_EQ("update smsout set status=1 where msgid=7", h.db.executed[0]);
+    EXPECT_EQ("update smsout set status=1 where msgid='7'", h.db.executed[0]);
     EXPECT_EQ(1, h.settings.m_nSent);
     EXPECT_EQ(0, h.settings.m_nUnsent);
     EXPECT_GE(h.saves, 1);
     EXPECT_TRUE(h.gateway.Journal().Empty());
 }
 
-TEST_F(OutboundTest, RefusedSubmissionWritesMinusOneAndCountsFailure) {
+TEST_F(OutboundTest, RefusedSubmissionWritesMinusOneAndUnknownMinusTwo) {
     h.modem.sendResult = -1;
     h.AddOutboxRow("3", "+491", "x");
-    h.AddOutboxRow("4", "+492", "");
     Cycle();
-    ASSERT_EQ(2u, h.db.executed.size());
-    EXPECT_EQ("update smsout set status=-1 where msgid=3", h.db.executed[0]);
-    EXPECT_EQ(" ", h.modem.sent[1].text);  // an empty text still goes out, as one space
+    h.modem.sendResult = RESULT_UNKNOWN;
+    h.AddOutboxRow("4", "+492", "y");
+    Cycle();
+    EXPECT_EQ((std::vector<std::string>{"update smsout set status=-1 where msgid='3'",
+                                        "update smsout set status=-2 where msgid='4'"}),
+              h.db.executed);
     EXPECT_EQ(2, h.settings.m_nFailed);
     EXPECT_EQ(0, h.settings.m_nSent);
+}
+
+// Rows that cannot be sent as they stand get -1 without any AT command; a row whose id
+// the update template cannot name safely is not written at all.
+TEST_F(OutboundTest, BadRowsAreRefusedBeforeTheModem) {
+    struct Case {
+        std::string id, phone, text, updateTemplate;
+        std::string executed;  // "" = no statement
+    } cases[] = {
+        {"1", "+49 (170) 12-34.5x", "letters in the number", DEFAULT_UPDATE_SQL, "update smsout set status=-1 where msgid='1'"},
+        {"2", "+49+170", "a second plus", DEFAULT_UPDATE_SQL, "update smsout set status=-1 where msgid='2'"},
+        {"3", "123456789012345678901", "21 digits", DEFAULT_UPDATE_SQL, "update smsout set status=-1 where msgid='3'"},
+        {"4", " - ", "no digit", DEFAULT_UPDATE_SQL, "update smsout set status=-1 where msgid='4'"},
+        {"5", "+491", "", DEFAULT_UPDATE_SQL, "update smsout set status=-1 where msgid='5'"},
+        {"6", "+491", std::string("nul\0inside", 10), DEFAULT_UPDATE_SQL, "update smsout set status=-1 where msgid='6'"},
+        {"7", "+491", std::string(161, 'x'), DEFAULT_UPDATE_SQL, "update smsout set status=-1 where msgid='7'"},
+        {"1 or 1=1", "+491", "id not digits", "update smsout set status=<RESULT> where msgid=<MSGID>", ""},
+        {"8'", "+491", "quote in id", "update smsout set status=<RESULT> where msgid=\"<MSGID>\"", ""},
+        {"9\\", "+491", "backslash in id", DEFAULT_UPDATE_SQL, ""},
+        {"", "+491", "empty id", DEFAULT_UPDATE_SQL, ""},
+    };
+    for (const auto& c : cases) {
+        EngineHarness e;
+        e.LinksUp();
+        e.settings.m_strUpdateSql = c.updateTemplate;
+        e.AddOutboxRow(c.id, c.phone, c.text);
+        e.gateway.CountUnsent();
+        e.gateway.SendPending();
+        e.gateway.SendPending();  // a row left at status 0 is neither sent nor counted again
+        EXPECT_TRUE(e.modem.sent.empty()) << c.id;
+        EXPECT_TRUE(e.modem.calls.empty()) << c.id;
+        EXPECT_EQ(c.executed.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.executed}, e.db.executed)
+            << c.id;
+        EXPECT_EQ(1, e.settings.m_nFailed) << c.id;
+        EXPECT_EQ(1, e.run.m_bDatabaseLinked.load()) << c.id;
+    }
+}
+
+TEST_F(OutboundTest, DialableNumberGoesOutWithoutSeparators) {
+    h.AddOutboxRow("1", "(+49) 170-123.45 6", "x");
+    Cycle();
+    ASSERT_EQ(1u, h.modem.sent.size());
+    EXPECT_EQ("+49170123456", h.modem.sent[0].phone);
+}
+
+TEST_F(OutboundTest, ReadsTheOutboxInBatchesAndSendsEachRowOnce) {
+    for (int i = 0; i < 250; ++i) h.AddOutboxRow(std::to_string(i), "+491", "m" + std::to_string(i));
+    h.db.execute = [](const std::string&) { return 1; };  // the update leaves every row selectable
+    Cycle();
+    EXPECT_EQ(250u, h.modem.sent.size());
+    EXPECT_EQ(250u, h.db.executed.size());
+    // The count, then three batches of up to 100 and one that brings nothing new.
+    EXPECT_EQ(5u, h.db.queries.size());
+    EXPECT_GE(h.db.closedQueries, 5);
 }
 
 TEST_F(OutboundTest, LongModeOffSendsKindOne) {
@@ -131,29 +192,76 @@ TEST_F(OutboundTest, CountErrorsShow21) {
     EXPECT_EQ(4, h.settings.m_nUnsent);
 }
 
-TEST_F(OutboundTest, FailedUpdateIsJournalledAndNeverResent) {
+TEST_F(OutboundTest, UnsuccessfulUpdateIsJournalledAndNeverResent) {
+    for (int answer : {-1 /* throws */, 99, 0}) {
+        EngineHarness e;
+        e.LinksUp();
+        TempDirJournal journal;
+        e.gateway.SetJournalPath(journal.path);
+        e.AddOutboxRow("9", "+491", "once");
+        e.gateway.CountUnsent();
+        e.db.execute = [answer](const std::string&) {
+            if (answer < 0) throw CDbError(-1, "connection lost");
+            return answer;
+        };
+        e.gateway.SendPending();
+        EXPECT_EQ(1u, e.modem.sent.size()) << answer;
+        EXPECT_EQ(0, e.run.m_bDatabaseLinked.load()) << answer;
+        EXPECT_EQ(STATUS_UPDATE_ERROR, e.status.LastStatus()) << answer;
+        // A restart reads the journal back from its file.
+        EXPECT_TRUE(COutboxJournal(journal.path).Contains("9")) << answer;
+
+        // Next cycle: the row is still at status 0 in the table, but the journal writes
+        // its result first and the driver never sees it again.
+        e.db.execute = nullptr;
+        e.run.m_bDatabaseLinked = 1;
+        e.gateway.CountUnsent();
+        e.gateway.SendPending();
+        EXPECT_EQ(1u, e.modem.sent.size()) << answer;
+        EXPECT_EQ("update smsout set status=1 where msgid='9'", e.db.executed.back()) << answer;
+        EXPECT_TRUE(e.gateway.Journal().Empty()) << answer;
+    }
+}
+
+TEST_F(OutboundTest, RowFoundBeingSentAtStartIsWrittenAsUnknownAndNotSent) {
     TempDirJournal journal;
+    {
+        std::ofstream out(journal.path);
+        out << "sending 9\nresult 1 10\n";
+    }
     h.gateway.SetJournalPath(journal.path);
-    h.AddOutboxRow("9", "+491", "once");
-    h.gateway.CountUnsent();
-    h.db.failExecutes = 1;  // the update after the send fails
-    h.gateway.SendPending();
-    EXPECT_EQ(1u, h.modem.sent.size());
-    EXPECT_EQ(0, h.run.m_bDatabaseLinked.load());
-    EXPECT_TRUE(h.gateway.Journal().Contains("9"));
-
-    // A restart reads the journal back from its file.
-    COutboxJournal reread(journal.path);
-    EXPECT_TRUE(reread.Contains("9"));
-
-    // Next cycle: the row is still at status 0 in the table, but the journal writes
-    // its result first and the driver never sees it again.
-    h.run.m_bDatabaseLinked = 1;
+    EXPECT_EQ(1, h.settings.m_nFailed);
+    h.AddOutboxRow("9", "+491", "died in flight");
+    h.AddOutboxRow("10", "+491", "sent, update lost");
     Cycle();
-    EXPECT_EQ(1u, h.modem.sent.size());
-    ASSERT_FALSE(h.db.executed.empty());
-    EXPECT_EQ("update smsout set status=1 where msgid=9", h.db.executed.front());
+    EXPECT_TRUE(h.modem.sent.empty());
+    EXPECT_EQ((std::vector<std::string>{"update smsout set status=-2 where msgid='9'",
+                                        "update smsout set status=1 where msgid='10'"}),
+              h.db.executed);
     EXPECT_TRUE(h.gateway.Journal().Empty());
+    EXPECT_FALSE(std::filesystem::exists(journal.path));
+}
+
+TEST(OutboxJournal, EveryChangeIsOnDiskWithPrivateModeAndAnyIdSurvives) {
+    TempDirJournal journal;
+    const std::string hostile = std::string("a\nb\\x0A c\r\0", 12);
+    COutboxJournal j(journal.path);
+    ASSERT_TRUE(j.MarkSending(hostile));
+    EXPECT_FALSE(j.MarkSending(hostile));  // never twice
+    ASSERT_TRUE(j.MarkSending("7"));
+    ASSERT_TRUE(j.SetResult("7", -2));
+    EXPECT_EQ(std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+              std::filesystem::status(journal.path).permissions() & std::filesystem::perms::all);
+    COutboxJournal reread(journal.path);
+    ASSERT_EQ(2u, reread.Entries().size());
+    EXPECT_EQ(hostile, reread.Entries()[0].msgId);
+    EXPECT_EQ(COutboxJournal::State::Sending, reread.Entries()[0].state);
+    EXPECT_EQ(COutboxJournal::State::Result, reread.Entries()[1].state);
+    EXPECT_EQ(-2, reread.Entries()[1].result);
+    ASSERT_TRUE(j.Remove(hostile));
+    ASSERT_TRUE(j.Remove("7"));
+    EXPECT_FALSE(std::filesystem::exists(journal.path));
+    EXPECT_FALSE(std::filesystem::exists(journal.path + ".tmp"));
 }
 
 TEST_F(OutboundTest, StopBeforeTheDeviceCheckLeavesTheRowUnsent) {

@@ -9,7 +9,7 @@ namespace {
 // The settings' default templates, spelt out here so the tests pin them independently.
 const std::string kSelect =
     "select msgid as <MSGID>, phone as <PHONE>, msgbody as <MSGBODY> from smsout where status=0";
-const std::string kUpdate = "update smsout set status=<RESULT> where msgid=<MSGID>";
+const std::string kUpdate = "update smsout set status=<RESULT> where msgid='<MSGID>'";
 const std::string kInsert =
     "insert into smsin(phone, msgbody, rectime) values('<PHONE>', '<MSGBODY>', '<TIME>')";
 
@@ -17,8 +17,9 @@ TEST(SqlTemplates, DefaultStatements) {
     EXPECT_EQ(BuildSelectSql(kSelect),
               "select msgid as zMsgID, phone as zPhone, msgbody as zMsgBody from smsout where status=0");
     EXPECT_EQ(BuildCountSql(kSelect), "select count(*) as count from smsout where status=0");
-    EXPECT_EQ(BuildUpdateSql(kUpdate, "17", 1), "update smsout set status=1 where msgid=17");
-    EXPECT_EQ(BuildUpdateSql(kUpdate, "17", -1), "update smsout set status=-1 where msgid=17");
+    EXPECT_EQ(BuildUpdateSql(kUpdate, "17", 1), "update smsout set status=1 where msgid='17'");
+    EXPECT_EQ(BuildUpdateSql(kUpdate, "17", -1), "update smsout set status=-1 where msgid='17'");
+    EXPECT_EQ(BuildUpdateSql(kUpdate, "1' or '1'='1", -2), "update smsout set status=-2 where msgid='1'' or ''1''=''1'");
     EXPECT_EQ(BuildInsertSql(kInsert, "+4915112345678", "Hello", "2005-03-12 14:25:30"),
               "insert into smsin(phone, msgbody, rectime) values('+4915112345678', 'Hello', "
               "'2005-03-12 14:25:30')");
@@ -67,7 +68,7 @@ TEST(SqlTemplates, ValuesAreNeverSearchedForLaterPlaceholders) {
     EXPECT_EQ(BuildInsertSql(kInsert, "<MSGBODY>", body, "2020-12-31 23:59:59"),
               "insert into smsin(phone, msgbody, rectime) values('<MSGBODY>', 'see <TIME> and <PHONE> and "
               "<MSGBODY>', '2020-12-31 23:59:59')");
-    EXPECT_EQ(BuildUpdateSql(kUpdate, "<RESULT>", 1), "update smsout set status=1 where msgid=<RESULT>");
+    EXPECT_EQ(BuildUpdateSql(kUpdate, "<RESULT>", 1), "update smsout set status=1 where msgid='<RESULT>'");
     EXPECT_EQ(ReplacePlaceholders("<A><B>", {{"<A>", "<B>"}, {"<B>", "x"}}), "<B>x");
 }
 

@@ -4,6 +4,19 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
 TEST(GatewayOutbound, RowsAreSentWithTheirTextAndUpdatedToOne) {
     GatewayRig rig;
     rig.Sql("insert into smsout(msgid, phone, msgbody) values(7, '+4917012345', 'Hello')");
@@ -95,3 +108,283 @@ TEST(GatewayOutbound, OutboxStaysWritableForOtherProgramsBetweenCycles) {
         << sqlite3_errmsg(other);
     sqlite3_close(other);
 }
+
+namespace {
+
+std::vector<std::string> Statuses(GatewayRig& rig) {
+    return rig.Rows("select msgid, status from smsout order by msgid", {"msgid", "status"});
+}
+
+std::vector<std::string> SubmittedResults(GatewayRig& rig) {
+    std::vector<std::string> results;
+    for (const std::string& line : rig.sim.Submitted()) {
+        size_t at = line.find("\"result\":\"");
+        results.push_back(at == std::string::npos ? "?" : line.substr(at + 10, line.find('"', at + 10) - at - 10));
+    }
+    return results;
+}
+
+}  // namespace
+
+// After Ctrl-Z the PDU belongs to the modem: a late answer is waited for, no answer is
+// "unknown"; neither sends the PDU a second time, in this cycle or any later one.
+TEST(GatewayOutbound, AnswerAfterThePduIsWaitedForAndNeverAnsweredByASecondSubmission) {
+    GatewayRig rig;
+    rig.Passes(1);
+    rig.Sql("insert into smsout(msgid, phone, msgbody) values(1, '+491', 'late')");
+    rig.sim.Control("FAULT CMGS 1 late 25000");
+    rig.gateway->CountUnsent();
+    rig.gateway->SendPending();
+    EXPECT_EQ((std::vector<std::string>{"1|1"}), Statuses(rig));
+
+    rig.mobile->m_nAnswerLimit = 3;
+    rig.Sql("insert into smsout(msgid, phone, msgbody) values(2, '+491', 'never answered')");
+    rig.sim.Control("FAULT CMGS 1 silent");
+    rig.gateway->CountUnsent();
+    rig.gateway->SendPending();
+    rig.Passes(12);  // two more query ticks
+    EXPECT_EQ((std::vector<std::string>{"1|1", "2|-2"}), Statuses(rig));
+    EXPECT_EQ((std::vector<std::string>{"ok", "ok"}), SubmittedResults(rig));
+    EXPECT_EQ(1, rig.settings.m_nSent);
+    EXPECT_EQ(1, rig.settings.m_nFailed);
+}
+
+TEST(GatewayOutbound, MissingPromptIsLeftWithEscAndTheNextRowGoesOut) {
+    GatewayRig rig;
+    rig.Passes(1);
+    rig.mobile->m_nCommandLimit = 2;
+    rig.mobile->SetSendAttempts(1);
+    rig.Sql("insert into smsout(msgid, phone, msgbody) values(1, '+491', 'no prompt')");
+    rig.Sql("insert into smsout(msgid, phone, msgbody) values(2, '+491', 'next')");
+    rig.sim.Control("FAULT CMGS 1 noprompt");
+    rig.gateway->CountUnsent();
+    rig.gateway->SendPending();
+    EXPECT_EQ((std::vector<std::string>{"1|-1", "2|1"}), Statuses(rig));
+    // The modem left PDU input on ESC; no later command was taken as PDU text.
+    EXPECT_EQ((std::vector<std::string>{"cancelled", "ok"}), SubmittedResults(rig));
+    ASSERT_EQ(2u, rig.Submitted().size());
+    EXPECT_EQ("next ", rig.Submitted()[1].m_strText);
+}
+
+TEST(GatewayOutbound, UpdateRefusedWithAUniqueViolationKeepsTheJournalAndNeverResends) {
+    GatewayRig rig;
+    rig.Passes(1);
+    rig.Sql("insert into smsout(msgid, phone, msgbody, status) values(1, '+491', 'done', 1)");
+    rig.Sql("create unique index one_per_status on smsout(status)");
+    rig.Sql("insert into smsout(msgid, phone, msgbody) values(2, '+491', 'once')");
+    rig.gateway->CountUnsent();
+    rig.gateway->SendPending();
+    EXPECT_EQ(0, rig.run.m_bDatabaseLinked.load());
+    EXPECT_EQ(STATUS_UPDATE_ERROR, rig.status.LastStatus());
+    EXPECT_TRUE(rig.gateway->Journal().Contains("2"));
+    rig.Passes(12);  // reconnects, tries the update again, still refused
+    EXPECT_EQ((std::vector<std::string>{"1|1", "2|0"}), Statuses(rig));
+    rig.Sql("drop index one_per_status");
+    rig.Passes(6);
+    EXPECT_EQ((std::vector<std::string>{"1|1", "2|1"}), Statuses(rig));
+    EXPECT_TRUE(rig.gateway->Journal().Empty());
+    EXPECT_EQ(1u, rig.Submitted().size());
+}
+
+// A text id with SQL in it changes its own row only, or, where the template leaves the id
+// unquoted, is refused without sending.
+TEST(GatewayOutbound, TextMessageIdChangesOnlyItsOwnRow) {
+    for (const char* updateSql : {DEFAULT_UPDATE_SQL, "update smsout set status=<RESULT> where msgid=<MSGID>"}) {
+        GatewayRig rig;
+        rig.Sql("drop table smsout");
+        rig.Sql("create table smsout(msgid TEXT PRIMARY KEY, phone TEXT, msgbody TEXT, status INTEGER DEFAULT 0)");
+        rig.Sql("insert into smsout values('1', '+491', 'other', 7)");
+        rig.Sql("insert into smsout values('1 or 1=1', '+491', 'hostile', 0)");
+        rig.Sql("insert into smsout values('x''; drop table smsout; --', '+491', 'hostile', 0)");
+        rig.settings.m_strUpdateSql = updateSql;
+        rig.Passes(1);
+        bool quoted = std::string(updateSql) == DEFAULT_UPDATE_SQL;
+        const std::string s = quoted ? "1" : "0";
+        EXPECT_EQ((std::vector<std::string>{"1|7", "1 or 1=1|" + s, "x'; drop table smsout; --|" + s}), Statuses(rig))
+            << updateSql;
+        EXPECT_EQ(quoted ? 2u : 0u, rig.Submitted().size()) << updateSql;
+        EXPECT_EQ(1, rig.run.m_bDatabaseLinked.load());
+    }
+}
+
+// The longest text of the letter that the codec's long encoding fits into two parts.
+std::string FillsTwoLongParts(const std::string& letter) {
+    std::string text;
+    for (;;) {
+        CSmsPdu pdu;
+        pdu.m_strPhone = "+491";
+        pdu.m_strText = text + letter;
+        pdu.m_nKind = KIND_LONG;
+        if (pdu.EncodeLong() != PDU_OK || pdu.m_nSegmentCount > 2) return text;
+        text += letter;
+    }
+}
+
+// The blank after every text stays unless it would cost one more SMS.
+TEST(GatewayOutbound, AppendedBlankNeverAddsASegment) {
+    std::string ucs2;
+    for (int i = 0; i < 70; ++i) ucs2 += "я";
+    const std::string fullLong = FillsTwoLongParts("b");
+    struct Case {
+        std::string text;
+        int longSms;
+        size_t pdus;
+        bool blank;
+    } cases[] = {
+        {"Hello", 0, 1, true},
+        {std::string(159, 'a'), 0, 1, true},
+        {std::string(160, 'a'), 0, 1, false},
+        {ucs2.substr(2), 0, 1, true},
+        {ucs2, 0, 1, false},
+        {fullLong.substr(1), 1, 2, true},
+        {fullLong, 1, 2, false},
+    };
+    GatewayRig rig;
+    rig.Passes(1);
+    for (const auto& c : cases) {
+        rig.sim.Control("RECORD CLEAR");
+        rig.settings.m_bLongSms = c.longSms;
+        rig.Sql("delete from smsout");
+        rig.Sql("insert into smsout(phone, msgbody) values('+491', '" + c.text + "')");
+        rig.gateway->CountUnsent();
+        rig.gateway->SendPending();
+        auto sent = rig.Submitted();
+        ASSERT_EQ(c.pdus, sent.size()) << c.text;
+        std::string whole;
+        for (const auto& pdu : sent) whole += pdu.m_strText;
+        EXPECT_EQ(c.blank ? c.text + " " : c.text, whole) << c.text;
+    }
+}
+
+// Another program keeps writing the outbox, with an ordinary busy time-out, while the
+// gateway works through a long one.
+TEST(GatewayOutbound, OtherWritersNeverFailWhileThousandRowsAreSent) {
+    GatewayRig rig;
+    rig.Passes(1);
+    sqlite3* bulk = nullptr;
+    sqlite3_open((TestDataSources::Get().Folder() + "/test.db").c_str(), &bulk);
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(bulk,
+                                      "with recursive n(i) as (select 1 union all select i + 1 from n where i < 1000) "
+                                      "insert into smsout(phone, msgbody) select '+491', 'bulk ' || i from n",
+                                      nullptr, nullptr, nullptr));
+    sqlite3_close(bulk);
+    std::atomic<bool> sending{true};
+    std::atomic<int> inserted{0};
+    std::string failure;
+    std::thread writer([&] {
+        sqlite3* other = nullptr;
+        sqlite3_open((TestDataSources::Get().Folder() + "/test.db").c_str(), &other);
+        sqlite3_busy_timeout(other, 5000);
+        while (sending && inserted < 50) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (sqlite3_exec(other, "insert into smsout(phone, msgbody, status) values('+491', 'app', 9)", nullptr,
+                             nullptr, nullptr) != SQLITE_OK) {
+                failure = sqlite3_errmsg(other);
+                break;
+            }
+            ++inserted;
+        }
+        sqlite3_close(other);
+    });
+    rig.gateway->CountUnsent();
+    rig.gateway->SendPending();
+    sending = false;
+    writer.join();
+    EXPECT_EQ("", failure);
+    EXPECT_EQ(50, inserted.load());
+    EXPECT_EQ((std::vector<std::string>{"1000"}),
+              rig.Rows("select count(*) as n from smsout where status=1", {"n"}));
+    EXPECT_EQ(1000u, rig.sim.Submitted().size());
+}
+
+#ifdef PELLWICK_BINARY
+namespace {
+
+// The gateway binary run from the rig's folder (beside the simulator's COM1), as a
+// process of its own that can be killed.
+pid_t StartGatewayProcess(const std::string& folder) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        std::string name = entry.substr(0, entry.find('='));
+        if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "NOTIFY_SOCKET" &&
+            name != "DBUS_SYSTEM_BUS_ADDRESS")
+            env.push_back(entry);
+    }
+    env.push_back("DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + folder + "/no-bus");
+    std::vector<char*> envp;
+    for (auto& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string program = folder + "/pellwick", argument = "-debug";
+    char* argv[] = {program.data(), argument.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (folder + "/stdout.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (folder + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+void EndProcess(pid_t pid, int signal) {
+    if (pid <= 0) return;
+    ::kill(pid, signal);
+    ::waitpid(pid, nullptr, 0);
+}
+
+bool WaitFor(const std::function<bool()>& done, int seconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return done();
+}
+
+std::string FileText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+}  // namespace
+
+// kill -9 after the modem took the PDU and before its answer: after the restart the row
+// is written as unknown (-2) and never submitted again, and the outbox goes on.
+TEST(GatewayOutbound, KilledBetweenCtrlZAndTheAnswerGivesUnknownAndNoSecondSubmission) {
+    GatewayRig rig;
+    std::filesystem::copy_file(PELLWICK_BINARY, rig.dir.file("pellwick"));
+    CSettings settings;
+    settings.SetDefaults();
+    settings.m_strDsn = "PwSqlite";
+    settings.m_bSendingPeriod = 0;
+    settings.m_nRetryInterval = 0;
+    settings.m_nQueryInterval = 1;
+    ASSERT_EQ(1, SaveSettingsFile(settings, rig.dir.file("Pellwick.ini")));
+    const std::string journal = rig.dir.file("Pellwick.journal");
+    rig.Sql("insert into smsout(msgid, phone, msgbody) values(1, '+491', 'in flight')");
+    rig.sim.Control("FAULT CMGS 1 silent");
+
+    pid_t gateway = StartGatewayProcess(rig.dir.path());
+    ASSERT_GT(gateway, 0);
+    bool submitted = WaitFor([&] { return !rig.sim.Submitted().empty(); }, 120);
+    EndProcess(gateway, SIGKILL);
+    ASSERT_TRUE(submitted) << FileText(rig.dir.file("Pellwick.log"));
+    EXPECT_EQ("sending 1\n", FileText(journal));
+
+    rig.sim.Control("FAULT CLEAR");
+    rig.Sql("insert into smsout(msgid, phone, msgbody) values(2, '+491', 'after the restart')");
+    gateway = StartGatewayProcess(rig.dir.path());
+    bool done = WaitFor([&] { return Statuses(rig) == std::vector<std::string>{"1|-2", "2|1"}; }, 120);
+    EndProcess(gateway, SIGTERM);
+    EXPECT_TRUE(done) << FileText(rig.dir.file("Pellwick.log"));
+    auto sent = rig.Submitted();
+    ASSERT_EQ(2u, sent.size());
+    EXPECT_EQ("in flight ", sent[0].m_strText);
+    EXPECT_EQ("after the restart ", sent[1].m_strText);
+    EXPECT_FALSE(std::filesystem::exists(journal));
+    EXPECT_NE(std::string::npos, FileText(rig.dir.file("Pellwick.log")).find("result unknown (-2)"));
+}
+#endif

@@ -7,6 +7,10 @@
 #include <chrono>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 namespace {
 
 // The serial port on a pty whose other end is the modem simulator (echo on by default).
@@ -18,8 +22,19 @@ struct PortFixture : ::testing::Test {
         port.Configure(1, 115200);
         ASSERT_EQ(1, port.Open());
     }
-    // Lets text the simulator wrote reach the port's queue.
-    static void Settle() { std::this_thread::sleep_for(std::chrono::milliseconds(150)); }
+    // Waits until `bytes` bytes the simulator wrote are queued at the port, counted through
+    // a second descriptor of the same tty, which reads nothing away.
+    void Settle(size_t bytes) {
+        const int fd = ::open(sim.LinkPath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        int queued = 0;
+        while (::ioctl(fd, FIONREAD, &queued) == 0 && static_cast<size_t>(queued) < bytes &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::close(fd);
+        ASSERT_GE(static_cast<size_t>(queued), bytes);
+    }
 };
 
 TEST_F(PortFixture, EchoAndLeadingLineEndsAreRemoved) {
@@ -55,7 +70,7 @@ TEST_F(PortFixture, ExtraTerminatorStopsAtThePrompt) {
 
 TEST_F(PortFixture, StaleInputIsDroppedBeforeTheCommand) {
     sim.Control("UNSOLICITED RING");
-    Settle();
+    Settle(8);
     EXPECT_EQ("OK\r\n", port.Exchange("AT\r", "", 2000));
     EXPECT_EQ(0u, port.m_strReceived.find("\r\nRING\r\n"));  // still in the received text
 }
@@ -63,7 +78,7 @@ TEST_F(PortFixture, StaleInputIsDroppedBeforeTheCommand) {
 TEST_F(PortFixture, OneReadTakesAtMost1024Bytes) {
     const std::string line(3000, 'x');
     sim.Control("UNSOLICITED " + line);
-    Settle();
+    Settle(line.size() + 4);
     const std::string first = port.Read();
     EXPECT_EQ(1024u, first.size());
     std::string all = first;
@@ -92,7 +107,7 @@ TEST_F(PortFixture, AnotherPortObjectCannotShareTheDevice) {
 
 TEST_F(PortFixture, CloseForgetsTheReceivedText) {
     sim.Control("UNSOLICITED +CMTI: \"SM\",1");
-    Settle();
+    Settle(1);
     port.Read();
     ASSERT_FALSE(port.m_strReceived.empty());
     EXPECT_EQ(1, port.Close());

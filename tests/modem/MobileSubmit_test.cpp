@@ -10,6 +10,13 @@
 namespace {
 
 const std::string CTRL_Z = "\x1A";
+const std::string ESC = "\x1B";
+
+std::string LongText() {
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += "segment" + std::to_string(i % 10) + " ";
+    return text;  // 360 characters: three concatenated parts
+}
 
 struct SubmitFixture : ::testing::Test {
     ScriptedMobile rig;
@@ -49,7 +56,7 @@ TEST_F(SubmitFixture, SinglePduReturnsTheModemsReference) {
     const ScriptedTransport::Call& cmgs = device.m_calls[1];
     EXPECT_EQ(">", cmgs.extra);
     EXPECT_EQ(20000, cmgs.timeoutMs);
-    EXPECT_EQ(20000, device.m_calls[2].timeoutMs);
+    EXPECT_EQ(90000, device.m_calls[2].timeoutMs);  // the network may take long to answer
     EXPECT_EQ(5000, device.m_calls[0].timeoutMs);
     EXPECT_EQ(3000, cmgs.atMs - start);  // the first submission waits the retry interval
     EXPECT_EQ(0, mobile.m_bBusy);
@@ -89,13 +96,61 @@ TEST_F(SubmitFixture, PromptFailureIsRetriedAfterPduModeAndALongerPause) {
     EXPECT_EQ(2000, device.m_calls[2].timeoutMs);
 }
 
-TEST_F(SubmitFixture, SilentModemGetsCtrlZAndTheAttemptFails) {
+TEST_F(SubmitFixture, SilentModemGetsEscAndTheAttemptFails) {
     device.m_answers["AT\r"] = "";
     EXPECT_EQ(-1, mobile.SendMessage("+4917", "x", KIND_TEXT));
-    EXPECT_EQ((std::vector<std::string>{"AT\r", CTRL_Z, "AT+CMGF=0\r", "AT\r", CTRL_Z, "AT+CMGF=0\r", "AT\r",
-                                        CTRL_Z}),
+    EXPECT_EQ((std::vector<std::string>{"AT\r", ESC, "AT+CMGF=0\r", "AT\r", ESC, "AT+CMGF=0\r", "AT\r", ESC}),
               device.Commands());
-    EXPECT_EQ(5000, device.m_calls[1].timeoutMs);
+    EXPECT_EQ(2000, device.m_calls[1].timeoutMs);
+}
+
+TEST_F(SubmitFixture, MissingPromptIsLeftWithEscBeforeAnythingElse) {
+    device.m_onExchange = [this](const std::string& command) {
+        if (command.rfind("AT+CMGS=", 0) == 0 && !device.m_queued.count(command)) device.m_queued[command] = {"", "> "};
+        if (command.back() == '\x1A') device.m_answers[command] = "+CMGS: 4\r\n\r\nOK\r\n";
+    };
+    EXPECT_EQ(4, mobile.SendMessage("+4917", "x", KIND_TEXT));
+    const std::string cmgs = CmgsFor(Pdu(0));
+    EXPECT_EQ((std::vector<std::string>{"AT\r", cmgs, ESC, "AT+CMGF=0\r", "AT\r", cmgs, Pdu(0) + CTRL_Z}),
+              device.Commands());
+}
+
+// Once the PDU and Ctrl-Z are written, only a refusal lets the same PDU go again.
+TEST_F(SubmitFixture, AnswerToThePduDecidesWhetherItMayGoAgain) {
+    struct Case {
+        std::vector<std::string> answers;  // to the PDU of segment 0, in turn
+        int result;
+        int submissions;   // of segment 0
+        int laterSegments; // PDUs of segments 1 and 2 written
+    } cases[] = {
+        {{"+CMGS: 17\r\n\r\nOK\r\n"}, 17, 1, 2},
+        {{"OK\r\n"}, 17, 1, 2},  // accepted without a reference (0); the last segment names 17
+        {{"+CMS ERROR: 500\r\n", "+CMGS: 8\r\n\r\nOK\r\n"}, 17, 2, 2},
+        {{"+CMS ERROR: 500\r\n", "ERROR\r\n", "+CMS ERROR: 38\r\n"}, -1, 3, 0},
+        {{""}, SUBMIT_UNKNOWN, 1, 0},                    // no final result within the limit
+        {{"+CMGS: 3\r\n"}, SUBMIT_UNKNOWN, 1, 0},      // the reference but never the OK
+    };
+    for (const auto& c : cases) {
+        ScriptedMobile fresh;
+        ScriptedTransport& d = *fresh.device;
+        d.m_answers["AT\r"] = "OK\r\n";
+        d.m_fallback = "OK\r\n";
+        std::string first;
+        d.m_onExchange = [&](const std::string& command) {
+            if (command.rfind("AT+CMGS=", 0) == 0) d.m_answers[command] = "> ";
+            if (command.back() != '\x1A' || d.m_answers.count(command) || d.m_queued.count(command)) return;
+            if (first.empty()) {
+                first = command;
+                d.m_queued[command] = {c.answers.begin(), c.answers.end()};
+            } else {
+                d.m_answers[command] = "+CMGS: 17\r\n\r\nOK\r\n";
+            }
+        };
+        EXPECT_EQ(c.result, fresh.mobile->SendMessage("+491701234567", LongText(), KIND_LONG)) << c.answers[0];
+        const auto& pdus = fresh.mobile->m_pdu.m_pdusOut;
+        EXPECT_EQ(c.submissions, d.CountOf(pdus.at(0) + CTRL_Z)) << c.answers[0];
+        EXPECT_EQ(c.laterSegments, d.CountOf(pdus.at(1) + CTRL_Z) + d.CountOf(pdus.at(2) + CTRL_Z)) << c.answers[0];
+    }
 }
 
 TEST_F(SubmitFixture, SilentAttemptDoesNotMoveTheLastSubmissionTime) {
@@ -103,7 +158,7 @@ TEST_F(SubmitFixture, SilentAttemptDoesNotMoveTheLastSubmissionTime) {
     auto answer = device.m_onExchange;
     device.m_onExchange = [&](const std::string& command) {
         answer(command);
-        if (command == "AT\r" || command == CTRL_Z) rig.clock.m_now += 5000;  // each waits out its time-out
+        if (command == "AT\r" || command == ESC) rig.clock.m_now += 5000;  // each waits out its time-out
     };
     const long long start = rig.clock.m_now;
     EXPECT_EQ(17, mobile.SendMessage("+4917", "x", KIND_TEXT));
@@ -111,17 +166,6 @@ TEST_F(SubmitFixture, SilentAttemptDoesNotMoveTheLastSubmissionTime) {
     ASSERT_EQ(1u, cmgs.size());
     // (1 + 3) s had passed since the first submission call long before: no further pause.
     EXPECT_EQ(start + 15000, cmgs[0]->atMs);
-}
-
-TEST_F(SubmitFixture, OkWithoutReferenceIsSubmittedAgain) {
-    device.m_onExchange = [this](const std::string& command) {
-        if (command.rfind("AT+CMGS=", 0) == 0) device.m_answers[command] = "> ";
-        if (command.back() == '\x1A' && !device.m_queued.count(command))
-            device.m_queued[command] = {"OK\r\n", "+CMGS: 5\r\n\r\nOK\r\n"};
-    };
-    EXPECT_EQ(5, mobile.SendMessage("+4917", "x", KIND_TEXT));
-    EXPECT_EQ(2u, CallsStartingWith("AT+CMGS=").size());
-    EXPECT_EQ(2, device.CountOf(Pdu(0) + CTRL_Z));
 }
 
 TEST_F(SubmitFixture, SingleAttemptEndsTheMessageAtTheFirstFailure) {
@@ -133,12 +177,6 @@ TEST_F(SubmitFixture, SingleAttemptEndsTheMessageAtTheFirstFailure) {
     EXPECT_EQ(-1, mobile.SendMessage("+4917", "x", KIND_TEXT));
     EXPECT_EQ(1u, CallsStartingWith("AT+CMGS=").size());
     EXPECT_EQ(0, device.CountOf("AT+CMGF=0\r"));
-}
-
-std::string LongText() {
-    std::string text;
-    for (int i = 0; i < 40; ++i) text += "segment" + std::to_string(i % 10) + " ";
-    return text;  // 360 characters: three concatenated parts
 }
 
 TEST_F(SubmitFixture, LongMessageSegmentsAreSpacedByTheRetryInterval) {
@@ -197,11 +235,11 @@ TEST_F(SubmitFixture, LogNamesEveryFailure) {
         if (command.rfind("AT+CMGS=", 0) == 0 && !device.m_queued.count(command))
             device.m_queued[command] = {"ERROR\r\n", "> ", "> "};
         if (command.back() == '\x1A' && !device.m_queued.count(command))
-            device.m_queued[command] = {"OK\r\n", "+CMS ERROR: 500\r\n"};
+            device.m_queued[command] = {"+CMS ERROR: 500\r\n", ""};
         if (command == "AT\r" && !device.m_queued.count(command)) device.m_queued[command] = {"", "OK\r\n"};
     };
-    mobile.SetSendAttempts(4);
-    EXPECT_EQ(-1, mobile.SendMessage("+4917", "x", KIND_TEXT));
+    mobile.SetSendAttempts(5);
+    EXPECT_EQ(SUBMIT_UNKNOWN, mobile.SendMessage("+4917", "x", KIND_TEXT));
     theLog.SetEnabled(0);
     std::ifstream in(dir.file("Pellwick.log"), std::ios::binary);
     std::stringstream ss;
@@ -209,8 +247,8 @@ TEST_F(SubmitFixture, LogNamesEveryFailure) {
     const std::string log = ss.str();
     size_t at = 0;
     for (const std::string line : {"SMSCount=1", "SMSSendTryTimes=1, times=0", "No Answer", "times=1",
-                                   "Command=AT+CMGS=", "'>' Not Found", "times=2", "+CMG Not Found",
-                                   "times=3", " OK Not Found  +CMS ERROR: 500"}) {
+                                   "Command=AT+CMGS=", "'>' Not Found", "times=2", " OK Not Found  +CMS ERROR: 500",
+                                   "times=3", "No Final Result"}) {
         const size_t found = log.find(line, at);
         ASSERT_NE(std::string::npos, found) << line << " missing from\n" << log;
         at = found;

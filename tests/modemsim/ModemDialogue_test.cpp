@@ -394,7 +394,19 @@ TEST_F(ModemSimDialogue, FailsSubmissionsAsInjected) {
     EXPECT_EQ(Send("0011\x1a"), OK);
     Send("AT+CMGS=1\r");
     EXPECT_EQ(Send("0011\x1a"), "\r\n+CMGS: 1\r\n" + OK);
-    EXPECT_EQ(Ctl("FAULT CMGS 1 later"), "ERR CMGS mode must be prompt, pdu or noref\n");
+    // The prompt lost: the modem waits for the PDU all the same, until ESC.
+    EXPECT_EQ(Ctl("FAULT CMGS 1 noprompt"), "OK\n");
+    EXPECT_EQ(Send("AT+CMGS=1\r"), "");
+    EXPECT_EQ(Send("0011\x1b"), OK);
+    // Sent, but never answered.
+    EXPECT_EQ(Ctl("FAULT CMGS 1 silent"), "OK\n");
+    Send("AT+CMGS=1\r");
+    EXPECT_EQ(Send("0011\x1a"), "");
+    const auto submitted = DataLines(Ctl("SUBMITTED"));
+    ASSERT_FALSE(submitted.empty());
+    EXPECT_NE(submitted.back().find("\"result\":\"ok\",\"mr\":2"), std::string::npos) << submitted.back();
+    EXPECT_EQ(Ctl("FAULT CMGS 1 late"), "ERR CMGS late needs a delay in ms\n");
+    EXPECT_EQ(Ctl("FAULT CMGS 1 later"), "ERR CMGS mode must be prompt, pdu, noref, noprompt, silent or late\n");
 }
 
 TEST_F(ModemSimDialogue, TakesTheServiceCentreInTheCurrentCharacterSet) {

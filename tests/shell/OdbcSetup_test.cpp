@@ -64,6 +64,7 @@ TEST(DemoDatabase, CreatedWithTheReferenceTables) {
     ASSERT_TRUE(CreateDemoDatabase(path));
     EXPECT_EQ(Query(path, "select name from sqlite_master where type='table' order by name"),
               (std::vector<std::string>{"smsin", "smsout"}));
+    EXPECT_EQ(Query(path, "pragma journal_mode"), std::vector<std::string>{"wal"});
     // New outbox rows are pending (status 0) and numbered by the database.
     Query(path, "insert into smsout(phone, msgbody) values('+4912345', 'hello')");
     EXPECT_EQ(Query(path, "select msgid || ':' || status from smsout"), std::vector<std::string>{"1:0"});

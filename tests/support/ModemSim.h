@@ -30,7 +30,7 @@ class ModemSim {
 public:
     // Starts `modemsim --link <dir>/<linkName> --control <dir>/<linkName>.ctl --profile
     // <profile>` plus `extraArgs` (for example {"--pin", "1234"}). Throws
-    // std::runtime_error when the simulator does not come up within five seconds.
+    // std::runtime_error when the simulator does not come up within 30 seconds.
     explicit ModemSim(const std::string& dir, const std::string& profile = "generic",
                       const std::vector<std::string>& extraArgs = {}, const std::string& linkName = "COM1")
         : m_link(dir + "/" + linkName), m_control(m_link + ".ctl") {
@@ -53,7 +53,7 @@ public:
         }
         if (m_pid < 0)
             throw std::runtime_error("ModemSim: fork failed");
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (std::chrono::steady_clock::now() < deadline) {
             struct stat st{};
             if (::stat(m_link.c_str(), &st) == 0 && ::stat(m_control.c_str(), &st) == 0 && Connect())
@@ -79,13 +79,13 @@ public:
     pid_t Pid() const { return m_pid; }
 
     // Sends one request line and returns the whole answer: every line ends in '\n', the
-    // last is "OK" or "ERR <reason>". Empty when the simulator does not answer in 5 s.
+    // last is "OK" or "ERR <reason>". Empty when the simulator does not answer in 30 s.
     std::string Control(const std::string& line) {
         const std::string request = line + "\n";
         if (m_socket < 0 || ::send(m_socket, request.data(), request.size(), MSG_NOSIGNAL) < 0)
             return {};
         std::string reply;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!Complete(reply)) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now()).count();

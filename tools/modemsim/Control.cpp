@@ -202,10 +202,14 @@ ControlResult Fault(Modem& modem, std::istringstream& in, const std::string& res
     } else if (kind == "CMGS") {
         std::string mode = "prompt";
         in >> mode;
-        if (mode != "prompt" && mode != "pdu" && mode != "noref")
-            return {Err("CMGS mode must be prompt, pdu or noref")};
+        if (mode != "prompt" && mode != "pdu" && mode != "noref" && mode != "noprompt" && mode != "silent" &&
+            mode != "late")
+            return {Err("CMGS mode must be prompt, pdu, noref, noprompt, silent or late")};
+        if (mode == "late" && (!(in >> b) || b < 0))
+            return {Err("CMGS late needs a delay in ms")};
         f.cmgsFailures = a;
         f.cmgsMode = mode;
+        f.cmgsLateMs = mode == "late" ? b : 0;
     } else {
         return {Err("unknown fault " + kind)};
     }

@@ -130,7 +130,12 @@ void Modem::PduByte(char ch) {
         FlushEcho();
         m_pduMode = false;
         const Result r = Submit();
+        // A late answer holds back this answer (and everything queued behind it) only.
+        const int slow = m_faults.slowMs;
+        m_faults.slowMs += m_lateAnswerMs;
         SendAnswer(r.lines, r);
+        m_faults.slowMs = slow;
+        m_lateAnswerMs = 0;
     } else if (ch == ESC) {
         FlushEcho();
         m_pduMode = false;

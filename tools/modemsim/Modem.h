@@ -39,7 +39,8 @@ struct Store {
 struct Faults {
     int silent = 0;            // command lines still to leave unanswered
     int cmgsFailures = 0;      // submissions still to refuse
-    std::string cmgsMode = "prompt";  // prompt, pdu or noref
+    std::string cmgsMode = "prompt";  // prompt, pdu, noref, noprompt, silent or late
+    int cmgsLateMs = 0;        // delay of the answer to a submission in mode late
     int slowMs = 0;
     int chunkBytes = 0;
     int chunkGapMs = 20;
@@ -157,6 +158,7 @@ private:
     int m_pduLength = 0;
     bool m_pduWrite = false;
     int m_pduStat = 2;
+    int m_lateAnswerMs = 0;  // extra delay of the answer to the submission in hand
 
     // Settings.
     bool m_echoOn = true;

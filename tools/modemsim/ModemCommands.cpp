@@ -391,6 +391,10 @@ Modem::Result Modem::Messages(const Command& c) {
         m_pduCommand = "AT" + n + "=" + c.raw;
         m_pduLength = length;
         m_pduWrite = n == "+CMGW";
+        if (n == "+CMGS" && m_faults.cmgsFailures > 0 && m_faults.cmgsMode == "noprompt") {
+            --m_faults.cmgsFailures;
+            return {{}, Final::Silent, 0};  // waiting for the PDU, but the prompt is lost
+        }
         return {{}, Final::Prompt, 0};
     }
     if (n == "+CMGR") {
@@ -470,8 +474,19 @@ Modem::Result Modem::Submit() {
         Record(head + ",\"result\":\"error\",\"reason\":\"bad length or hex\"}");
         return {{}, Final::Cms, 304};
     }
-    if (!m_pduWrite && m_faults.cmgsFailures > 0 && m_faults.cmgsMode != "prompt") {
+    const bool delivered = m_faults.cmgsMode == "silent" || m_faults.cmgsMode == "late";
+    if (!m_pduWrite && m_faults.cmgsFailures > 0 && m_faults.cmgsMode != "prompt" && m_faults.cmgsMode != "noprompt") {
         --m_faults.cmgsFailures;
+        if (delivered) {
+            // Sent to the network; the answer comes late or never.
+            const int mr = m_nextMr;
+            m_nextMr = (m_nextMr + 1) & 0xFF;
+            Record(head + ",\"result\":\"ok\",\"mr\":" + std::to_string(mr) + "}");
+            if (m_faults.cmgsMode == "silent")
+                return {{}, Final::Silent, 0};
+            m_lateAnswerMs = m_faults.cmgsLateMs;
+            return {{"+CMGS: " + std::to_string(mr)}, Final::Ok, 0};
+        }
         if (m_faults.cmgsMode == "noref") {
             Record(head + ",\"result\":\"noref\"}");
             return {};
