@@ -102,9 +102,9 @@ void CGateway::TakeReceived(const ModemMessage& message) {
         StoreReceived(message);
     } else if (m_run.m_bDatabaseLinked == 1 && InInbox(StoreReceived(message))) {
         m_modem.DeleteStored(message.store, message.index);
-    }
-    else
+    } else {
         m_bScanAllStores = true;  // it stays in the store for the scan
+    }
 }
 
 // Inserts the spooled messages, oldest first. One the inbox refuses stays and the next are

@@ -23,7 +23,7 @@ int CGateway::StoreReceived(const ModemMessage& message) {
                   message.partCount, message.phone.c_str(), std::strerror(errno));
         return 0;
     }
-    InsertJoinedMessages();
+    if (m_run.m_bDatabaseLinked == 1) InsertJoinedMessages();
     return 1;
 }
 
