@@ -22,6 +22,12 @@ ModemMessage CMobilePort::Received() const {
             pdu.m_nConcatRef, pdu.m_nConcatTotal, pdu.m_nConcatSeq};
 }
 
+std::vector<StoreUse> CMobilePort::GetStoreUse() {
+    std::vector<StoreUse> stores;
+    for (const auto& s : m_mobile.GetStoreUse()) stores.push_back({s.strName, s.nUsed, s.nTotal});
+    return stores;
+}
+
 ModemMessage CMobilePort::LastRead() const {
     const auto& r = m_mobile.m_lastRead;
     const CSmsPdu& pdu = m_mobile.m_pdu;

@@ -33,6 +33,7 @@ public:
     int SetStorage(const std::string& store) override { return m_mobile.SetStorage(store); }
     int GetUsedCount() override { return m_mobile.GetUsedCount(); }
     int GetTotalCount() override { return m_mobile.GetTotalCount(); }
+    std::vector<StoreUse> GetStoreUse() override;
     int ReadStoredMessage(int index) override { return m_mobile.ReadStoredMessage(index); }
     ModemMessage LastRead() const override;
     int DeleteMessage(int index) override { return m_mobile.DeleteMessage(index); }
@@ -43,6 +44,7 @@ public:
     int RetryInterval() const override { return m_mobile.m_nRetryInterval; }
     int SimState() const override { return m_mobile.m_nSimState; }
     int GetRegistration() override { return m_mobile.GetRegistration(); }
+    int InputDescriptor() override { return m_mobile.Connection().Descriptor(); }
 
 private:
     CMobile& m_mobile;

@@ -1,6 +1,10 @@
 #include "engine/Clock.h"
 
+#include <cerrno>
+#include <cstdint>
 #include <ctime>
+#include <poll.h>
+#include <unistd.h>
 
 int CGatewayClock::LocalHour() {
     std::time_t now = std::time(nullptr);
@@ -21,4 +25,21 @@ bool SleepSlices(IClock& clock, const std::atomic<int>& stop, int count, int sli
         clock.SleepMs(sliceMs);
     }
     return true;
+}
+
+WaitResult IGatewayClock::WaitForEvent(int wakeFd, int inputFd, int timeoutMs) {
+    pollfd fds[2] = {{wakeFd, POLLIN, 0}, {inputFd, POLLIN, 0}};
+    const nfds_t count = inputFd >= 0 ? 2 : 1;
+    int ready = -1;
+    do {
+        ready = ::poll(fds, count, timeoutMs > 0 ? timeoutMs : 0);
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0) return WaitResult::Timeout;
+    if (fds[0].revents & POLLIN) {
+        std::uint64_t value = 0;
+        (void)!::read(wakeFd, &value, sizeof value);
+        return WaitResult::Woken;
+    }
+    if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) return WaitResult::InputClosed;
+    return WaitResult::Input;
 }

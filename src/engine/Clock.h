@@ -5,10 +5,16 @@
 
 #include <atomic>
 
+// What ended a wait of the worker.
+enum class WaitResult { Timeout, Woken, Input, InputClosed };
+
 class IGatewayClock : public IClock {
 public:
     virtual int LocalHour() = 0;  // 0..23
     virtual long long WallMs() = 0;  // wall clock, ms since the epoch (survives a restart)
+    // Waits up to timeoutMs for the wake-up descriptor or for input on inputFd (-1: none),
+    // without waking in between. The wake-up descriptor (an eventfd) is drained.
+    virtual WaitResult WaitForEvent(int wakeFd, int inputFd, int timeoutMs);
 };
 
 class CGatewayClock : public IGatewayClock {

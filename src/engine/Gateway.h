@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -53,6 +54,12 @@ public:
     // The inbound part of every running pass, the database up or not: polls the modem, spools
     // direct messages, stores what it can, and scans every store after an outage and at start.
     void ReceiveMessages();
+    // Every indication already received: direct messages into the spool, stored ones into
+    // the inbox; then the spool into the inbox. True when the database is linked and the
+    // spool is empty.
+    bool TakeIndications();
+    // Scans only the stores AT+CPMS? reports messages in; 0 when a stop cut it short.
+    int CheckStores();
     // A decoded message from the modem: inserted, or with multipart_join on a part of a
     // longer one kept in the part spool until its message is whole. 1 (or 99, a duplicate)
     // when it may leave the modem.
@@ -110,6 +117,7 @@ private:
     void SendRows();
     void NoteInsert(bool stored);
     void TakeReceived(const ModemMessage& message);
+    void TakeStatusReport();
     bool FlushSpool();
     void Reject(const ModemMessage& message);
     void ScanAllStores();
@@ -118,6 +126,7 @@ private:
     bool SendRow(const OutboxRow& row);
     bool Refuse(const OutboxRow& row, const char* reason);
     void WriteResult(const std::string& msgId, int result);
+    int ScanStore(int used, int total);
 
     CSettings& m_settings;
     RunState& m_run;
@@ -144,6 +153,9 @@ private:
     bool m_bInsertFailing = false;
     int m_nFullScanWait = 0;       // passes until the next full scan
     int m_nFullScanDelay = 10;     // grows while full scans leave messages behind
+    // Per store, the messages its last check-and-scan left in it: a store is scanned
+    // again only when its count has changed since.
+    std::map<std::string, int> m_storeLeft;
 
     mutable std::mutex m_deviceMutex;  // the Information page reads these texts
     DeviceInfo m_device;

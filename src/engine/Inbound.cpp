@@ -18,6 +18,9 @@ constexpr int kStatusReportKind = 6;
 // Passes between full scans while they keep finding messages the inbox does not take.
 constexpr int kFullScanFirstDelay = 10;
 constexpr int kFullScanMaxDelay = 600;
+// Indications taken in one go at most, so a modem that never stops talking cannot keep
+// the loop from its other steps.
+constexpr int kMaxIndications = 100;
 
 const char* const kStoreOrder[3][3] = {
     {"SM", "ME", "MT"},
@@ -78,15 +81,29 @@ void CGateway::NoteInsert(bool stored) {
 
 void CGateway::ReceiveMessages() {
     if (m_run.m_bDatabaseLinked != 1) m_bScanAllStores = true;
-    const int poll = m_modem.PollEvents();
-    if (poll == POLL_NEW_MESSAGE || poll == POLL_UNDECODABLE) TakeReceived(m_modem.Received());
-    if (poll == POLL_STATUS_REPORT && !m_settings.m_strReportSql.empty()) {
-        const ModemReport report = m_modem.Report();
-        if (TakeReport(report) && report.index > 0) m_modem.DeleteStored(report.store, report.index);
-    }
-    if (m_run.m_bDatabaseLinked != 1 || !FlushSpool()) return;
-    InsertJoinedMessages();
+    if (!TakeIndications()) return;
     if (m_bScanAllStores && --m_nFullScanWait <= 0) ScanAllStores();
+}
+
+bool CGateway::TakeIndications() {
+    for (int i = 0; i < kMaxIndications && !m_run.m_bStop; ++i) {
+        const int poll = m_modem.PollEvents();
+        if (poll == POLL_NEW_MESSAGE || poll == POLL_UNDECODABLE)
+            TakeReceived(m_modem.Received());
+        else if (poll == POLL_STATUS_REPORT && !m_settings.m_strReportSql.empty())
+            TakeStatusReport();
+        else if (poll != POLL_STATUS_REPORT && poll != POLL_INCOMING_CALL)
+            break;
+    }
+    if (m_run.m_bDatabaseLinked != 1 || !FlushSpool()) return false;
+    InsertJoinedMessages();
+    return true;
+}
+
+// A report announced by the poll; one from a store leaves it once report_sql ran.
+void CGateway::TakeStatusReport() {
+    const ModemReport report = m_modem.Report();
+    if (TakeReport(report) && report.index > 0) m_modem.DeleteStored(report.store, report.index);
 }
 
 void CGateway::TakeReceived(const ModemMessage& message) {
@@ -174,9 +191,37 @@ int CGateway::ScanSelectedStore() {
     if (used <= 0) return 0;
     int total = m_modem.GetTotalCount();
     if (total <= 0) return 0;
+    return ScanStore(used, total);
+}
 
+int CGateway::CheckStores() {
+    std::vector<StoreUse> stores = m_modem.GetStoreUse();
+    for (size_t i = 0; i < stores.size(); ++i) {
+        const StoreUse& store = stores[i];
+        bool seen = false;  // the same store may be named as read, write and receive store
+        for (size_t j = 0; j < i; ++j) seen = seen || stores[j].name == store.name;
+        if (seen) continue;
+        if (store.used <= 0 || store.total <= 0) {
+            m_storeLeft.erase(store.name);
+            continue;
+        }
+        const auto left = m_storeLeft.find(store.name);
+        if (left != m_storeLeft.end() && left->second == store.used) continue;  // nothing new since
+        m_status.SetStatus(STATUS_READING_SMS);
+        if (m_modem.SetStorage(store.name) < 0) continue;
+        const int notStored = ScanStore(store.used, store.total);
+        if (notStored < 0) return 0;
+        m_storeLeft[store.name] = notStored;
+    }
+    return 1;
+}
+
+// Reads the selected store up to its capacity until `used` messages were seen; what the inbox
+// took, status reports and undecodable PDUs leave it. Returns the number of messages left in
+// the store, or -1 when a stop request ended the scan.
+int CGateway::ScanStore(int used, int total) {
     int found = 0, left = 0;
-    for (int index = 1; index <= total && found < used; ++index) {
+    for (int index = 1; index <= total && found + left < used; ++index) {
         if (m_run.m_bStop) return -1;
         if (m_modem.ReadStoredMessage(index) <= 0) continue;
         ModemMessage message = m_modem.LastRead();

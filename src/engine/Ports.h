@@ -2,6 +2,7 @@
 // What the engine needs of the modem driver and the database layer. The shell
 // hands it adapters over `CMobile` and `CAdoDatabase`; tests hand it scripted fakes.
 #include <string>
+#include <vector>
 
 // A message as the driver holds it in its received or last-read slot.
 struct ModemMessage {
@@ -26,6 +27,13 @@ struct ModemReport {
     int status = 0;         // TP-ST
     int index = 0;          // place in the store it was announced in; 0 when delivered directly
     std::string store{};
+};
+
+// A message store as AT+CPMS? reports it.
+struct StoreUse {
+    std::string name;
+    int used = 0;
+    int total = 0;
 };
 
 // Everything the device link is prepared with before each connect.
@@ -64,6 +72,8 @@ public:
     virtual int SetStorage(const std::string& store) = 0;  // 0 or more on success
     virtual int GetUsedCount() = 0;
     virtual int GetTotalCount() = 0;
+    // The stores the modem reports with their counts (one AT+CPMS?); empty on failure.
+    virtual std::vector<StoreUse> GetStoreUse() = 0;
     virtual int ReadStoredMessage(int index) = 0;  // above 0 fills LastRead()
     virtual ModemMessage LastRead() const = 0;
     virtual int DeleteMessage(int index) = 0;
@@ -76,6 +86,8 @@ public:
     virtual int SimState() const { return 0; }
     // The network registration stat (+CREG/+CEREG), -1 when the modem names none.
     virtual int GetRegistration() { return -1; }
+    // The descriptor the modem's input arrives on, to wait for indications; -1: none.
+    virtual int InputDescriptor() { return -1; }
 };
 
 // Errors arrive as CDbError (db/); ExecuteSql answers 1, 99 (duplicate key) or 0.

@@ -56,7 +56,30 @@ int StatusIcon(int code) { return Entry(code).icon; }
 CStatusBoard::CStatusBoard(RunState& run, IGatewayClock& clock, Display display)
     : m_run(run), m_clock(clock), m_display(std::move(display)) {}
 
-void CStatusBoard::SetDisplay(Display display) { m_display = std::move(display); }
+CStatusBoard::~CStatusBoard() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_bQuit = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void CStatusBoard::SetDisplay(Display display) {
+    std::lock_guard lock(m_mutex);
+    m_display = std::move(display);
+}
+
+void CStatusBoard::SetDisplayTimes(int normalMs, int errorMs) {
+    std::lock_guard lock(m_mutex);
+    m_nDisplayMs = normalMs;
+    m_nErrorDisplayMs = errorMs;
+}
+
+void CStatusBoard::StartDisplayThread() {
+    std::lock_guard lock(m_mutex);
+    if (!m_thread.joinable()) m_thread = std::thread([this] { RunDisplay(); });
+}
 
 int CStatusBoard::IconFor(int code) const {
     int icon = StatusIcon(code);
@@ -66,23 +89,79 @@ int CStatusBoard::IconFor(int code) const {
 }
 
 std::string CStatusBoard::Text() const {
-    std::lock_guard lock(m_textMutex);
+    std::lock_guard lock(m_mutex);
     return m_strText;
 }
 
 void CStatusBoard::SetStatus(int code) {
     if (code == STATUS_IDLE && m_nCondition.load() != 0) code = m_nCondition.load();
-    int icon = IconFor(code);
-    if (code == m_nLastStatus.load()) return;
-
-    m_nIcon = icon;
+    const int icon = IconFor(code);
+    bool threaded = false, holding = false;
     {
-        std::lock_guard lock(m_textMutex);
-        m_strText = StatusText(code);
+        std::lock_guard lock(m_mutex);
+        if (code == m_nLastStatus.load()) return;
+        m_nLastStatus = code;
+        // A code published while nothing holds the display is shown for certain; one
+        // published during another's display time replaces any code still waiting.
+        if (!m_committed && !m_bShowing && m_clock.NowMs() >= m_nShownUntilMs) {
+            m_committed = Shown{code, icon};
+            m_queued.reset();  // its time had come, but this one is newer
+        } else {
+            m_queued = Shown{code, icon};
+        }
+        threaded = m_thread.joinable();
+        holding = m_bHolding;
     }
-    if (m_display) m_display(code, icon, StatusText(code));
+    // A display thread that holds a code on display takes the queued one when the time
+    // is up; waking it before would only cost a wake-up.
+    if (!threaded)
+        ShowDue();
+    else if (!holding)
+        m_changed.notify_one();
+}
 
-    int slices = icon == ICON_ERROR ? 10 : 5;
-    if (!SleepSlices(m_clock, m_run.m_bStop, slices, 100)) return;
-    m_nLastStatus = code;
+long long CStatusBoard::ShowDue() {
+    std::unique_lock lock(m_mutex);
+    while (!m_bShowing && (m_committed || m_queued)) {
+        Shown next;
+        if (m_committed) {
+            next = *m_committed;
+            m_committed.reset();
+        } else {
+            const long long now = m_clock.NowMs();
+            if (now < m_nShownUntilMs) return m_nShownUntilMs - now;
+            next = *m_queued;
+            m_queued.reset();
+        }
+        if (next.code == m_shown.code && next.icon == m_shown.icon) continue;  // on display already
+        m_shown = next;
+        m_strText = StatusText(next.code);
+        m_nIcon = next.icon;
+        const Display display = m_display;
+        m_bShowing = true;
+        lock.unlock();
+        if (display) display(next.code, next.icon, StatusText(next.code));
+        lock.lock();
+        m_bShowing = false;
+        // The display time counts from the moment the code is on display.
+        m_nShownUntilMs = m_clock.NowMs() + (next.icon == ICON_ERROR ? m_nErrorDisplayMs : m_nDisplayMs);
+    }
+    return 0;
+}
+
+void CStatusBoard::RunDisplay() {
+    std::unique_lock lock(m_mutex);
+    while (!m_bQuit) {
+        lock.unlock();
+        const long long waitMs = ShowDue();
+        lock.lock();
+        if (m_bQuit) break;
+        if (waitMs > 0) {
+            m_bHolding = true;
+            m_changed.wait_for(lock, std::chrono::milliseconds(waitMs));
+            m_bHolding = false;
+        } else {
+            m_changed.wait(lock, [this] { return m_bQuit || m_committed || m_queued; });
+        }
+    }
 }

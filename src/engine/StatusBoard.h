@@ -1,14 +1,18 @@
 #pragma once
 // Status codes: what the gateway is doing, with the text and icon each shows.
-// SetStatus publishes a code and makes its caller spend the display time, so every
-// change stays visible at least 0.5 s (1 s under the error icon). Codes 25 and up name
-// a standing device condition (SIM locked, no network) that keeps sending paused.
+// SetStatus publishes a code and returns at once; the board shows the codes in order,
+// each for at least its display time (0.5 s, 1 s under the error icon), and when codes
+// queue up behind the one on display, the newest replaces the others. Codes 25 and up
+// name a standing device condition (SIM locked, no network) that keeps sending paused.
 #include "engine/Clock.h"
 #include "engine/RunState.h"
 
+#include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 
 constexpr int ICON_NORMAL = 170;
 constexpr int ICON_PAUSED = 167;
@@ -54,32 +58,66 @@ int StatusIcon(int code);
 
 class CStatusBoard {
 public:
-    // Shows a new code: called with the code, the icon to show and the text.
-    // The shell makes this reach its user-interface thread and waits for it.
+    // Shows a code: called with the code, the icon to show and the text, from the display
+    // thread once it runs (otherwise from the caller of SetStatus). It may take its time:
+    // nobody who publishes waits for it.
     using Display = std::function<void(int code, int icon, const std::string& text)>;
 
+    static constexpr int DISPLAY_MS = 500;
+    static constexpr int ERROR_DISPLAY_MS = 1000;
+
     CStatusBoard(RunState& run, IGatewayClock& clock, Display display = {});
+    ~CStatusBoard();
+    CStatusBoard(const CStatusBoard&) = delete;
+    CStatusBoard& operator=(const CStatusBoard&) = delete;
 
     void SetDisplay(Display display);
-    // Publishes a code; returns after its display time or at a stop request.
+    // The least time a code stays on display; 0 shows every code as it is published.
+    void SetDisplayTimes(int normalMs, int errorMs);
+    // Starts the thread that shows queued codes when their turn comes. Without it, a
+    // queued code is shown by the next SetStatus or ShowDue after its turn has come.
+    void StartDisplayThread();
+
+    // Publishes a code; never waits. The same code as the last one published is ignored.
     void SetStatus(int code);
+    // Shows the queued code if the one on display has had its time. Returns the
+    // milliseconds until that time is up while a code is queued, else 0.
+    long long ShowDue();
     // The icon the code shows now, given the link and run flags.
     int IconFor(int code) const;
     // A standing condition (0: none) shown instead of "Idle." until it is cleared.
     void SetCondition(int code) { m_nCondition = code; }
     int Condition() const { return m_nCondition.load(); }
 
-    int LastStatus() const { return m_nLastStatus.load(); }
-    std::string Text() const;
-    int Icon() const { return m_nIcon.load(); }
+    int LastStatus() const { return m_nLastStatus.load(); }  // the last code published
+    std::string Text() const;                                 // the text on display
+    int Icon() const { return m_nIcon.load(); }               // the icon on display
 
 private:
+    struct Shown {
+        int code = 0;
+        int icon = 0;
+    };
+    void RunDisplay();
+
     RunState& m_run;
     IGatewayClock& m_clock;
     Display m_display;
+    int m_nDisplayMs = DISPLAY_MS;
+    int m_nErrorDisplayMs = ERROR_DISPLAY_MS;
     std::atomic<int> m_nLastStatus{0};
     std::atomic<int> m_nIcon{ICON_PAUSED};
     std::atomic<int> m_nCondition{0};
-    mutable std::mutex m_textMutex;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::optional<Shown> m_committed;  // to be shown next, whatever follows
+    std::optional<Shown> m_queued;     // waits for the display time; the newest wins
+    Shown m_shown;
+    long long m_nShownUntilMs = 0;
+    bool m_bShowing = false;  // a display call is under way
+    bool m_bHolding = false;  // the display thread waits for a display time to run out
+    bool m_bQuit = false;
     std::string m_strText;
+    std::thread m_thread;
 };

@@ -1,5 +1,7 @@
 #pragma once
-// The worker loop: one pass per tick, running every engine step on its period.
+// The worker loop: one pass per tick, running every engine step on its period. Between
+// passes it sleeps on events only: the wake-up signal, input from the modem (handled at
+// once) and the start of the next pass.
 #include "engine/Gateway.h"
 
 #include <cstdint>
@@ -7,19 +9,30 @@
 class CWorker {
 public:
     CWorker(CGateway& gateway, CSettings& settings, RunState& run, CStatusBoard& status, IGatewayClock& clock);
+    ~CWorker();
+    CWorker(const CWorker&) = delete;
+    CWorker& operator=(const CWorker&) = delete;
 
     // Runs passes until m_bStop is set, then clears m_bStop to tell the shutdown
     // timer that the loop has ended. Returns 1.
     int WorkerThreadProc();
     // One pass of the loop (exposed so tests can step it).
     void Pass();
+    // Ends the wait between passes at once, so a change of the run state (pause, start,
+    // stop) takes effect now. Callable from any thread.
+    void Wake();
     std::uint32_t Ticks() const { return m_nTicks.load(); }
 
 private:
+    // Sleeps until the deadline (clock time), a wake-up or a stop; with watchModem, input
+    // from the modem is handled as it arrives.
+    void WaitUntil(long long deadline, bool watchModem);
+
     CGateway& m_gateway;
     CSettings& m_settings;
     RunState& m_run;
     CStatusBoard& m_status;
     IGatewayClock& m_clock;
     std::atomic<std::uint32_t> m_nTicks{0};
+    int m_wakeFd = -1;
 };

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include <poll.h>
+
 long long CSystemClock::NowMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -11,6 +13,13 @@ long long CSystemClock::NowMs() {
 
 void CSystemClock::SleepMs(int ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void CSystemClock::SleepUntilReadable(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    const int ready = ms > 0 ? ::poll(&p, 1, ms) : 0;
+    // A line that hung up stays "ready" without input: the slice is slept in full.
+    if (ready > 0 && !(p.revents & POLLIN)) SleepMs(ms);
 }
 
 bool CSystemClock::StopRequested() { return m_stopCheck && m_stopCheck(); }

@@ -12,6 +12,9 @@ public:
     virtual long long NowMs() = 0;
     // Sleeps one slice; callers keep slices short (20 or 50 ms).
     virtual void SleepMs(int ms) = 0;
+    // Sleeps one slice, ending early when input arrives on fd. A simulated clock only
+    // sleeps, since time moves only when it says so.
+    virtual void SleepUntilReadable(int /*fd*/, int ms) { SleepMs(ms); }
     // Dispatches the calling thread's pending window messages. The worker thread owns no
     // windows, so the system clock does nothing here.
     virtual void PumpMessages() {}
@@ -23,6 +26,7 @@ class CSystemClock : public IClock {
 public:
     long long NowMs() override;
     void SleepMs(int ms) override;
+    void SleepUntilReadable(int fd, int ms) override;
     bool StopRequested() override;
     // The process shell installs a test of its stop flag here.
     void SetStopCheck(std::function<bool()> check);

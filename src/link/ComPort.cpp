@@ -228,7 +228,7 @@ std::string CComPort::ReadUntil(const std::string& t1, const std::string& t2,
     std::string collected;
     while (m_clock.NowMs() < deadline && !m_clock.StopRequested()) {
         m_clock.PumpMessages();
-        m_clock.SleepMs(UNTIL_SLICE_MS);
+        m_clock.SleepUntilReadable(m_fd, UNTIL_SLICE_MS);
         const std::string chunk = Read();
         if (chunk.empty()) continue;
         collected += chunk;

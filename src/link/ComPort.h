@@ -25,6 +25,7 @@ public:
                          int timeoutMs) override;
     int SetLines(int flags) override;
     void Configure(int port, int baud) override;
+    int Descriptor() const override { return m_fd; }
 
     int GetPort() const { return m_nPort; }
     int GetBaud() const { return m_nBaud; }

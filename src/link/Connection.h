@@ -25,6 +25,7 @@ public:
     std::string GetReceived();
     void Consume(int count);
     int SetLines(int flags);  // serial transport only
+    int Descriptor() { return Selected().Descriptor(); }  // -1: nothing to wait on
 
     CTransport& Serial() { return *m_serial; }
     CTransport& Infrared() { return *m_infrared; }

@@ -32,6 +32,8 @@ public:
     virtual int SetLines(int flags);
     // Port number and speed; only the serial transport uses them.
     virtual void Configure(int port, int baud);
+    // The descriptor input arrives on, for waiting on it; -1 when there is none.
+    virtual int Descriptor() const { return -1; }
 
     // Drops the first count characters of m_strReceived; a count <= 0, or one that is not
     // smaller than the buffer, leaves it unchanged.

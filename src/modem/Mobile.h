@@ -91,6 +91,13 @@ public:
     int GetTotalCount();
     int ReadMessage(int index);        // into the record; no guard (callers hold it)
     int ReadStoredMessage(int index);  // into the last-read slot
+    // The stores AT+CPMS? names (read, write, receive) with their used and total counts;
+    // empty when the query fails.
+    struct StoreUse {
+        std::string strName;
+        int nUsed = 0, nTotal = 0;
+    };
+    std::vector<StoreUse> GetStoreUse();
     int DeleteMessage(int index);
     // Deletes from the named storage, selecting it for the delete and the previous one again after.
     int DeleteStoredMessage(const std::string& storage, int index);

@@ -6,7 +6,8 @@
 
 namespace {
 
-constexpr int READ_RETRY_DELAYS_MS[] = {50, 150, 250};
+// The message is read at once; only a failed read is tried again, after a pause.
+constexpr int READ_RETRY_DELAYS_MS[] = {0, 150, 250};
 constexpr int SLEEP_SLICE_MS = 50;
 constexpr long long SAME_CALLER_MS = 8000;
 constexpr size_t RECEIVED_LIMIT = 1024;
@@ -130,7 +131,7 @@ int CMobile::PollStored(const std::string& text, size_t at, bool reports) {
 
     int result = 0;
     for (int delay : READ_RETRY_DELAYS_MS) {
-        SlicedSleep(m_clock, delay, SLEEP_SLICE_MS);
+        if (delay > 0) SlicedSleep(m_clock, delay, SLEEP_SLICE_MS);
         const int read = ReadMessage(index);
         if (read == READ_UNDECODABLE && !reports) {
             m_received = Received{};

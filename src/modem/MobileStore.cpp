@@ -25,6 +25,19 @@ int CMobile::StoreCount(int offset) {
 
 int CMobile::GetUsedCount() { return StoreCount(1); }
 
+std::vector<CMobile::StoreUse> CMobile::GetStoreUse() {
+    std::vector<StoreUse> stores;
+    if (WaitNotBusy()) return stores;
+    BusyScope busy(*this);
+    const std::string reply = Ask("AT+CPMS?\r", "OK", 2000);
+    if (!HasOk(reply) || ParseReply(reply, "+CPMS:") != 1) return stores;
+    for (int i = 0; i + 2 < m_nFieldCount; i += 3) {
+        const auto at = static_cast<size_t>(i);
+        stores.push_back({m_fields[at], DecimalValue(m_fields[at + 1]), DecimalValue(m_fields[at + 2])});
+    }
+    return stores;
+}
+
 int CMobile::GetTotalCount() { return StoreCount(2); }
 
 bool CMobile::HoldsLength(const std::string& pdu, int length) {

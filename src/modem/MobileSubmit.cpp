@@ -54,7 +54,9 @@ bool CMobile::WaitForPacing(long long needMs) {
 }
 
 int CMobile::SubmitPdus(int mode) {
-    if (!m_bSubmitted) {
+    // The pause spaces submissions: the very first one has nothing to be spaced from.
+    const bool first = !m_bSubmitted;
+    if (first) {
         m_bSubmitted = true;
         m_nLastSubmitMs = m_clock.NowMs();
     }
@@ -78,7 +80,8 @@ int CMobile::SubmitPdus(int mode) {
             const int octets = static_cast<int>(pdu.size() / 2) - 1;  // without the SMSC octet
             std::string command;
             if (mode == SUBMIT_SEND) {
-                WaitForPacing(static_cast<long long>(attempt + m_nRetryInterval) * 1000);
+                if (!first || segment > 0 || attempt > 0)
+                    WaitForPacing(static_cast<long long>(attempt + m_nRetryInterval) * 1000);
                 command = "AT+CMGS=" + std::to_string(octets) + "\r";
             } else {
                 command = "AT+CMGW=" + std::to_string(octets) + "\r";

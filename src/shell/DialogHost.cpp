@@ -2,6 +2,7 @@
 
 #include "config/Settings.h"
 #include "link/Journal.h"
+#include "shell/HeadlessRun.h"
 #include "shell/MainDialog.h"
 #include "shell/ServiceProcess.h"
 
@@ -20,7 +21,7 @@ bool ChooseQtPlatform() {
     return true;
 }
 
-int RunMainDialog(CServiceProcess& process, int argc, char** argv) {
+int RunMainWindow(CServiceProcess& process, int argc, char** argv) {
     std::unique_ptr<QApplication> app;
     static int appArgc = 1;
     static char defaultName[] = "pellwick";
@@ -40,3 +41,15 @@ int RunMainDialog(CServiceProcess& process, int argc, char** argv) {
     Journal(JOURNAL_NOTICE, "stopped");
     return result;
 }
+
+#ifdef PW_WINDOW_MODULE
+extern "C" __attribute__((visibility("default"))) int PellwickRunWindow(CServiceProcess* process, int argc,
+                                                                         char** argv) {
+    return RunMainWindow(*process, argc, argv);
+}
+#else
+int RunMainDialog(CServiceProcess& process, int argc, char** argv) {
+    if (!QCoreApplication::instance() && RunsHeadless(process)) return RunHeadless(process);
+    return RunMainWindow(process, argc, argv);
+}
+#endif

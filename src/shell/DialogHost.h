@@ -7,6 +7,15 @@ class CServiceProcess;
 // Returns true when offscreen was selected.
 bool ChooseQtPlatform();
 
+// Runs the server: without a window when RunsHeadless says so, otherwise the window.
+// The executable loads the window from its module (WindowLoader.cpp); the test
+// libraries link it directly (DialogHost.cpp).
+int RunMainDialog(CServiceProcess& process, int argc, char** argv);
+
 // Creates the application object when there is none, runs MainDialog modally with the
 // window recorded for the stop control, and returns the dialog's result.
-int RunMainDialog(CServiceProcess& process, int argc, char** argv);
+int RunMainWindow(CServiceProcess& process, int argc, char** argv);
+
+// What the window module exports for the executable.
+constexpr const char* WINDOW_MODULE = "libpellwick-window.so";
+constexpr const char* WINDOW_ENTRY = "PellwickRunWindow";

@@ -24,10 +24,6 @@
 #include <chrono>
 #include <thread>
 
-#include <sys/resource.h>
-#include <syslog.h>
-#include <unistd.h>
-
 // The stop control posts the tray menu's "Stop && Exit...".
 static_assert(STOP_AND_EXIT_COMMAND == ID_TRAY_EXIT);
 
@@ -42,23 +38,11 @@ bool HeadlessPlatform() {
     return name == QLatin1String("offscreen") || name == QLatin1String("minimal");
 }
 
-// The worker runs at the best priority an ordinary thread may take: the lowest nice
-// value the process is allowed. Never a real-time class: a loop that spun would
-// freeze the machine.
-void RaiseThreadPriority() {
-    const pid_t tid = static_cast<pid_t>(::gettid());
-    for (int nice = -20; nice < 0; ++nice)
-        if (::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice) == 0) return;
-}
-
 }  // namespace
-
-MainDialog::Core::Core()
-    : gateway(theSettings, run, status, clock, modemPort, dbPort, [] { return SaveSettings(); }) {}
 
 MainDialog::MainDialog(QWidget* parent)
     : QDialog(parent),
-      m_core(std::make_shared<Core>()),
+      m_core(std::make_shared<CGatewayCore>()),
       m_run(m_core->run),
       m_status(m_core->status),
       m_mobile(m_core->mobile),
@@ -68,10 +52,12 @@ MainDialog::MainDialog(QWidget* parent)
 }
 
 MainDialog::~MainDialog() {
+    m_status.SetDisplay({});  // the board may outlive the window
     m_run.m_bStop = 1;
+    m_core->worker.Wake();
     if (m_workerThread.joinable()) {
-        // Normally the worker has ended already (the shutdown timer waited for it). Status
-        // changes it shows meanwhile still need this thread's event loop.
+        // Normally the worker has ended already (the shutdown timer waited for it). An
+        // error box it asks for meanwhile still needs this thread's event loop.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (!m_core->workerEnded && std::chrono::steady_clock::now() < deadline) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -114,19 +100,7 @@ void MainDialog::OnInitDialog() {
     layout->addWidget(m_pages);
 
     LoadSettings();
-    // The settings saved by the user apply to the driver from the start.
-    m_mobile.SetRetryInterval(theSettings.m_nRetryInterval);
-    m_mobile.SetSendAttempts(theSettings.m_nRetryCount + 1);
-    m_gateway.SetJournalPath(StatePath("Pellwick.journal"));
-    m_gateway.SetInboundFiles(StatePath("Pellwick.spool"), StatePath("Pellwick.rejected"));
-    m_gateway.SetPartSpoolPath(StatePath("Pellwick.parts"));
-    m_gateway.SetReportBookPath(StatePath("Pellwick.references"));
-    // A `-set` from a shell, or systemctl reload, reaches the running gateway.
-    m_gateway.SetSettingsSync([] {
-        const bool reload = TakeSettingsReloadRequest();
-        if (reload) Journal(JOURNAL_NOTICE, "reloading the settings");
-        return SyncSettings(reload);
-    });
+    m_core->ApplyLoadedSettings();
     m_pages->SelectTab(CConfigPages::TAB_INFORMATION);
 
     m_run.m_bStop = 0;
@@ -135,22 +109,17 @@ void MainDialog::OnInitDialog() {
     connect(m_tray, &CTrayIcon::Command, this, &MainDialog::OnCommand);
     QPointer<MainDialog> window(this);
     m_status.SetDisplay([window](int, int icon, const std::string& text) {
-        auto show = [window, icon, text] {
-            if (window) window->DisplayStatus(icon, text);
+        // The service manager's view needs no window.
+        NotifyServiceStatusText(text);
+        auto show = [window, icon] {
+            if (window) window->DisplayStatus(icon);
         };
-        // The application object outlives the window; the worker waits until the
-        // user-interface thread has shown the status.
-        if (QThread::currentThread() == qApp->thread())
-            show();
-        else
-            QMetaObject::invokeMethod(qApp, show, Qt::BlockingQueuedConnection);
+        // The application object outlives the window. Nobody waits for the picture:
+        // the board holds each status for its display time by itself.
+        QMetaObject::invokeMethod(qApp, show, Qt::QueuedConnection);
     });
-    // Waits inside the driver end as soon as a stop is requested.
-    std::weak_ptr<Core> core = m_core;
-    SystemClock().SetStopCheck([core] {
-        auto c = core.lock();
-        return !c || c->run.m_bStop.load() != 0;
-    });
+    m_status.StartDisplayThread();
+    CGatewayCore::InstallStopCheck(m_core);
 
     connect(&m_timer1, &QTimer::timeout, this, &MainDialog::OnTimer1);
     connect(&m_timer2, &QTimer::timeout, this, &MainDialog::OnTimer2);
@@ -164,11 +133,7 @@ void MainDialog::OnInitDialog() {
 
 void MainDialog::StartWorker() {
     if (m_workerThread.joinable()) return;
-    m_workerThread = std::thread([this, core = m_core] {
-        RaiseThreadPriority();
-        RunWorker();
-        core->workerEnded = true;
-    });
+    m_workerThread = CGatewayCore::StartWorker(m_core, [this] { RunWorker(); });
 }
 
 void MainDialog::RunWorker() { m_core->worker.WorkerThreadProc(); }
@@ -185,7 +150,7 @@ void MainDialog::OnTimer3() {
     }
     if (TrayMissing() && !m_bTrayMissingLogged) {
         m_bTrayMissingLogged = true;
-        ::syslog(LOG_NOTICE, "The system tray is not available: the window stays open instead of a tray icon.");
+        Journal(JOURNAL_NOTICE, "The system tray is not available: the window stays open instead of a tray icon.");
     }
 }
 
@@ -201,10 +166,9 @@ void MainDialog::OnTimer2() {
     ++m_nShutdownTicks;
 }
 
-void MainDialog::DisplayStatus(int icon, const std::string& text) {
+void MainDialog::DisplayStatus(int icon) {
     setWindowIcon(StatusIconImage(icon));
     if (m_tray) m_tray->SetIcon(icon);
-    NotifyServiceStatusText(text);
 }
 
 void MainDialog::ShowErrorBox(const QString& text, const QString& caption) {
@@ -238,13 +202,13 @@ void MainDialog::OnCommand(int id) {
     case ID_TRAY_EXIT:
         if (m_timer2.isActive()) break;
         theLog.PrintfTimed("%s stopping.\n", DISPLAY_NAME);
-        m_run.m_bRunning = 0;
-        m_run.m_bStop = 1;
+        m_core->RequestStop();
         m_timer2.start(m_nShutdownTimerMs);
         break;
     default:
         break;
     }
+    m_core->worker.Wake();  // the run state changes now, not at the end of the worker's wait
     if (m_tray) m_tray->UpdateMenu();
 }
 

@@ -4,15 +4,7 @@
 // modem driver, the database layer and the engine), starts the worker thread that runs
 // the tick loop, carries the notification-area icon and the configuration pages, and
 // ends on "Stop && Exit..." after the worker has ended or 31 seconds have passed.
-#include "db/AdoDatabase.h"
-#include "engine/Adapters.h"
-#include "engine/Clock.h"
-#include "engine/Gateway.h"
-#include "engine/RunState.h"
-#include "engine/StatusBoard.h"
-#include "engine/Worker.h"
-#include "modem/Mobile.h"
-#include "config/Settings.h"
+#include "shell/GatewayCore.h"
 #include "shell/Manual.h"
 
 #include <QDialog>
@@ -81,25 +73,10 @@ private:
     void OnTimer1();
     void OnTimer2();
     void OnTimer3();
-    void DisplayStatus(int icon, const std::string& text);
+    void DisplayStatus(int icon);
     void ShowErrorBox(const QString& text, const QString& caption);
 
-    // What the worker thread uses lives on the heap and is shared with the thread, so a
-    // worker given up at shutdown never touches a destroyed window.
-    struct Core {
-        Core();
-        RunState run;
-        CGatewayClock clock;
-        CStatusBoard status{run, clock};
-        CMobile mobile;
-        CMobilePort modemPort{mobile};
-        CAdoDatabase db;
-        CDatabasePort dbPort{db};
-        CGateway gateway;
-        CWorker worker{gateway, theSettings, run, status, clock};
-        std::atomic<bool> workerEnded{false};
-    };
-    std::shared_ptr<Core> m_core;
+    std::shared_ptr<CGatewayCore> m_core;
     RunState& m_run;
     CStatusBoard& m_status;
     CMobile& m_mobile;

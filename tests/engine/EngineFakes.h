@@ -25,6 +25,11 @@ public:
         slept += static_cast<std::uint64_t>(ms);
         if (onSleep) onSleep();
     }
+    // Nothing ever arrives: the wait runs its whole time.
+    WaitResult WaitForEvent(int, int, int timeoutMs) override {
+        SleepMs(timeoutMs);
+        return WaitResult::Timeout;
+    }
 };
 
 class FakeModem : public IModem {
@@ -92,6 +97,13 @@ public:
     }
     int GetUsedCount() override { return static_cast<int>(stores[selected].size()); }
     int GetTotalCount() override { return capacity[selected]; }
+    // Reports the three stores as read, write and receive store.
+    std::vector<StoreUse> GetStoreUse() override {
+        calls.push_back("GetStoreUse");
+        std::vector<StoreUse> use;
+        for (const char* s : {"SM", "ME", "MT"}) use.push_back({s, static_cast<int>(stores[s].size()), capacity[s]});
+        return use;
+    }
     int ReadStoredMessage(int index) override {
         readIndexes.push_back(index);
         auto& store = stores[selected];

@@ -25,6 +25,7 @@ struct EngineHarness {
 
     EngineHarness() {
         settings.SetDefaults();
+        status.SetDisplayTimes(0, 0);  // every code published is seen
         status.SetDisplay([this](int code, int icon, const std::string&) { shown.push_back({code, icon}); });
     }
     std::vector<int> Codes() const {

@@ -96,3 +96,22 @@ TEST_F(InboundTest, HostileTextIsQuotedAndPlaceholdersInValuesStayLiteral) {
         "'2026-12-07 09:30:00')",
         h.db.executed.at(0));
 }
+
+TEST_F(InboundTest, StoreCheckScansOnlyStoresHoldingSomethingNew) {
+    Store("ME", 3, "in me");
+    Store("MT", 1, "stuck");
+    h.db.execute = [](const std::string& sql) { return sql.find("stuck") != std::string::npos ? 0 : 1; };
+    EXPECT_EQ(1, h.gateway.CheckStores());
+    EXPECT_EQ((std::vector<std::string>{"GetStoreUse", "SetStorage ME", "SetStorage MT"}), h.modem.calls);
+    EXPECT_EQ((std::vector<int>{3}), h.modem.deleted);
+    EXPECT_EQ(2, h.settings.m_nReceived);
+
+    // Unchanged counts cost one query and nothing else; a new message is scanned at once.
+    h.modem.calls.clear();
+    h.gateway.CheckStores();
+    EXPECT_EQ((std::vector<std::string>{"GetStoreUse"}), h.modem.calls);
+    Store("SM", 7, "new");
+    h.gateway.CheckStores();
+    EXPECT_EQ((std::vector<std::string>{"GetStoreUse", "GetStoreUse", "SetStorage SM"}), h.modem.calls);
+    EXPECT_EQ((std::vector<int>{3, 7}), h.modem.deleted);
+}

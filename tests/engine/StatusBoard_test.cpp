@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+
 struct StatusBoardTest : ::testing::Test {
     RunState run;
     FakeClock clock;
@@ -28,16 +31,32 @@ TEST_F(StatusBoardTest, TextsAndOwnIcons) {
     EXPECT_EQ(ICON_PAUSED, StatusIcon(2));
 }
 
-TEST_F(StatusBoardTest, ErrorCodeWaitsOneSecondOnceThenNothing) {
-    board.SetStatus(5);
-    EXPECT_EQ(1000u, clock.slept);
-    board.SetStatus(5);
-    EXPECT_EQ(1000u, clock.slept);
-    board.SetStatus(1);
-    EXPECT_EQ(1500u, clock.slept);
+TEST_F(StatusBoardTest, CodesShowInOrderForTheirTimeAndTheNewestReplacesTheQueue) {
+    board.SetStatus(5);  // error icon: one second
+    board.SetStatus(5);  // the same code again: nothing
+    board.SetStatus(3);
+    board.SetStatus(4);  // replaces 3 while 5 is still on display
+    EXPECT_EQ(0u, clock.slept);  // the caller never waits
+    EXPECT_EQ(4, board.LastStatus());
+    ASSERT_EQ(1u, shown.size());
+    EXPECT_EQ("Unable to connect to database.", board.Text());
+
+    clock.now += 999;
+    EXPECT_EQ(1, board.ShowDue());
+    EXPECT_EQ(1u, shown.size());
+    clock.now += 1;
+    EXPECT_EQ(0, board.ShowDue());
     ASSERT_EQ(2u, shown.size());
-    EXPECT_EQ("Idle.", board.Text());
-    EXPECT_EQ(1, board.LastStatus());
+    EXPECT_EQ(4, shown[1].first);
+    EXPECT_EQ("Query database.", board.Text());
+
+    board.SetStatus(1);
+    board.SetStatus(4);  // back to the code on display before its turn: nothing new is shown
+    clock.now += 500;
+    board.ShowDue();
+    EXPECT_EQ(2u, shown.size());
+    board.SetStatus(1);  // its time is up: shown at once
+    EXPECT_EQ(3u, shown.size());
 }
 
 TEST_F(StatusBoardTest, StandingConditionShowsInsteadOfIdleUntilCleared) {
@@ -54,35 +73,46 @@ TEST_F(StatusBoardTest, StandingConditionShowsInsteadOfIdleUntilCleared) {
 }
 
 TEST_F(StatusBoardTest, LinkDownTurnsAnyCodeButPausedIntoError) {
+    board.SetDisplayTimes(0, 0);
     run.m_bDatabaseLinked = 0;
     board.SetStatus(4);
     board.SetStatus(16);
     board.SetStatus(2);
-    ASSERT_EQ(3u, shown.size());
-    EXPECT_EQ(ICON_ERROR, shown[0].second);
-    EXPECT_EQ(ICON_ERROR, shown[1].second);
-    EXPECT_EQ(ICON_PAUSED, shown[2].second);
-    EXPECT_EQ(2500u, clock.slept);
-}
-
-TEST_F(StatusBoardTest, PausedOverridesEverything) {
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{4, ICON_ERROR}, {16, ICON_ERROR}, {2, ICON_PAUSED}}), shown);
     run.m_bRunning = 0;
     run.m_bDeviceLinked = 0;
     board.SetStatus(11);
-    EXPECT_EQ(ICON_PAUSED, shown.at(0).second);
-    EXPECT_EQ(500u, clock.slept);
+    EXPECT_EQ(ICON_PAUSED, shown.back().second);
+    EXPECT_EQ(ICON_PAUSED, board.Icon());
 }
 
-TEST_F(StatusBoardTest, StopEndsTheWaitAndTheCodeShowsAgainLater) {
-    clock.onSleep = [this] {
-        if (clock.slept == 200) run.m_bStop = 1;
-    };
+TEST(StatusBoardThread, ASlowDisplayNeverHoldsThePublisherAndEndsOnTheNewestCode) {
+    RunState run;
+    run.m_bDeviceLinked = 1;
+    run.m_bDatabaseLinked = 1;
+    CGatewayClock clock;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false, released = false;
+    std::vector<int> shown;
+    CStatusBoard board(run, clock, [&](int code, int, const std::string&) {
+        std::unique_lock lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });  // a display that hangs until released
+        shown.push_back(code);
+        changed.notify_all();
+    });
+    board.StartDisplayThread();
     board.SetStatus(3);
-    EXPECT_EQ(200u, clock.slept);
-    EXPECT_EQ(0, board.LastStatus());
-    run.m_bStop = 0;
-    clock.onSleep = nullptr;
-    board.SetStatus(3);
-    EXPECT_EQ(2u, shown.size());
-    EXPECT_EQ(3, board.LastStatus());
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return entered; }));
+    lock.unlock();
+    for (int code : {4, 16, 1}) board.SetStatus(code);  // returns while the display hangs
+    lock.lock();
+    released = true;
+    changed.notify_all();
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return shown.size() == 2; }));
+    EXPECT_EQ((std::vector<int>{3, 1}), shown);
+    EXPECT_EQ("Idle.", board.Text());
 }

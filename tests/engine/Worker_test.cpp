@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <thread>
 
 namespace {
@@ -21,7 +22,7 @@ TEST(Worker, DatabaseDownPassShowsConnectFailIdleUnderErrorIcon) {
     h.worker.Pass();
     EXPECT_EQ((std::vector<int>{3, 5, 1}), h.Codes());
     for (const auto& s : h.shown) EXPECT_EQ(ICON_ERROR, s.icon);
-    EXPECT_EQ(3500u, h.clock.slept);
+    EXPECT_EQ(500u, h.clock.slept);  // the display times are not the worker's
     EXPECT_TRUE(h.db.queries.empty());
     EXPECT_TRUE(h.modem.sent.empty());
 }
@@ -51,36 +52,58 @@ TEST(Worker, PausedPassClosesLinksAndSleepsOneSecond) {
     EXPECT_EQ(2u, h.worker.Ticks());
 }
 
-TEST(Worker, PeriodsFollowTheTickCounter) {
+TEST(Worker, PeriodsFollowTheTickCounterAndIdlePassesAreOnlyCounted) {
     EngineHarness h;
     h.settings.m_nQueryInterval = 4;
     h.LinksUp();
-    std::vector<std::vector<int>> perTick;
-    for (int tick = 0; tick <= 60; ++tick) {
+    std::map<std::uint32_t, std::vector<int>> perTick;  // the ticks a pass ran on
+    while (h.worker.Ticks() <= 60) {
         h.shown.clear();
+        const std::uint32_t tick = h.worker.Ticks();
         h.worker.Pass();
-        perTick.push_back(h.Codes());
+        perTick[tick] = h.Codes();
+        EXPECT_EQ(500u * h.worker.Ticks(), h.clock.now) << tick;  // half a second per tick
     }
-    for (int tick = 0; tick <= 60; ++tick) {
-        EXPECT_EQ(tick % 10 == 0, Has(perTick[tick], STATUS_GSM_REFRESH)) << tick;
-        EXPECT_EQ(tick % 4 == 0, Has(perTick[tick], STATUS_DB_QUERY)) << tick;
-        EXPECT_EQ(tick % 60 == 0, Has(perTick[tick], STATUS_READING_SMS)) << tick;
+    for (std::uint32_t tick = 0; tick <= 60; ++tick) {
+        const bool ran = perTick.count(tick) != 0;
+        EXPECT_EQ(tick % 4 == 0 || tick % 10 == 0, ran) << tick;
+        const std::vector<int> codes = ran ? perTick[tick] : std::vector<int>{};
+        EXPECT_EQ(tick % 10 == 0, Has(codes, STATUS_GSM_REFRESH)) << tick;
+        EXPECT_EQ(tick % 4 == 0, Has(codes, STATUS_DB_QUERY)) << tick;
+        EXPECT_EQ(tick % 60 == 0, Has(codes, STATUS_READING_SMS)) << tick;
     }
-    EXPECT_EQ(61u, h.worker.Ticks());
 }
 
-TEST(Worker, PollsEveryRunningTickAndInsertsNewMessages) {
+TEST(Worker, EachRunningTickPollsUntilNothingIsPending) {
     EngineHarness h;
     h.LinksUp();
-    h.modem.polls = {0, 9001};
+    h.modem.polls = {1, 9001, 9003, 9001, 9002, 9001, 1, 9001};
     h.modem.received = {"+4915", "hello", "261207093000", 1};
     h.worker.Pass();
     EXPECT_TRUE(h.db.executed.empty());
-    h.worker.Pass();
-    ASSERT_EQ(1u, h.db.executed.size());
+    h.worker.Pass();  // a burst: every indication already received, in one pass
+    ASSERT_EQ(3u, h.db.executed.size());
     EXPECT_EQ("insert into smsin(phone, msgbody, rectime) values('+4915', 'hello', '2026-12-07 09:30:00')",
               h.db.executed[0]);
-    EXPECT_EQ(1, h.settings.m_nReceived);
+    EXPECT_EQ(3, h.settings.m_nReceived);
+    h.worker.Pass();
+    EXPECT_EQ(4, h.settings.m_nReceived);
+}
+
+TEST(Worker, APassNeverWaitsForASlowDisplay) {
+    std::atomic<bool> released{false};  // outlives the board and its display thread
+    std::atomic<int> shown{0};
+    EngineHarness h;
+    h.status.SetDisplayTimes(500, 1000);
+    h.status.SetDisplay([&](int, int, const std::string&) {
+        while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ++shown;
+    });
+    h.status.StartDisplayThread();
+    for (int i = 0; i < 3; ++i) h.worker.Pass();  // connects, counts, polls, idles: many codes
+    EXPECT_EQ(15u, h.worker.Ticks());
+    EXPECT_EQ(0, shown.load());
+    released = true;
 }
 
 TEST(Worker, PauseKeepsTheTickCounterAndResumeReconnects) {
@@ -90,19 +113,20 @@ TEST(Worker, PauseKeepsTheTickCounterAndResumeReconnects) {
     h.run.m_bRunning = 0;
     h.worker.Pass();
     EXPECT_EQ(0, h.run.m_bDatabaseLinked.load());
+    EXPECT_EQ(6u, h.worker.Ticks());  // 0, the wait up to the query interval, the paused pass
     h.run.m_bRunning = 1;
     h.worker.Pass();
     EXPECT_EQ(1, h.run.m_bDatabaseLinked.load());
     EXPECT_EQ(1, h.run.m_bDeviceLinked.load());
-    EXPECT_EQ(3u, h.worker.Ticks());
+    EXPECT_EQ(10u, h.worker.Ticks());
 }
 
 TEST(Worker, StopEndsTheLoopAndClearsTheFlag) {
     EngineHarness h;
     h.clock.onSleep = [&] {
-        if (h.worker.Ticks() == 2) h.run.m_bStop = 1;
+        if (h.worker.Ticks() >= 2) h.run.m_bStop = 1;
     };
     EXPECT_EQ(1, h.worker.WorkerThreadProc());
     EXPECT_EQ(0, h.run.m_bStop.load());
-    EXPECT_EQ(3u, h.worker.Ticks());
+    EXPECT_EQ(10u, h.worker.Ticks());  // passes on ticks 0 and 5 (the query interval)
 }

@@ -342,3 +342,16 @@ TEST(GatewayInboundPg, CheckViolationKeepsTheMessage) {
     ExpectExactlyOnce(rig, {"accepted", "refused stored", "refused direct"});
     rig.db.CloseDatabase();
 }
+
+TEST(GatewayInbound, ABurstOfIndicationsIsStoredInOnePassAndSilentOnesByTheStoreCheck) {
+    GatewayRig rig;
+    rig.Passes(1);
+    for (int i = 0; i < 12; ++i)
+        rig.sim.Control("DELIVER from=+49170" + std::to_string(i) + " via=store text=burst " + std::to_string(i));
+    rig.sim.Control("DELIVER from=+4918 via=silent text=without indication");  // in the receive store
+    rig.Passes(1);
+    EXPECT_EQ(12u, rig.Rows("select msgbody from smsin where msgbody like 'burst %'", {"msgbody"}).size());
+    rig.Passes(5);  // up to the store check
+    EXPECT_EQ(13u, rig.Rows("select msgbody from smsin", {"msgbody"}).size());
+    EXPECT_EQ("OK", rig.sim.Control("LIST").substr(0, 2));  // nothing left in the modem
+}

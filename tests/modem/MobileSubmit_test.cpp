@@ -58,7 +58,9 @@ TEST_F(SubmitFixture, SinglePduReturnsTheModemsReference) {
     EXPECT_EQ(20000, cmgs.timeoutMs);
     EXPECT_EQ(90000, device.m_calls[2].timeoutMs);  // the network may take long to answer
     EXPECT_EQ(5000, device.m_calls[0].timeoutMs);
-    EXPECT_EQ(3000, cmgs.atMs - start);  // the first submission waits the retry interval
+    EXPECT_EQ(0, cmgs.atMs - start);  // the first submission goes at once
+    EXPECT_EQ(17, mobile.SendMessage("+491701234567", "Hello", KIND_TEXT));
+    EXPECT_EQ(3000, device.m_calls[4].atMs - device.m_calls[2].atMs);  // the next one waits the interval
     EXPECT_EQ(0, mobile.m_bBusy);
 }
 
@@ -221,6 +223,7 @@ TEST_F(SubmitFixture, StoreModeWritesWithoutThePause) {
 }
 
 TEST_F(SubmitFixture, StopRequestCutsThePauseShort) {
+    mobile.SendMessage("+4917", "x", KIND_TEXT);
     rig.clock.m_stop = true;
     const long long start = rig.clock.m_now;
     mobile.SendMessage("+4917", "x", KIND_TEXT);

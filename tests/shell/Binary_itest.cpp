@@ -120,6 +120,7 @@ public:
     }
 
     void Signal(int signal) { ::kill(m_pid, signal); }
+    pid_t Pid() const { return m_pid; }
     std::string Stdout() { return ReadFile(folder.file("stdout.txt")); }
     std::string Stderr() { return ReadFile(folder.file("stderr.txt")); }
     // The usage's first line, naming the command as it was typed.
@@ -371,6 +372,8 @@ TEST(GatewayBinary, RunAsServiceReportsToTheServiceManager) {
     EXPECT_EQ(next(), "READY=1\nSTATUS=Running");
     // Each new status of the running gateway is shown by the service manager too.
     EXPECT_EQ(next(), "STATUS=Connect to database.");
+    // A service has no window: not one Qt library is loaded.
+    EXPECT_EQ(ReadFile("/proc/" + std::to_string(gateway.Pid()) + "/maps").find("libQt6"), std::string::npos);
     gateway.Signal(SIGTERM);
     EXPECT_EQ(nextState(), "STOPPING=1\nSTATUS=Stop pending");
     EXPECT_EQ(nextState(), "STATUS=Stopped");

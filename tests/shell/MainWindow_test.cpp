@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -130,25 +131,25 @@ TEST_F(MainWindowTest, HangingWorkerIsGivenUpAfterThirtyOneTicks) {
     while (!dialog.WorkerEnded()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
-TEST_F(MainWindowTest, StatusChangesReachTheWindowFromTheWorkerThread) {
+TEST_F(MainWindowTest, StatusChangesReachTheWindowWithoutHoldingTheWorker) {
     TestDialog dialog(false);
     dialog.Run().m_bDeviceLinked = 1;
     dialog.Run().m_bDatabaseLinked = 1;
-    std::thread worker;
-    std::string text;
-    int icon = 0;
-    QTimer::singleShot(0, &dialog, [&] {
-        worker = std::thread([&] {
-            dialog.Status().SetStatus(STATUS_DB_QUERY);  // returns once shown and displayed
-            text = dialog.Status().Text();
-            icon = dialog.Status().Icon();
-            QMetaObject::invokeMethod(&dialog, [&] { dialog.OnCommand(ID_TRAY_EXIT); });
-        });
+    // Published while the window's thread runs no event loop: the worker goes on at once.
+    auto published = std::async(std::launch::async, [&] {
+        dialog.Status().SetStatus(STATUS_DB_QUERY);
+        dialog.Status().SetStatus(STATUS_SENDING_SMS);  // waits for its turn, the worker does not
     });
+    ASSERT_EQ(std::future_status::ready, published.wait_for(std::chrono::seconds(20)));
+    QTimer poll;
+    int polls = 0;
+    QObject::connect(&poll, &QTimer::timeout, &dialog, [&] {
+        if (dialog.Status().Text() == "Sending SMS." || ++polls > 2000) dialog.OnCommand(ID_TRAY_EXIT);
+    });
+    poll.start(10);
     dialog.exec();
-    worker.join();
-    EXPECT_EQ("Query database.", text);
-    EXPECT_EQ(ICON_NORMAL, icon);
+    EXPECT_EQ("Sending SMS.", dialog.Status().Text());
+    EXPECT_EQ(ICON_NORMAL, dialog.Status().Icon());
 }
 
 // Help opens the manual beside the executable (the build puts it there), else the

@@ -1,0 +1,59 @@
+#include "shell/GatewayCore.h"
+
+#include "link/Journal.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+// The worker runs at the best priority an ordinary thread may take: the lowest nice
+// value the process is allowed. Never a real-time class: a loop that spun would
+// freeze the machine.
+void RaiseThreadPriority() {
+    const pid_t tid = static_cast<pid_t>(::gettid());
+    for (int nice = -20; nice < 0; ++nice)
+        if (::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice) == 0) return;
+}
+
+}  // namespace
+
+CGatewayCore::CGatewayCore()
+    : gateway(theSettings, run, status, clock, modemPort, dbPort, [] { return SaveSettings(); }) {}
+
+void CGatewayCore::ApplyLoadedSettings() {
+    mobile.SetRetryInterval(theSettings.m_nRetryInterval);
+    mobile.SetSendAttempts(theSettings.m_nRetryCount + 1);
+    gateway.SetJournalPath(StatePath("Pellwick.journal"));
+    gateway.SetInboundFiles(StatePath("Pellwick.spool"), StatePath("Pellwick.rejected"));
+    gateway.SetPartSpoolPath(StatePath("Pellwick.parts"));
+    gateway.SetReportBookPath(StatePath("Pellwick.references"));
+    // A `-set` from a shell, or systemctl reload, reaches the running gateway.
+    gateway.SetSettingsSync([] {
+        const bool reload = TakeSettingsReloadRequest();
+        if (reload) Journal(JOURNAL_NOTICE, "reloading the settings");
+        return SyncSettings(reload);
+    });
+}
+
+void CGatewayCore::InstallStopCheck(const std::shared_ptr<CGatewayCore>& core) {
+    std::weak_ptr<CGatewayCore> weak = core;
+    SystemClock().SetStopCheck([weak] {
+        auto c = weak.lock();
+        return !c || c->run.m_bStop.load() != 0;
+    });
+}
+
+std::thread CGatewayCore::StartWorker(const std::shared_ptr<CGatewayCore>& core, std::function<void()> body) {
+    return std::thread([core, body = std::move(body)] {
+        RaiseThreadPriority();
+        body();
+        core->workerEnded = true;
+    });
+}
+
+void CGatewayCore::RequestStop() {
+    run.m_bRunning = 0;
+    run.m_bStop = 1;
+    worker.Wake();
+}

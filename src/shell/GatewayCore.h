@@ -1,0 +1,46 @@
+#pragma once
+// What a running server is made of, with or without a window: the run state, the status
+// board, the modem driver, the database layer, the engine and its worker loop. It lives on
+// the heap, shared with the worker thread, so a worker given up at shutdown never touches
+// a destroyed host.
+#include "config/Settings.h"
+#include "db/AdoDatabase.h"
+#include "engine/Adapters.h"
+#include "engine/Clock.h"
+#include "engine/Gateway.h"
+#include "engine/RunState.h"
+#include "engine/StatusBoard.h"
+#include "engine/Worker.h"
+#include "modem/Mobile.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+struct CGatewayCore {
+    CGatewayCore();
+
+    // After LoadSettings: the saved retry settings reach the driver; the outbox journal,
+    // the inbound spool and the reject file live in the state folder; settings changed
+    // by another process (or a reload request) reach the gateway.
+    void ApplyLoadedSettings();
+    // Makes every wait inside the driver end once this core's stop flag is set.
+    static void InstallStopCheck(const std::shared_ptr<CGatewayCore>& core);
+    // Starts the worker thread at raised priority; `body` runs the loop (the worker's own
+    // unless a test replaces it) and workerEnded is set when it returns.
+    static std::thread StartWorker(const std::shared_ptr<CGatewayCore>& core, std::function<void()> body);
+    // "Stop && Exit...": paused, stop requested, the worker woken.
+    void RequestStop();
+
+    RunState run;
+    CGatewayClock clock;
+    CStatusBoard status{run, clock};
+    CMobile mobile;
+    CMobilePort modemPort{mobile};
+    CAdoDatabase db;
+    CDatabasePort dbPort{db};
+    CGateway gateway;
+    CWorker worker{gateway, theSettings, run, status, clock};
+    std::atomic<bool> workerEnded{false};
+};
