@@ -62,6 +62,8 @@ bool CReportBook::Store() const {
 }
 
 bool CReportBook::Add(const Submission& submission) {
+    // Submissions whose report never came are forgotten after three days.
+    std::erase_if(m_entries, [&](const Submission& s) { return submission.sentMs - s.sentMs > KEEP_MS; });
     m_entries.push_back(submission);
     return Store();
 }

@@ -19,7 +19,8 @@ public:
 
     // Empty path: memory only. Loads what the file holds.
     void SetPath(std::string path);
-    // False when the file could not be written (kept in memory all the same).
+    // Also forgets submissions older than three days. False when the file could not be
+    // written (kept in memory all the same).
     bool Add(const Submission& submission);
     // The newest submission within three days with this reference to this recipient
     // (compared by their digits, as references wrap at 256), or nullptr.

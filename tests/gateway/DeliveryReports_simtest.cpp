@@ -22,12 +22,7 @@ bool AsksForReport(const std::string& recordLine) {
     return (first & 0x20) != 0;
 }
 
-}  // namespace
-
-TEST(GatewayReports, OutboxRowsLearnTheirDeliveryFromStatusReports) {
-    GatewayRig rig;
-    rig.Sql("alter table smsout add column delivered INTEGER");
-    rig.Sql("alter table smsout add column deliverytime TEXT");
+void OutboxRowsLearnTheirDelivery(GatewayRig& rig) {
     rig.settings.m_strReportSql = "update smsout set delivered=<STATUS>, deliverytime='<TIME>' where msgid=<MSGID>";
     rig.sim.Control("SET mr 254");
     struct Row {
@@ -41,7 +36,7 @@ TEST(GatewayReports, OutboxRowsLearnTheirDeliveryFromStatusReports) {
         {"+4917033333", "status=65 via=direct dt=261207100200+04", "-1|2026-12-07 10:02:00"},
     };
     for (int i = 0; i < 3; ++i)
-        rig.Sql("insert into smsout(msgid, phone, msgbody) values(" + std::to_string(41 + i) + ", '" + rows[i].phone +
+        rig.Admin("insert into smsout(msgid, phone, msgbody) values(" + std::to_string(41 + i) + ", '" + rows[i].phone +
                 "', 'row " + std::to_string(i) + "')");
     ASSERT_TRUE(PassUntil(rig, [&] { return rig.sim.Submitted().size() == 3; }));
     for (const std::string& line : rig.sim.Submitted()) EXPECT_TRUE(AsksForReport(line)) << line;
@@ -66,4 +61,19 @@ TEST(GatewayReports, OutboxRowsLearnTheirDeliveryFromStatusReports) {
     rig.sim.Control("DELIVER from=+4917044444 via=direct text=<STATUS>");
     ASSERT_TRUE(PassUntil(rig, [&] { return rig.sim.Submitted().size() == 1; }));
     EXPECT_FALSE(AsksForReport(rig.sim.Submitted().at(0)));
+}
+
+}  // namespace
+
+TEST(GatewayReports, OutboxRowsLearnTheirDeliveryFromStatusReports) {
+    GatewayRig rig;
+    rig.Admin("alter table smsout add column delivered INTEGER");
+    rig.Admin("alter table smsout add column deliverytime TEXT");
+    OutboxRowsLearnTheirDelivery(rig);
+}
+
+TEST(GatewayReportsPg, OutboxRowsLearnTheirDeliveryFromStatusReports) {
+    GatewayRig rig;
+    if (!rig.UsePostgres(", delivered int, deliverytime text")) GTEST_SKIP() << "no PostgreSQL server: run the tests through ctest";
+    OutboxRowsLearnTheirDelivery(rig);
 }

@@ -24,10 +24,7 @@ bool PassUntil(GatewayRig& rig, const std::function<bool()>& done, int limit = 2
     return done();
 }
 
-}  // namespace
-
-TEST(GatewayMultipart, PartsInAnyOrderBecomeOneRowEachAcrossARestart) {
-    GatewayRig rig;
+void PartsInAnyOrderBecomeOneRowEach(GatewayRig& rig) {
     JournalCapture journal(rig.dir.file("log.sock"));
     rig.Passes(1);
     const std::string seven = "0123456789ABCDEFGHIJabcdefghijKLMNOPQRSTklmnopqrst";  // 5 parts of 10
@@ -79,4 +76,17 @@ TEST(GatewayMultipart, PartsInAnyOrderBecomeOneRowEachAcrossARestart) {
     all["+4917044444|XXXXXX|2026-12-07 09:33:00"] = 1;
     all["+4917044444|YYYYYY|2026-12-07 09:33:00"] = 1;
     EXPECT_TRUE(PassUntil(rig, [&] { return InboxCounts(rig) == all; })) << testing::PrintToString(InboxCounts(rig));
+}
+
+}  // namespace
+
+TEST(GatewayMultipart, PartsInAnyOrderBecomeOneRowEachAcrossARestart) {
+    GatewayRig rig;
+    PartsInAnyOrderBecomeOneRowEach(rig);
+}
+
+TEST(GatewayMultipartPg, PartsInAnyOrderBecomeOneRowEachAcrossARestart) {
+    GatewayRig rig;
+    if (!rig.UsePostgres()) GTEST_SKIP() << "no PostgreSQL server: run the tests through ctest";
+    PartsInAnyOrderBecomeOneRowEach(rig);
 }
