@@ -64,6 +64,8 @@ else()
 endif()
 
 install(TARGETS pellwick pellwick-pdu modemsim DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The window module, loaded by pellwick through its run path only when there is a display.
+install(TARGETS pellwick-window LIBRARY DESTINATION lib/orvane-pellwick)
 install(FILES ${PW_UNIT_FILE} DESTINATION /lib/systemd/system)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/doc/schema/ DESTINATION ${CMAKE_INSTALL_DATADIR}/orvane-pellwick/schema)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orvane-pellwick)

@@ -14,6 +14,7 @@ expected="./lib/systemd/system/orvane-pellwick.service
 ./usr/bin/modemsim
 ./usr/bin/pellwick
 ./usr/bin/pellwick-pdu
+./usr/lib/orvane-pellwick/libpellwick-window.so
 ./usr/share/doc/orvane-pellwick/PellwickManual.html
 ./usr/share/doc/orvane-pellwick/copyright
 ./usr/share/man/man1/modemsim.1.gz

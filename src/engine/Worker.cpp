@@ -70,6 +70,9 @@ void CWorker::Pass() {
         return;
     }
 
+    // Indications first: a direct message reaches the spool before any database step can
+    // keep the pass waiting on a busy database.
+    m_gateway.ReceiveMessages();
     const std::uint32_t interval = m_settings.m_nQueryInterval >= 1 ? m_settings.m_nQueryInterval : 1;
     if (tick % DEVICE_INFO_PASSES == 0) m_gateway.RefreshDeviceInfo();
     if (tick % interval == 0) m_gateway.CountUnsent();
@@ -85,7 +88,6 @@ void CWorker::Pass() {
     } else if (m_run.m_bDatabaseLinked == 0) {
         m_status.SetStatus(STATUS_DB_CONNECT_FAILED);
     }
-    m_gateway.ReceiveMessages();
 
     m_status.SetStatus(m_run.m_bRunning == 1 ? STATUS_IDLE : STATUS_PAUSED);
 

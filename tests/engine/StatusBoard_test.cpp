@@ -60,6 +60,7 @@ TEST_F(StatusBoardTest, CodesShowInOrderForTheirTimeAndTheNewestReplacesTheQueue
 }
 
 TEST_F(StatusBoardTest, StandingConditionShowsInsteadOfIdleUntilCleared) {
+    board.SetDisplayTimes(0, 0);
     board.SetCondition(STATUS_SIM_PUK_REQUIRED);
     board.SetStatus(STATUS_IDLE);
     board.SetStatus(STATUS_READING_SMS);  // other codes still show

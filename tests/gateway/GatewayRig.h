@@ -61,6 +61,7 @@ struct GatewayRig {
         gateway->SetReportBookPath(dir.file("Pellwick.references"));
         worker = std::make_unique<CWorker>(*gateway, settings, run, status, clock);
         status.SetDisplay([this](int code, int, const std::string&) { codes.push_back(code); });
+        status.SetDisplayTimes(0, 0);  // the text on display is the last code published
         ResetTables();
     }
     ~GatewayRig() {
