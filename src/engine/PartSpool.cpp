@@ -9,8 +9,11 @@
 
 namespace {
 
-// Hex of the bytes; "-" for none, so every field of a line is a word.
-std::string ToHex(const std::string& bytes) {
+bool Before(const MessagePart& a, const MessagePart& b) { return a.number < b.number; }
+
+}  // namespace
+
+std::string FieldHex(const std::string& bytes) {
     static const char* digits = "0123456789ABCDEF";
     if (bytes.empty()) return "-";
     std::string hex;
@@ -21,7 +24,7 @@ std::string ToHex(const std::string& bytes) {
     return hex;
 }
 
-bool FromHex(const std::string& hex, std::string& bytes) {
+bool FieldFromHex(const std::string& hex, std::string& bytes) {
     bytes.clear();
     if (hex == "-") return true;
     if (hex.empty() || hex.size() % 2) return false;
@@ -32,10 +35,6 @@ bool FromHex(const std::string& hex, std::string& bytes) {
     }
     return true;
 }
-
-bool Before(const MessagePart& a, const MessagePart& b) { return a.number < b.number; }
-
-}  // namespace
 
 void CPartSpool::SetPath(std::string path) {
     m_path = std::move(path);
@@ -49,7 +48,7 @@ void CPartSpool::SetPath(std::string path) {
         MessagePart part;
         std::string time, phone, text;
         fields >> part.reference >> part.count >> part.number >> part.arrivedMs >> time >> phone >> text;
-        if (fields.fail() || !FromHex(time, part.time) || !FromHex(phone, part.phone) || !FromHex(text, part.text) ||
+        if (fields.fail() || !FieldFromHex(time, part.time) || !FieldFromHex(phone, part.phone) || !FieldFromHex(text, part.text) ||
             part.number < 0 || part.number > part.count)
             continue;
         m_parts.push_back(part);
@@ -61,7 +60,7 @@ bool CPartSpool::Store() {
     std::string data;
     for (const MessagePart& p : m_parts) {
         data += std::to_string(p.reference) + " " + std::to_string(p.count) + " " + std::to_string(p.number) + " " +
-                std::to_string(p.arrivedMs) + " " + ToHex(p.time) + " " + ToHex(p.phone) + " " + ToHex(p.text) + "\n";
+                std::to_string(p.arrivedMs) + " " + FieldHex(p.time) + " " + FieldHex(p.phone) + " " + FieldHex(p.text) + "\n";
     }
     m_bUnwritten = !WriteFileDurably(m_path, data);
     return !m_bUnwritten;

@@ -51,6 +51,11 @@ private:
     bool m_bUnwritten = false;  // the file lags behind m_parts
 };
 
+// A state-file field as hex, "-" for an empty one, so every field of a line is one word;
+// and back (false for anything else).
+std::string FieldHex(const std::string& bytes);
+bool FieldFromHex(const std::string& hex, std::string& bytes);
+
 // The text of a message from its parts in number order: each missing part is "[...]".
 // `missing` receives the missing numbers, comma-separated ("2, 4").
 std::string JoinParts(const std::vector<MessagePart>& parts, std::string* missing = nullptr);

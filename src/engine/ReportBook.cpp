@@ -1,6 +1,7 @@
 #include "engine/ReportBook.h"
 
 #include "engine/InboxSpool.h"
+#include "engine/PartSpool.h"
 
 #include <algorithm>
 #include <fstream>
@@ -8,30 +9,13 @@
 
 namespace {
 
-std::string ToHex(const std::string& bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string hex = bytes.empty() ? "-" : "";
-    for (unsigned char c : bytes) {
-        hex += digits[c >> 4];
-        hex += digits[c & 0xF];
-    }
-    return hex;
-}
-
-bool FromHex(const std::string& hex, std::string& bytes) {
-    bytes.clear();
-    if (hex == "-") return true;
-    if (hex.empty() || hex.size() % 2 || hex.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
-        return false;
-    for (std::size_t i = 0; i < hex.size(); i += 2) bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return true;
-}
-
+// The last nine digits of a number: the subscriber part, the same whether the outbox row
+// wrote it nationally ("0170...") or internationally ("+49170...", "0049170...").
 std::string Digits(const std::string& phone) {
     std::string digits;
     for (char c : phone)
         if (c >= '0' && c <= '9') digits += c;
-    return digits;
+    return digits.size() > 9 ? digits.substr(digits.size() - 9) : digits;
 }
 
 }  // namespace
@@ -48,7 +32,7 @@ void CReportBook::SetPath(std::string path) {
         Submission s;
         std::string msgId, phone;
         fields >> s.reference >> s.sentMs >> msgId >> phone;
-        if (!fields.fail() && FromHex(msgId, s.msgId) && FromHex(phone, s.phone)) m_entries.push_back(s);
+        if (!fields.fail() && FieldFromHex(msgId, s.msgId) && FieldFromHex(phone, s.phone)) m_entries.push_back(s);
     }
 }
 
@@ -56,8 +40,8 @@ bool CReportBook::Store() const {
     if (m_path.empty()) return true;
     std::string data;
     for (const Submission& s : m_entries)
-        data += std::to_string(s.reference) + " " + std::to_string(s.sentMs) + " " + ToHex(s.msgId) + " " +
-                ToHex(s.phone) + "\n";
+        data += std::to_string(s.reference) + " " + std::to_string(s.sentMs) + " " + FieldHex(s.msgId) + " " +
+                FieldHex(s.phone) + "\n";
     return WriteFileDurably(m_path, data);
 }
 

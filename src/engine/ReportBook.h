@@ -23,7 +23,7 @@ public:
     // written (kept in memory all the same).
     bool Add(const Submission& submission);
     // The newest submission within three days with this reference to this recipient
-    // (compared by their digits, as references wrap at 256), or nullptr.
+    // (compared by their last nine digits), or nullptr: references wrap at 256.
     const Submission* Match(int reference, const std::string& phone, long long nowMs) const;
     // Drops a matched submission (its report was final) and everything older than three days.
     bool Remove(const Submission* submission, long long nowMs);
