@@ -10,6 +10,7 @@ namespace {
 
 constexpr std::size_t SHORT_TEXT_BYTES = 31;
 constexpr std::size_t LONG_TEXT_BYTES = 255;
+constexpr std::size_t REPORT_SQL_BYTES = 1000;
 
 const std::vector<std::string> kBaudRates = {"9600", "19200", "38400", "57600", "115200"};
 
@@ -50,6 +51,10 @@ const std::vector<SettingField> kFields = {
     Flag("db_lost_warning", &CSettings::m_bDbLostWarning),
     Text("report_phone", &CSettings::m_strReportPhone, SHORT_TEXT_BYTES),
     Flag("auto_start", &CSettings::m_bAutoStart),
+    // Kept in Pellwick.conf (config/ConfFile.h).
+    Flag("multipart_join", &CSettings::m_bMultipartJoin),
+    Number("multipart_timeout", &CSettings::m_nMultipartTimeout, 1, 7 * 24 * 60),
+    Text("report_sql", &CSettings::m_strReportSql, REPORT_SQL_BYTES),
 };
 
 bool ValidUtf8(const std::string& text) {

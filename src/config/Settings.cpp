@@ -1,5 +1,6 @@
 #include "config/Settings.h"
 
+#include "config/ConfFile.h"
 #include "config/MessageHook.h"
 #include "config/SettingFields.h"
 
@@ -50,6 +51,9 @@ void CSettings::SetDefaults() {
     m_strReportPhone.clear();
     m_bAutoStart = 1;
     m_bLogFile = 1;
+    m_bMultipartJoin = 1;
+    m_nMultipartTimeout = 10;
+    m_strReportSql.clear();
 
     m_bReportSent = 0;
     m_bBatteryWarned = 0;
@@ -146,9 +150,9 @@ bool WriteAll(int fd, const std::string& data) {
     return true;
 }
 
-// Writes the bytes to a temporary file beside `path` and renames it over `path`, so
-// the file is either the old one or the new one, never a short one. False with errno.
-bool ReplaceFile(const std::string& path, const std::string& data) {
+}  // namespace
+
+bool ReplaceStateFile(const std::string& path, const std::string& data) {
     std::string tmpl = path + ".XXXXXX";
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0) return false;
@@ -163,6 +167,8 @@ bool ReplaceFile(const std::string& path, const std::string& data) {
     }
     return ok;
 }
+
+namespace {
 
 // Reads at most `limit` bytes; false on a read error.
 bool ReadUpTo(int fd, std::size_t limit, std::vector<char>& out) {
@@ -255,12 +261,14 @@ bool ReadSettingsFile(CSettings& settings, const std::string& path) {
     if (!ok) return false;
     DecodeSettings(settings, bytes.data(), bytes.size());
     settings.m_bLogFile = 0;
+    ReadConfFile(settings, ConfPathFor(path));
     return true;
 }
 
 int LoadSettingsFile(CSettings& settings, const std::string& path) {
     if (ReadSettingsFile(settings, path)) return 1;
     settings.SetDefaults();
+    ReadConfFile(settings, ConfPathFor(path));
     SaveSettingsFile(settings, path);
     return 0;
 }
@@ -294,7 +302,7 @@ FileStamp StampOf(const std::string& path) {
 struct Shared {
     std::mutex mutex;
     CSettings base;
-    FileStamp settingsStamp, pinStamp;
+    FileStamp settingsStamp, confStamp, pinStamp;
     int pendingEffect = EFFECT_NONE;
 } g_shared;
 
@@ -321,8 +329,8 @@ bool ReadSmallFile(const std::string& path, std::string& out) {
 int TakeFileChanges(CSettings& settings, bool force) {
     int effect = EFFECT_NONE;
     const std::string path = GetSettingsPath();
-    const FileStamp stamp = StampOf(path);
-    if (force || stamp != g_shared.settingsStamp) {
+    const FileStamp stamp = StampOf(path), confStamp = StampOf(ConfPathFor(path));
+    if (force || stamp != g_shared.settingsStamp || confStamp != g_shared.confStamp) {
         CSettings file = g_shared.base;
         if (stamp.exists && ReadSettingsFile(file, path)) {
             effect |= MergeSettings(g_shared.base, file, settings);
@@ -330,6 +338,7 @@ int TakeFileChanges(CSettings& settings, bool force) {
             g_shared.base = file;
         }
         g_shared.settingsStamp = stamp;
+        g_shared.confStamp = confStamp;
     }
     const FileStamp pinStamp = StampOf(StatePath(PIN_FILE_NAME));
     if (force || pinStamp != g_shared.pinStamp) {
@@ -370,7 +379,7 @@ std::string ReadStoredPin() {
 bool WriteStoredPin(const std::string& pin) {
     const std::string path = StatePath(PIN_FILE_NAME);
     if (pin.empty()) return ::unlink(path.c_str()) == 0 || errno == ENOENT;
-    return ReplaceFile(path, pin + "\n");
+    return ReplaceStateFile(path, pin + "\n");
 }
 
 // Called outside every lock: the message may wait for a person, and the other thread
@@ -380,12 +389,21 @@ int ReportSaveError(const std::string& path, int error) {
     return 0;
 }
 
+// The record and the conf file beside it; on failure `failed` names the file not written.
+bool WriteSettingsFiles(const CSettings& settings, const std::string& path, std::string& failed) {
+    failed = path;
+    if (!ReplaceStateFile(path, EncodeSettings(settings))) return false;
+    failed = ConfPathFor(path);
+    return WriteConfFile(settings, failed);
+}
+
 int SaveSettingsFile(const CSettings& settings, const std::string& path) {
     std::unique_lock lock(g_saveMutex);
-    if (ReplaceFile(path, EncodeSettings(settings))) return 1;
+    std::string failed;
+    if (WriteSettingsFiles(settings, path, failed)) return 1;
     const int error = errno;
     lock.unlock();
-    return ReportSaveError(path, error);
+    return ReportSaveError(failed, error);
 }
 
 int LoadSettings() {
@@ -395,6 +413,7 @@ int LoadSettings() {
     theSettings.m_strPin = ReadStoredPin();
     g_shared.base = theSettings;
     g_shared.settingsStamp = StampOf(GetSettingsPath());
+    g_shared.confStamp = StampOf(ConfPathFor(GetSettingsPath()));
     g_shared.pinStamp = StampOf(StatePath(PIN_FILE_NAME));
     g_shared.pendingEffect = EFFECT_NONE;
     return loaded;
@@ -402,22 +421,24 @@ int LoadSettings() {
 
 int SaveSettings() {
     const std::string path = GetSettingsPath();
+    std::string failed;
     int error = 0;
     {
         std::lock_guard lock(g_shared.mutex);
         CSettingsLock folder;
         g_shared.pendingEffect |= TakeFileChanges(theSettings, false);
         std::lock_guard save(g_saveMutex);
-        if (ReplaceFile(path, EncodeSettings(theSettings))) {
+        if (WriteSettingsFiles(theSettings, path, failed)) {
             const std::string pin = g_shared.base.m_strPin;
             g_shared.base = theSettings;
             g_shared.base.m_strPin = pin;
             g_shared.settingsStamp = StampOf(path);
+            g_shared.confStamp = StampOf(ConfPathFor(path));
             return 1;
         }
         error = errno;
     }
-    return ReportSaveError(path, error);
+    return ReportSaveError(failed, error);
 }
 
 int SyncSettings(bool force) {

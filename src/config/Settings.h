@@ -40,6 +40,11 @@ public:
     int m_bAutoStart = 1;
     int m_bLogFile = 1;         // reserved: 1 in a new file, 0 after a load
 
+    // Kept in Pellwick.conf beside the record (config/ConfFile.h)
+    int m_bMultipartJoin = 1;       // join the parts of a concatenated message into one row
+    int m_nMultipartTimeout = 10;   // minutes a message waits for its missing parts
+    std::string m_strReportSql;     // run for each status report; empty: none are requested
+
     // Persisted state written by the engine
     int m_bReportSent = 0;
     int m_bBatteryWarned = 0;
@@ -88,6 +93,10 @@ std::string GetSettingsPath();
 // the inbound spool, the reject file and the log live too. Every file there is private
 // to the gateway (mode 0600).
 std::string StateFolder();
+// Writes the bytes to a temporary file beside `path`, fsyncs it and renames it over
+// `path` (mode 0600), so the file is either the old one or the new one, never a short
+// one. False with errno set.
+bool ReplaceStateFile(const std::string& path, const std::string& data);
 // The path of a file of the state folder ("Pellwick.journal" -> "<folder>/Pellwick.journal").
 std::string StatePath(const std::string& name);
 

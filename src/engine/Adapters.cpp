@@ -1,5 +1,7 @@
 #include "engine/Adapters.h"
 
+#include <cstdlib>
+
 void CMobilePort::Prepare(const DeviceLinkSettings& link) {
     m_mobile.m_strPin = link.pin;
     m_mobile.m_bReportRequest = link.statusReport;
@@ -11,9 +13,13 @@ void CMobilePort::Prepare(const DeviceLinkSettings& link) {
     }
 }
 
+// The slots are filled from the driver's record of the PDU it decoded last, which still
+// holds the message's concatenation header.
 ModemMessage CMobilePort::Received() const {
     const auto& r = m_mobile.m_received;
-    return {r.strPhone, r.strText, r.strTime, r.nKind, r.nReference, r.strStorage, r.bDecoded != 0, r.strPdu};
+    const CSmsPdu& pdu = m_mobile.m_pdu;
+    return {r.strPhone, r.strText, r.strTime, r.nKind, r.nReference, r.strStorage, r.bDecoded != 0, r.strPdu,
+            pdu.m_nConcatRef, pdu.m_nConcatTotal, pdu.m_nConcatSeq};
 }
 
 std::vector<StoreUse> CMobilePort::GetStoreUse() {
@@ -24,7 +30,22 @@ std::vector<StoreUse> CMobilePort::GetStoreUse() {
 
 ModemMessage CMobilePort::LastRead() const {
     const auto& r = m_mobile.m_lastRead;
-    return {r.strPhone, r.strText, r.strTime, r.nKind, r.nReference, m_mobile.m_strStorage, r.bDecoded != 0, r.strPdu};
+    const CSmsPdu& pdu = m_mobile.m_pdu;
+    return {r.strPhone, r.strText, r.strTime, r.nKind, r.nReference, m_mobile.m_strStorage, r.bDecoded != 0, r.strPdu,
+            pdu.m_nConcatRef, pdu.m_nConcatTotal, pdu.m_nConcatSeq};
+}
+
+ModemReport CMobilePort::Report() const {
+    // User data of a status report: SCTS (7 octets), discharge time (7), TP-ST (1).
+    const CSmsPdu& pdu = m_mobile.m_pdu;
+    const std::string& data = pdu.m_strUserData;
+    const auto& slot = m_mobile.m_statusReport;
+    ModemReport report{pdu.m_nReference, pdu.m_strPhone, "", -1, slot.nIndex, slot.strStorage};
+    if (data.size() >= 30) {
+        report.discharge = pdu.SwapSemiOctets(data.substr(14, 12));
+        report.status = static_cast<int>(std::strtol(data.substr(28, 2).c_str(), nullptr, 16));
+    }
+    return report;
 }
 
 void CMobilePort::SetRetry(int intervalSeconds, int attempts) {

@@ -28,6 +28,8 @@ public:
     }
     int PollEvents() override { return m_mobile.PollEvents(); }
     ModemMessage Received() const override;
+    ModemReport Report() const override;
+    void SetReportRequest(int request) override { m_mobile.m_bReportRequest = request; }
     int SetStorage(const std::string& store) override { return m_mobile.SetStorage(store); }
     int GetUsedCount() override { return m_mobile.GetUsedCount(); }
     int GetTotalCount() override { return m_mobile.GetTotalCount(); }

@@ -13,6 +13,12 @@ int CGatewayClock::LocalHour() {
     return local.tm_hour;
 }
 
+long long CGatewayClock::WallMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
 bool SleepSlices(IClock& clock, const std::atomic<int>& stop, int count, int sliceMs) {
     for (int i = 0; i < count; ++i) {
         if (stop.load()) return false;

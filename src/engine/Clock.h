@@ -11,6 +11,7 @@ enum class WaitResult { Timeout, Woken, Input, InputClosed };
 class IGatewayClock : public IClock {
 public:
     virtual int LocalHour() = 0;  // 0..23
+    virtual long long WallMs() = 0;  // wall clock, ms since the epoch (survives a restart)
     // Waits up to timeoutMs for the wake-up descriptor or for input on inputFd (-1: none),
     // without waking in between. The wake-up descriptor (an eventfd) is drained.
     virtual WaitResult WaitForEvent(int wakeFd, int inputFd, int timeoutMs);
@@ -21,6 +22,7 @@ public:
     long long NowMs() override { return SystemClock().NowMs(); }
     void SleepMs(int ms) override { SystemClock().SleepMs(ms); }
     int LocalHour() override;
+    long long WallMs() override;
 };
 
 // Sleeps `count` slices of `sliceMs`, checking the stop flag before each slice.

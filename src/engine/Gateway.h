@@ -7,6 +7,8 @@
 #include "engine/Clock.h"
 #include "engine/InboxSpool.h"
 #include "engine/OutboxJournal.h"
+#include "engine/PartSpool.h"
+#include "engine/ReportBook.h"
 #include "engine/Ports.h"
 #include "engine/RunState.h"
 #include "engine/StatusBoard.h"
@@ -58,6 +60,19 @@ public:
     bool TakeIndications();
     // Scans only the stores AT+CPMS? reports messages in; 0 when a stop cut it short.
     int CheckStores();
+    // A decoded message from the modem: inserted, or with multipart_join on a part of a
+    // longer one kept in the part spool until its message is whole. 1 (or 99, a duplicate)
+    // when it may leave the modem.
+    int StoreReceived(const ModemMessage& message);
+    // Inserts each spooled message that is whole or has waited multipart_timeout minutes.
+    void InsertJoinedMessages();
+    void SetPartSpoolPath(const std::string& path) { m_parts.SetPath(path); }
+    // Delivery reports (report_sql set): a status report matched to its outbox row runs
+    // report_sql. True when it may leave the modem (run, or matched to no submission).
+    bool TakeReport(const ModemReport& report);
+    void SetReportBookPath(const std::string& path) { m_reports.SetPath(path); }
+    const CReportBook& Reports() const { return m_reports; }
+    const CPartSpool& Parts() const { return m_parts; }
     // Reports, warnings and replies.
     void CheckReports();
     void AnswerQuery(const std::string& phone, const std::string& text);
@@ -102,6 +117,7 @@ private:
     void SendRows();
     void NoteInsert(bool stored);
     void TakeReceived(const ModemMessage& message);
+    void TakeStatusReport();
     bool FlushSpool();
     void Reject(const ModemMessage& message);
     void ScanAllStores();
@@ -123,6 +139,9 @@ private:
     std::string m_strDbState = "down", m_strDeviceState = "down";  // as last journalled
     COutboxJournal m_journal;
     std::unordered_set<std::string> m_unaddressable;  // ids the update cannot name, reported once
+    CPartSpool m_parts;
+    CReportBook m_reports;
+    long long m_nextJoinMs = 0;
     int m_nNextStorage = 0;
     // While the SIM waits for the user (PIN missing or refused, PUK), the device is connected
     // again only every few passes, or at once when its link settings change.

@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kDuplicateKey = 99;
 constexpr int kLastTextKind = 5;  // kinds above this carry no text (status reports)
+constexpr int kStatusReportKind = 6;
 // Passes between full scans while they keep finding messages the inbox does not take.
 constexpr int kFullScanFirstDelay = 10;
 constexpr int kFullScanMaxDelay = 600;
@@ -89,24 +90,38 @@ bool CGateway::TakeIndications() {
         const int poll = m_modem.PollEvents();
         if (poll == POLL_NEW_MESSAGE || poll == POLL_UNDECODABLE)
             TakeReceived(m_modem.Received());
+        else if (poll == POLL_STATUS_REPORT && !m_settings.m_strReportSql.empty())
+            TakeStatusReport();
         else if (poll != POLL_STATUS_REPORT && poll != POLL_INCOMING_CALL)
             break;
     }
-    return m_run.m_bDatabaseLinked == 1 && FlushSpool();
+    if (m_run.m_bDatabaseLinked != 1 || !FlushSpool()) return false;
+    InsertJoinedMessages();
+    return true;
+}
+
+// A report announced by the poll; one from a store leaves it once report_sql ran.
+void CGateway::TakeStatusReport() {
+    const ModemReport report = m_modem.Report();
+    if (TakeReport(report) && report.index > 0) m_modem.DeleteStored(report.store, report.index);
 }
 
 void CGateway::TakeReceived(const ModemMessage& message) {
     if (!message.decoded) return Reject(message);
-    if (message.index == 0) {
+    if (message.index == 0 && !(m_settings.m_bMultipartJoin && message.partCount > 1)) {
         // Delivered directly, it exists nowhere else: the spool keeps it until the inbox does.
         if (!m_spool.Add({static_cast<long long>(std::time(nullptr)), message.phone, message.text, message.time}))
             theLog.WriteTimed("The spool file could not be written; the message is kept in memory\r\n");
         return;
     }
-    if (m_run.m_bDatabaseLinked == 1 && InInbox(InsertReceived(message.phone, message.text, message.time)))
+    if (message.index == 0) {
+        // A direct part: the part spool keeps it (in memory too when the file cannot be written).
+        StoreReceived(message);
+    } else if (m_run.m_bDatabaseLinked == 1 && InInbox(StoreReceived(message))) {
         m_modem.DeleteStored(message.store, message.index);
-    else
+    } else {
         m_bScanAllStores = true;  // it stays in the store for the scan
+    }
 }
 
 // Inserts the spooled messages, oldest first. One the inbox refuses stays and the next are
@@ -214,9 +229,14 @@ int CGateway::ScanStore(int used, int total) {
             Reject(message);
             ++found;
         } else if (message.kind > kLastTextKind) {
+            if (message.kind == kStatusReportKind && !m_settings.m_strReportSql.empty() &&
+                !TakeReport(m_modem.Report())) {
+                ++left;
+                continue;
+            }
             m_modem.DeleteMessage(index);
             ++found;
-        } else if (InInbox(InsertReceived(message.phone, message.text, message.time))) {
+        } else if (InInbox(StoreReceived(message))) {
             m_modem.DeleteMessage(index);
             ++found;
         } else {

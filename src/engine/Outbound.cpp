@@ -217,11 +217,17 @@ bool CGateway::SendRow(const OutboxRow& row) {
         Tell(JOURNAL_ERR, "The outbound journal cannot be written: outbox row %s not sent.", row.msgId.c_str());
         return false;
     }
+    const bool report = !m_settings.m_strReportSql.empty();
+    m_modem.SetReportRequest(report ? 1 : 0);
     const int sent = m_modem.SendMessage(phone, text, kind);
     int result = RESULT_FAILED;
     if (sent >= 0) {
         ++m_settings.m_nSent;
         result = RESULT_SENT;
+        // The message reference, for matching the status report to this row.
+        if (report && !m_reports.Add({sent, row.msgId, phone, m_clock.WallMs()}))
+            Tell(JOURNAL_ERR, "The report file cannot be written: the delivery of outbox row %s will not be known.",
+                 row.msgId.c_str());
     } else {
         ++m_settings.m_nFailed;
         if (sent == RESULT_UNKNOWN) {

@@ -14,6 +14,19 @@ struct ModemMessage {
     std::string store{};  // the store holding it ("" when delivered directly or not known)
     bool decoded = true;
     std::string pdu{};    // as the modem gave it (kept for one that does not decode)
+    // Concatenation: the message's reference, its number of parts (0 when not a part)
+    // and this part's number, 1-based.
+    int partReference = 0, partCount = 0, partNumber = 0;
+};
+
+// A status report as the driver decoded it last (POLL_STATUS_REPORT, or a stored one read).
+struct ModemReport {
+    int reference = 0;      // TP-MR of the submission it reports on
+    std::string phone;      // the recipient
+    std::string discharge;  // "YYMMDDhhmmss"
+    int status = 0;         // TP-ST
+    int index = 0;          // place in the store it was announced in; 0 when delivered directly
+    std::string store{};
 };
 
 // A message store as AT+CPMS? reports it.
@@ -53,6 +66,9 @@ public:
     virtual int CountSegments(const std::string& phone, const std::string& text, int kind) = 0;
     virtual int PollEvents() = 0;  // POLL_NEW_MESSAGE and POLL_UNDECODABLE fill Received()
     virtual ModemMessage Received() const = 0;
+    virtual ModemReport Report() const { return {}; }
+    // Whether the next submissions ask for a status report (on their last segment).
+    virtual void SetReportRequest(int /*request*/) {}
     virtual int SetStorage(const std::string& store) = 0;  // 0 or more on success
     virtual int GetUsedCount() = 0;
     virtual int GetTotalCount() = 0;

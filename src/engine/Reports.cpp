@@ -18,6 +18,7 @@ std::string Format(const char* format, int unsent, int sent, int failed, int rec
 
 int CGateway::Send(const std::string& phone, const std::string& text) {
     if (!SendingAllowed()) return -1;
+    m_modem.SetReportRequest(0);
     return m_modem.SendMessage(phone, text, KIND_TEXT_MESSAGE);
 }
 

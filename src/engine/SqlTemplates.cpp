@@ -102,3 +102,11 @@ std::string FormatTimeValue(const std::string& stamp) {
     return "20" + stamp.substr(0, 2) + "-" + stamp.substr(2, 2) + "-" + stamp.substr(4, 2) + " " +
            stamp.substr(6, 2) + ":" + stamp.substr(8, 2) + ":" + stamp.substr(10, 2);
 }
+
+std::string BuildReportSql(const std::string& reportTemplate, const std::string& msgId, const std::string& phone,
+                           const std::string& time, int status) {
+    return ReplacePlaceholders(reportTemplate, {{"<MSGID>", QuoteSqlText(msgId)},
+                                                {"<PHONE>", QuoteSqlText(phone)},
+                                                {"<TIME>", time},
+                                                {"<STATUS>", std::to_string(status)}});
+}

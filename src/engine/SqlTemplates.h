@@ -35,6 +35,9 @@ bool UpdateAddressesId(const std::string& updateTemplate, const std::string& msg
 // "<PHONE>", "<MSGBODY>" the received values; "<TIME>" a value made by FormatTimeValue.
 std::string BuildInsertSql(const std::string& insertTemplate, const std::string& phone,
                            const std::string& body, const std::string& time);
+// "<MSGID>", "<PHONE>" quoted; "<TIME>" a value made by FormatTimeValue; "<STATUS>" 1, 0 or -1.
+std::string BuildReportSql(const std::string& reportTemplate, const std::string& msgId, const std::string& phone,
+                           const std::string& time, int status);
 // "select count(*) as count " and the select template from its first "from" (any case);
 // "" when the template has no "from".
 std::string BuildCountSql(const std::string& selectTemplate);

@@ -153,7 +153,8 @@ void CGateway::ConnectLinks() {
     DeviceLinkSettings link;
     link.pin = m_settings.m_strPin;
     link.statusReport = 0;
-    link.deleteStatusReports = 1;
+    // With report_sql the engine deletes a stored report once its statement ran.
+    link.deleteStatusReports = m_settings.m_strReportSql.empty() ? 1 : 0;
     if (m_settings.m_nPort == 0) {
         link.mode = 0;
     } else {

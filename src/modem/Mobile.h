@@ -159,6 +159,8 @@ public:
         int nReference = 0;
         int bDelivered = 0;
         std::string strPhone, strTime;
+        int nIndex = 0;          // place in the store of a "+CDSI:"; 0 for a direct "+CDS:"
+        std::string strStorage{};
     } m_statusReport;
 
     // Submission settings.

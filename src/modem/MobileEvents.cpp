@@ -146,7 +146,8 @@ int CMobile::PollStored(const std::string& text, size_t at, bool reports) {
         if (read != 1 || (m_pdu.m_nKind == KIND_STATUS_REPORT) != reports) continue;
         if (reports) {
             if (m_bDeleteReadReport) Ask("AT+CMGD=" + std::to_string(index) + "\r", "", 5000);
-            m_statusReport = {m_pdu.m_nReference, m_pdu.m_bDelivered, m_pdu.m_strPhone, m_pdu.m_strTime};
+            m_statusReport = {m_pdu.m_nReference, m_pdu.m_bDelivered, m_pdu.m_strPhone, m_pdu.m_strTime,
+                              m_bDeleteReadReport ? 0 : index, storage};
             theLog.WriteTimed("NEW Status Report\r\n");
             result = POLL_STATUS_REPORT;
         } else {

@@ -26,6 +26,8 @@ void CGatewayCore::ApplyLoadedSettings() {
     mobile.SetSendAttempts(theSettings.m_nRetryCount + 1);
     gateway.SetJournalPath(StatePath("Pellwick.journal"));
     gateway.SetInboundFiles(StatePath("Pellwick.spool"), StatePath("Pellwick.rejected"));
+    gateway.SetPartSpoolPath(StatePath("Pellwick.parts"));
+    gateway.SetReportBookPath(StatePath("Pellwick.references"));
     // A `-set` from a shell, or systemctl reload, reaches the running gateway.
     gateway.SetSettingsSync([] {
         const bool reload = TakeSettingsReloadRequest();

@@ -1,6 +1,7 @@
 #include "config/MessageHook.h"
 #include "config/SettingFields.h"
 #include "config/Settings.h"
+#include "support/JournalCapture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ TEST(SettingFields, EveryNameInShowOrder) {
     EXPECT_EQ(names,
               "port baud_rate retry_interval retry_count smsc long_sms pin dsn db_user db_password select_sql "
               "update_sql insert_sql query_interval sending_period start_time end_time daily_report report_time "
-              "battery_warning db_lost_warning report_phone auto_start ");
+              "battery_warning db_lost_warning report_phone auto_start multipart_join multipart_timeout report_sql ");
 }
 
 // Each value checked as the configuration window checks it: accepted values shown back
@@ -65,6 +66,8 @@ TEST(SettingFields, AssignChecksAndShowsBack) {
         {"pin", "1234", "********", ""},
         {"pin", "12\r34", "", "holds a control character"},
         {"db_password", "secret", "********", ""},
+        {"multipart_timeout", "0", "", "Please enter an integer between 1 and 10080."},
+        {"report_sql", std::string(1001, 'z'), "", "longer than 1000 bytes"},
     };
     for (const Case& c : cases) {
         const SettingField* field = FindSettingField(c.name);
@@ -176,4 +179,38 @@ TEST_F(SharedSettings, TheServiceManagersCredentialComesBeforeThePinFile) {
     // A reload request reads the files again whatever their time stamps say.
     EXPECT_EQ(SyncSettings(true), EFFECT_DEVICE | EFFECT_OTHER);
     EXPECT_EQ(theSettings.m_strPin, "9876");
+}
+
+// The settings beyond the record live in Pellwick.conf: a hand-edited file keeps its
+// comments and unknown names (reported in the journal), and a bad value keeps the old one.
+TEST_F(SharedSettings, ConfFileKeepsWhatItDoesNotKnowAndTakesChangesFromTheShell) {
+    const std::string conf = dir.file("Pellwick.conf");
+    auto read = [&] {
+        std::ifstream in(conf);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(read(), "# Settings of the gateway beyond Pellwick.ini: name=value, one per line.\n"
+                      "multipart_join=1\nmultipart_timeout=10\nreport_sql=\n");
+
+    JournalCapture journal(dir.file("log.sock"));
+    std::ofstream(conf) << "# mine\n report_sql = update smsout set delivered=<STATUS> where msgid='<MSGID>'\n"
+                           "colour=blue\nmultipart_timeout=abc\nmultipart_join=0\nmultipart_join=0\n";
+    EXPECT_EQ(SyncSettings(), EFFECT_OTHER);
+    EXPECT_EQ(theSettings.m_strReportSql, "update smsout set delivered=<STATUS> where msgid='<MSGID>'");
+    EXPECT_EQ(theSettings.m_nMultipartTimeout, 10);
+    EXPECT_EQ(theSettings.m_bMultipartJoin, 0);
+    journal.Lines("multipart_timeout");  // the last of the lines
+    EXPECT_TRUE(journal.Has("Pellwick.conf line 3: unknown setting 'colour' kept unused"));
+    EXPECT_TRUE(journal.Has("Pellwick.conf line 4: multipart_timeout: Please enter an integer."));
+
+    theSettings.m_nMultipartTimeout = 30;
+    ASSERT_EQ(SaveSettings(), 1);
+    EXPECT_EQ(read(), "# mine\nreport_sql=update smsout set delivered=<STATUS> where msgid='<MSGID>'\n"
+                      "colour=blue\nmultipart_timeout=30\nmultipart_join=0\n");
+    EXPECT_EQ(fs::status(conf).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+    SetFromShell([](CSettings& s) { s.m_strReportSql.clear(); });
+    EXPECT_EQ(SyncSettings(), EFFECT_OTHER);
+    EXPECT_EQ(theSettings.m_strReportSql, "");
+    EXPECT_EQ(theSettings.m_nMultipartTimeout, 30);
 }

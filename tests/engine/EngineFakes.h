@@ -19,6 +19,7 @@ public:
     std::function<void()> onSleep;  // lets a test act "while" the engine waits
     int LocalHour() override { return hour; }
     long long NowMs() override { return now; }
+    long long WallMs() override { return 1765099800000LL + now; }
     void SleepMs(int ms) override {
         now += ms;
         slept += static_cast<std::uint64_t>(ms);

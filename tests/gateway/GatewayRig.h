@@ -57,6 +57,8 @@ struct GatewayRig {
         gateway = std::make_unique<CGateway>(settings, run, status, clock, *modemPort, dbPort, [] { return 1; });
         gateway->SetJournalPath(dir.file("Pellwick.journal"));
         gateway->SetInboundFiles(dir.file("Pellwick.spool"), dir.file("Pellwick.rejected"));
+        gateway->SetPartSpoolPath(dir.file("Pellwick.parts"));
+        gateway->SetReportBookPath(dir.file("Pellwick.references"));
         worker = std::make_unique<CWorker>(*gateway, settings, run, status, clock);
         status.SetDisplay([this](int code, int, const std::string&) { codes.push_back(code); });
         status.SetDisplayTimes(0, 0);  // the text on display is the last code published
@@ -79,6 +81,31 @@ struct GatewayRig {
         db.ExecuteSql("create table smsin(phone TEXT, msgbody TEXT, rectime TIMESTAMP, "
                       "UNIQUE(phone, rectime, msgbody))");
         db.CloseDatabase();
+    }
+    // A statement on the rig's data source over a connection of its own, before the
+    // gateway's first pass.
+    void Admin(const std::string& sql) {
+        CAdoDatabase admin;
+        admin.SetDataSource(settings.m_strDsn);
+        admin.m_strUser = settings.m_strDbUser;
+        admin.m_strPassword = settings.m_strDbPassword;
+        admin.ExecuteSql(sql);
+        admin.CloseDatabase();
+    }
+    // Points the rig at the PostgreSQL server of the test run, with an empty inbox and an
+    // outbox of these extra columns; false when there is no server.
+    bool UsePostgres(const std::string& outboxColumns = "") {
+        TestDataSources& sources = TestDataSources::Get();
+        if (!sources.HasPostgres()) return false;
+        settings.m_strDsn = "PwPg";
+        settings.m_strDbUser = sources.Pg("PW_PG_USER");
+        settings.m_strDbPassword = sources.Pg("PW_PG_PASSWORD");
+        Admin("drop table if exists smsin");
+        Admin("drop table if exists smsout");
+        Admin("create table smsout(msgid serial primary key, phone text, msgbody text, status int default 0" +
+              outboxColumns + ")");
+        Admin("create table smsin(phone text, msgbody text, rectime timestamp, unique(phone, rectime, msgbody))");
+        return true;
     }
     void Sql(const std::string& sql) {
         CAdoDatabase other;

@@ -173,11 +173,15 @@ TEST(GatewayBinary, HelpVersionAndWrongSwitches) {
 TEST(GatewayBinary, SetAndShowInAFreshHome) {
     Gateway gateway;
     const std::string home = gateway.folder.file("state");
-    EXPECT_EQ(gateway.Run({"-home", home, "-set", "dsn=Sales", "retry_interval=5", "pin=1234"}), 0)
+    EXPECT_EQ(gateway.Run({"-home", home, "-set", "dsn=Sales", "retry_interval=5", "pin=1234", "multipart_timeout=30",
+                           "report_sql=update smsout set delivered=<STATUS> where msgid=<MSGID>"}),
+              0)
         << gateway.Stderr();
     EXPECT_EQ(gateway.Run({"-home", home, "-show"}), 0);
     const std::string shown = gateway.Stdout();
-    for (const char* line : {"\ndsn=Sales\n", "\nretry_interval=5\n", "\npin=********\n", "\nauto_start=1\n"})
+    for (const char* line : {"\ndsn=Sales\n", "\nretry_interval=5\n", "\npin=********\n", "\nauto_start=1\n",
+                             "\nmultipart_join=1\nmultipart_timeout=30\n"
+                             "report_sql=update smsout set delivered=<STATUS> where msgid=<MSGID>\n"})
         EXPECT_NE(shown.find(line), std::string::npos) << line << " in\n" << shown;
     EXPECT_EQ(shown.find("1234"), std::string::npos);
     EXPECT_EQ(shown.rfind("port=1\n", 0), 0u);
@@ -186,6 +190,7 @@ TEST(GatewayBinary, SetAndShowInAFreshHome) {
     EXPECT_EQ(fs::file_size(home + "/Pellwick.ini"), 1016u);
     EXPECT_EQ(fs::status(home + "/Pellwick.ini").permissions() & fs::perms::all, privateFile);
     EXPECT_EQ(fs::status(home + "/Pellwick.pin").permissions() & fs::perms::all, privateFile);
+    EXPECT_EQ(fs::status(home + "/Pellwick.conf").permissions() & fs::perms::all, privateFile);
     EXPECT_EQ(ReadFile(home + "/Pellwick.ini").find("1234"), std::string::npos);
     EXPECT_FALSE(fs::exists(gateway.folder.file("Pellwick.ini")));
 

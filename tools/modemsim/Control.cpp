@@ -83,6 +83,24 @@ bool MessageText(const std::map<std::string, std::string>& o, std::string& text)
     return true;
 }
 
+// The parts in the order a comma-separated list of part numbers gives (1-based; a part
+// may be left out or named twice).
+bool Reorder(const std::string& order, std::vector<EncodedPdu>& pdus) {
+    std::vector<EncodedPdu> sent;
+    std::istringstream in(order);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        int part = 0;
+        if (!ToInt(item, part) || part < 1 || part > static_cast<int>(pdus.size()))
+            return false;
+        sent.push_back(pdus[static_cast<std::size_t>(part - 1)]);
+    }
+    if (sent.empty())
+        return false;
+    pdus = std::move(sent);
+    return true;
+}
+
 ControlResult Deliver(Modem& modem, const std::string& verb, const std::string& rest) {
     std::map<std::string, std::string> o;
     std::string error;
@@ -115,6 +133,8 @@ ControlResult Deliver(Modem& modem, const std::string& verb, const std::string& 
         if (!MessageText(o, d.text))
             return {Err("bad hex text")};
         encoded = EncodeDeliver(d);
+        if (o.count("order") && encoded.error.empty() && !Reorder(o["order"], encoded.pdus))
+            return {Err("order must list part numbers 1.." + std::to_string(encoded.pdus.size()) + ", comma-separated")};
     } else if (verb == "REPORT") {
         ReportOptions r;
         r.recipient = Get(o, "to", r.recipient);
@@ -247,6 +267,12 @@ ControlResult HandleControl(Modem& modem, const std::string& rawLine) {
         else if (key == "revision") id.revision = value;
         else if (key == "operator") id.operatorName = value;
         else if (key == "smsc") id.smsc = value;
+        else if (key == "mr") {
+            int mr = 0;
+            if (!ToInt(value, mr) || mr < 0 || mr > 255)
+                return {Err("mr needs a message reference 0..255")};
+            modem.SetNextMessageReference(mr);
+        }
         else if (key == "creg" || key == "cereg") {
             int stat = -1;
             if ((!value.empty() || key == "creg") && (!ToInt(value, stat) || stat > 10))

@@ -96,6 +96,8 @@ public:
     void SetRecordSink(std::function<void(const std::string&)> sink) { m_sink = std::move(sink); }
     // Concatenation references for DELIVER requests that name none: 1, 2, 3, ...
     int NextReference() { return m_nextReference++ & 0xFFFF; }
+    // The TP-MR the next accepted AT+CMGS answers (then counting on, 255 wrapping to 0).
+    void SetNextMessageReference(int mr) { m_nextMr = mr & 0xFF; }
 
 private:
     enum class Final { Ok, Error, Cme, Cms, Prompt, Silent };

@@ -1,0 +1,31 @@
+// Delivery reports: a status report is matched to the outbox row it reports on, and
+// report_sql writes its outcome.
+#include "db/DbError.h"
+#include "engine/Gateway.h"
+#include "engine/SqlTemplates.h"
+
+bool CGateway::TakeReport(const ModemReport& report) {
+    const long long now = m_clock.WallMs();
+    const Submission* submission = m_reports.Match(report.reference, report.phone, now);
+    if (!submission) {
+        ::Journal(JOURNAL_NOTICE, "status report for reference %d to %s matches no submission; deleted",
+                  report.reference, report.phone.c_str());
+        return true;
+    }
+    if (m_run.m_bDatabaseLinked != 1) return false;
+    const int status = ReportStatusValue(report.status);
+    const std::string sql = BuildReportSql(m_settings.m_strReportSql, submission->msgId, report.phone,
+                                           FormatTimeValue(report.discharge), status);
+    try {
+        m_db.ExecuteSql(sql);
+    } catch (const CDbError& e) {
+        JournalDbError("writing a delivery report", e);
+        return false;
+    }
+    ::Journal(JOURNAL_INFO, "outbox row %s: status report %d (%s)", submission->msgId.c_str(), report.status,
+              status == 1 ? "delivered" : status == 0 ? "still trying" : "failed");
+    // A final outcome ends the submission; after a temporary one a later report follows.
+    if (status != 0 && !m_reports.Remove(submission, now))
+        ::Journal(JOURNAL_ERR, "cannot write the report file after outbox row %s", submission->msgId.c_str());
+    return true;
+}

@@ -1,0 +1,51 @@
+// Concatenated messages: parts wait in the part spool and go into the inbox as one row.
+#include "engine/Gateway.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr int kDuplicateKey = 99;
+constexpr long long kMinuteMs = 60 * 1000;
+constexpr long long kRetryMs = 30 * 1000;  // after a failed insert of a joined message
+
+}  // namespace
+
+int CGateway::StoreReceived(const ModemMessage& message) {
+    const bool part = message.partCount > 1 && message.partNumber >= 1 && message.partNumber <= message.partCount;
+    if (!m_settings.m_bMultipartJoin || !part) return InsertReceived(message.phone, message.text, message.time);
+    const MessagePart received{message.phone, message.partReference, message.partCount, message.partNumber,
+                               message.text,  message.time,          m_clock.WallMs()};
+    if (!m_parts.Add(received)) {
+        ::Journal(JOURNAL_ERR, "cannot write part %d of %d from %s to the part spool: %s", message.partNumber,
+                  message.partCount, message.phone.c_str(), std::strerror(errno));
+        return 0;
+    }
+    if (m_run.m_bDatabaseLinked == 1) InsertJoinedMessages();
+    return 1;
+}
+
+void CGateway::InsertJoinedMessages() {
+    const long long timeoutMs = static_cast<long long>(std::max(m_settings.m_nMultipartTimeout, 1)) * kMinuteMs;
+    m_parts.Prune(m_clock.WallMs(), timeoutMs);
+    if (m_parts.Size() == 0 || m_clock.NowMs() < m_nextJoinMs) return;
+    for (const std::vector<MessagePart>& parts : m_parts.Ready(m_clock.WallMs(), timeoutMs)) {
+        std::string missing;
+        const std::string text = JoinParts(parts, &missing);
+        const MessagePart& first = parts.front();
+        const int result = InsertReceived(first.phone, text, first.time);
+        if (result != 1 && result != kDuplicateKey) {
+            m_nextJoinMs = m_clock.NowMs() + kRetryMs;  // the parts wait in the spool
+            continue;
+        }
+        if (!missing.empty())
+            ::Journal(JOURNAL_WARNING, "message from %s (reference %d) stored without part(s) %s of %d after %d minutes",
+                      first.phone.c_str(), first.reference, missing.c_str(), first.count,
+                      m_settings.m_nMultipartTimeout);
+        if (!m_parts.Remove(first, m_clock.WallMs()))
+            ::Journal(JOURNAL_ERR, "cannot drop the stored message from %s from the part spool: %s", first.phone.c_str(),
+                      std::strerror(errno));
+    }
+}
