@@ -35,12 +35,7 @@ echo "== pellwick -install (data source DADIvav, database DADIvav.db; the servic
 ./pellwick -install || true
 
 # The default sending window is 09:00-17:00; the demo sends at any hour.
-if [ ! -f Pellwick.ini ]; then
-  ./pellwick -win9x >/dev/null & first=$!
-  for _ in $(seq 50); do [ -s Pellwick.ini ] && break; sleep 0.1; done
-  kill "$first"; wait "$first" || true
-fi
-printf '\0\0\0\0' | dd of=Pellwick.ini bs=1 seek=980 conv=notrunc status=none  # m_bSendingPeriod = 0
+./pellwick -set sending_period=0
 
 echo "== modem simulator on a pty as $DEMO/COM1"
 ./modemsim --link "$DEMO/COM1" --record "$DEMO/modemsim.record" & MODEM=$!
@@ -56,7 +51,7 @@ for _ in $(seq 120); do
   [ "$status" != 0 ] && break
   sleep 0.5
 done
-echo "smsout row $id: status $status  (1 = sent, -1 = failed)"
+echo "smsout row $id: status $status  (1 = sent, -1 = failed, -2 = unknown)"
 echo "== PDUs the simulated modem received:"
 ./modemsim --control "$DEMO/COM1.ctl" --request SUBMITTED || true
 echo "== the gateway keeps running; Ctrl+C ends it"
