@@ -139,13 +139,21 @@ void MainDialog::StartWorker() {
 void MainDialog::RunWorker() { m_core->worker.WorkerThreadProc(); }
 
 void MainDialog::OnTimer1() {
-    if (!TrayMissing()) HideWindow();
+    // Without a tray icon (yet) the window stays; it goes once the icon is there.
+    if (TrayMissing())
+        m_bKeptForMissingTray = true;
+    else
+        HideWindow();
     m_timer1.stop();
 }
 
 void MainDialog::OnTimer3() {
     if (m_tray && m_tray->Add(m_status.Icon())) {
         m_timer3.stop();
+        if (m_bKeptForMissingTray) {
+            m_bKeptForMissingTray = false;
+            HideWindow();
+        }
         return;
     }
     if (TrayMissing() && !m_bTrayMissingLogged) {

@@ -84,6 +84,7 @@ private:
 
     CTrayIcon* m_tray = nullptr;
     bool m_bTrayMissingLogged = false;
+    bool m_bKeptForMissingTray = false;  // the start-up hide waits for the tray icon
     CManual m_manual;
     CConfigPages* m_pages = nullptr;
     QTimer m_timer1, m_timer2, m_timer3;

@@ -52,7 +52,13 @@ public:
                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
         free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
     }
-    ~OtherClient() { xcb_disconnect(m_connection); }
+    // The grab is released and the server has handled that before the client goes: a plain
+    // disconnect is noticed by the server only when it gets round to it.
+    ~OtherClient() {
+        xcb_ungrab_key(m_connection, XCB_GRAB_ANY, m_root, XCB_MOD_MASK_ANY);
+        free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+        xcb_disconnect(m_connection);
+    }
 
 private:
     xcb_connection_t* m_connection;
