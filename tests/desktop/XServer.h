@@ -72,8 +72,10 @@ public:
         if (::pipe(fds) != 0) return;
         // Its output goes nowhere: a server left behind by a test that crashed must not hold
         // the test runner's output open, or the runner waits for it until its time-out.
+        // -noreset: an X server resets itself when its last client leaves, and a client that
+        // connects during the reset fails; the probe below would be such a last client.
         if (!m_server.Start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten",
-                             "tcp"},
+                             "tcp", "-noreset"},
                             "/dev/null")) {
             ::close(fds[0]);
             ::close(fds[1]);
