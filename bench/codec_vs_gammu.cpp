@@ -13,27 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "Samples.h"
 #include "pdu/SmsPdu.h"
 
 namespace {
-
-const std::string GSM7_160 = [] {
-    std::string s;
-    while (s.size() < 160) s += "The quick brown fox jumps over the lazy dog 0123456789. ";
-    return s.substr(0, 160);
-}();
-
-const std::string UCS2_70 = [] {
-    std::string s;
-    for (int i = 0; i < 7; ++i) s += "Привет мир";  // 10 characters each
-    return s;
-}();
-
-const std::string LATIN_1000 = [] {
-    std::string s;
-    while (s.size() < 1000) s += "Long message text for the concatenated encoding; ";
-    return s.substr(0, 1000);
-}();
 
 const char* const PHONE = "+4915112345678";
 
