@@ -252,6 +252,20 @@ std::string StateFolder() {
 
 std::string StatePath(const std::string& name) { return StateFolder() + "/" + name; }
 
+namespace {
+std::atomic<bool> s_namedInstance{false};
+}  // namespace
+
+std::string InstanceName() {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0 || !host[0]) std::strcpy(host, "localhost");
+    const std::string folder = StateFolder();
+    return std::string(host) + "/" + folder.substr(folder.rfind('/') + 1);
+}
+
+void SetNamedInstance(bool named) { s_namedInstance = named; }
+bool IsNamedInstance() { return s_namedInstance; }
+
 bool ReadSettingsFile(CSettings& settings, const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;

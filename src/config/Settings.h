@@ -100,6 +100,14 @@ bool ReplaceStateFile(const std::string& path, const std::string& data);
 // The path of a file of the state folder ("Pellwick.journal" -> "<folder>/Pellwick.journal").
 std::string StatePath(const std::string& name);
 
+// This gateway's name among several that share one outbox: the host name and the state
+// folder's name, "host/folder". It fills "<INSTANCE>" of the claim statements.
+std::string InstanceName();
+// Set for a gateway started as a named instance (-instance NAME): its reports and warnings
+// then say which gateway sent them.
+void SetNamedInstance(bool named);
+bool IsNamedInstance();
+
 // Loads theSettings from the settings file: 1 when the file was read, 0 when defaults
 // were applied (and written). The PIN comes from ReadStoredPin.
 int LoadSettings();
