@@ -9,7 +9,8 @@
 
 namespace {
 
-const char* const kConfNames[] = {"multipart_join", "multipart_timeout", "report_sql"};
+const char* const kConfNames[] = {"multipart_join", "multipart_timeout", "report_sql",  "claim_sql",
+                                  "release_sql",    "reclaim_sql",       "claim_timeout"};
 
 constexpr std::size_t kMaxConfBytes = 64 * 1024;
 

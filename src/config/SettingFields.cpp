@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::size_t SHORT_TEXT_BYTES = 31;
 constexpr std::size_t LONG_TEXT_BYTES = 255;
-constexpr std::size_t REPORT_SQL_BYTES = 1000;
+constexpr std::size_t CONF_SQL_BYTES = 1000;
 
 const std::vector<std::string> kBaudRates = {"9600", "19200", "38400", "57600", "115200"};
 
@@ -54,7 +54,11 @@ const std::vector<SettingField> kFields = {
     // Kept in Pellwick.conf (config/ConfFile.h).
     Flag("multipart_join", &CSettings::m_bMultipartJoin),
     Number("multipart_timeout", &CSettings::m_nMultipartTimeout, 1, 7 * 24 * 60),
-    Text("report_sql", &CSettings::m_strReportSql, REPORT_SQL_BYTES),
+    Text("report_sql", &CSettings::m_strReportSql, CONF_SQL_BYTES),
+    Text("claim_sql", &CSettings::m_strClaimSql, CONF_SQL_BYTES),
+    Text("release_sql", &CSettings::m_strReleaseSql, CONF_SQL_BYTES),
+    Text("reclaim_sql", &CSettings::m_strReclaimSql, CONF_SQL_BYTES),
+    Number("claim_timeout", &CSettings::m_nClaimTimeout, 0, 7 * 24 * 60),
 };
 
 bool ValidUtf8(const std::string& text) {

@@ -54,6 +54,10 @@ void CSettings::SetDefaults() {
     m_bMultipartJoin = 1;
     m_nMultipartTimeout = 10;
     m_strReportSql.clear();
+    m_strClaimSql.clear();
+    m_strReleaseSql.clear();
+    m_strReclaimSql.clear();
+    m_nClaimTimeout = 30;
 
     m_bReportSent = 0;
     m_bBatteryWarned = 0;

@@ -44,6 +44,11 @@ public:
     int m_bMultipartJoin = 1;       // join the parts of a concatenated message into one row
     int m_nMultipartTimeout = 10;   // minutes a message waits for its missing parts
     std::string m_strReportSql;     // run for each status report; empty: none are requested
+    // Several gateways on one outbox: a row is sent by the gateway whose claim changed it.
+    std::string m_strClaimSql;      // claims a row before it is sent; empty: the only gateway
+    std::string m_strReleaseSql;    // gives back a claimed row that never reached the modem
+    std::string m_strReclaimSql;    // takes back claims older than m_nClaimTimeout minutes
+    int m_nClaimTimeout = 30;       // minutes; 0: a claim is never taken over
 
     // Persisted state written by the engine
     int m_bReportSent = 0;

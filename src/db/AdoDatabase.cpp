@@ -3,6 +3,7 @@
 #include "db/Odbc.h"
 #include "db/Recordset.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <mutex>
@@ -79,21 +80,30 @@ bool CAdoDatabase::Connected() {
 }
 
 int CAdoDatabase::ExecuteSql(const std::string& sql) {
+    try {
+        return ExecuteChange(sql) < 0 ? 0 : 1;
+    } catch (const CDbError& e) {
+        // The row exists already: the connection is sound, nothing to retry.
+        if (e.IsDuplicateKey()) return DUPLICATE_KEY;
+        throw;
+    }
+}
+
+long CAdoDatabase::ExecuteChange(const std::string& sql) {
     std::lock_guard lock(ConnectionLock());
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
-            if (!Connected()) return 0;
+            if (!Connected()) return -1;
             CDbStatement statement(s_pConnection, TIMEOUT_SECONDS);
             statement.Execute(sql);
-            return 1;
+            return std::max(0L, statement.RowsChanged());
         } catch (const CDbError& e) {
-            // The row exists already: the connection is sound, nothing to retry.
-            if (e.IsDuplicateKey()) return DUPLICATE_KEY;
+            if (e.IsDuplicateKey()) throw;
             s_bConnected = 0;
             if (attempt == 1) throw;
         }
     }
-    return 0;
+    return -1;
 }
 
 int CAdoDatabase::OpenQuery(const std::string& sql) {

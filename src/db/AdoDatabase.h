@@ -44,6 +44,10 @@ public:
     int CloseDatabase();
     // 1 done, 0 no connection, 99 duplicate key; throws when the second attempt fails.
     int ExecuteSql(const std::string& sql);
+    // The rows the statement changed (0 when the driver cannot tell), -1 without a
+    // connection. Retried once on a new connection, as ExecuteSql; every error, a
+    // duplicate key too, throws.
+    long ExecuteChange(const std::string& sql);
     // 1 rows available, 0 failed twice or no connection; never throws.
     int OpenQuery(const std::string& sql);
     // Drops the rows of the last query. An open cursor holds a read lock on some

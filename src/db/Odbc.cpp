@@ -167,6 +167,12 @@ void CDbStatement::Execute(const std::string& sql) {
     if (!Succeeded(rc) && rc != SQL_NO_DATA) ThrowDiagnostics(SQL_HANDLE_STMT, m_hStmt, "executing");
 }
 
+long CDbStatement::RowsChanged() {
+    SQLLEN rows = -1;
+    if (!Succeeded(SQLRowCount(m_hStmt, &rows))) return -1;
+    return static_cast<long>(rows);
+}
+
 std::vector<std::string> CDbStatement::ColumnNames() {
     SQLSMALLINT count = 0;
     if (!Succeeded(SQLNumResultCols(m_hStmt, &count))) ThrowDiagnostics(SQL_HANDLE_STMT, m_hStmt, "counting columns");

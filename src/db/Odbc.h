@@ -42,6 +42,8 @@ public:
     CDbStatement& operator=(const CDbStatement&) = delete;
 
     void Execute(const std::string& sql);
+    // Rows the last executed insert, update or delete changed; -1 when the driver cannot tell.
+    long RowsChanged();
     // Names of the result columns, in column order; empty when the statement returned no rows.
     std::vector<std::string> ColumnNames();
     // Moves to the next row; false past the last one.

@@ -82,6 +82,10 @@ public:
     // it reopens a link whose settings changed, as the window's Apply does.
     void SetSettingsSync(std::function<int()> sync) { m_sync = std::move(sync); }
 
+    // The gateway's name in the claim statements (InstanceName()); `named`: its reports,
+    // warnings and replies begin with it.
+    void SetInstance(const std::string& name, bool named);
+
     // Where the outbound journal is kept (beside the settings file). Rows it still holds as
     // "sending" take the result -2, are logged and counted as failed.
     void SetJournalPath(const std::string& path);
@@ -115,6 +119,14 @@ private:
     };
     void FlushJournal();
     void SendRows();
+    // Several gateways on one outbox (claim_sql set): a row is sent only after this
+    // gateway's claim changed it.
+    bool Sharing() const { return !m_settings.m_strClaimSql.empty(); }
+    enum class Claim { Won, Lost, Stop };
+    Claim ClaimRow(const std::string& msgId);
+    void ReleaseRow(const std::string& msgId);
+    void ReclaimStale();
+    bool Addressable(const std::string& msgId) const;
     void NoteInsert(bool stored);
     void TakeReceived(const ModemMessage& message);
     void TakeStatusReport();
@@ -138,6 +150,8 @@ private:
     std::function<int()> m_sync;
     std::string m_strDbState = "down", m_strDeviceState = "down";  // as last journalled
     COutboxJournal m_journal;
+    std::string m_strInstance;
+    bool m_bNamedInstance = false;
     std::unordered_set<std::string> m_unaddressable;  // ids the update cannot name, reported once
     CPartSpool m_parts;
     CReportBook m_reports;

@@ -3,6 +3,11 @@
 // Exactly once: a row is journalled as "sending" before the driver gets it and with its
 // result as soon as the driver returns; the journal entry goes only once the update has
 // stored the result. A journalled row is never handed to the driver again.
+//
+// Several gateways on one outbox: each row is claimed first (journalled as "claimed",
+// then claim_sql, which must change exactly that row); a row another gateway claimed is
+// left to it, and a claimed row that does not reach the modem is given back with
+// release_sql. Claims older than claim_timeout minutes are taken back with reclaim_sql.
 #include "db/DbError.h"
 #include "engine/Gateway.h"
 #include "engine/SqlTemplates.h"
@@ -66,9 +71,32 @@ void CGateway::SetJournalPath(const std::string& path) {
     if (!unknown.empty()) Save();
 }
 
+void CGateway::SetInstance(const std::string& name, bool named) {
+    m_strInstance = name;
+    m_bNamedInstance = named;
+}
+
+// Claims whose gateway died or lost its database go back to status 0 for any gateway.
+void CGateway::ReclaimStale() {
+    const int timeout = m_settings.m_nClaimTimeout;
+    if (!Sharing() || timeout <= 0 || m_settings.m_strReclaimSql.empty()) return;
+    const long taken = m_db.ExecuteChange(BuildReclaimSql(m_settings.m_strReclaimSql, m_strInstance, timeout));
+    if (taken > 0)
+        Tell(JOURNAL_WARNING, "%ld outbox rows claimed more than %d minutes ago by another gateway were taken back.",
+             taken, timeout);
+}
+
 void CGateway::CountUnsent() {
     if (m_run.m_bDatabaseLinked != 1) {
         m_settings.m_nUnsent = 0;
+        return;
+    }
+    try {
+        ReclaimStale();
+    } catch (const CDbError& e) {
+        JournalDbError("taking back old claims", e);
+        m_run.m_bDatabaseLinked = 0;
+        m_status.SetStatus(STATUS_SELECT_ERROR);
         return;
     }
     m_status.SetStatus(STATUS_DB_QUERY);
@@ -91,21 +119,67 @@ void CGateway::CountUnsent() {
 // Stores a row's result and drops its journal entry. Anything but success (an error, a
 // duplicate key, no connection) throws, and the entry stays.
 void CGateway::WriteResult(const std::string& msgId, int result) {
-    int done = m_db.ExecuteSql(BuildUpdateSql(m_settings.m_strUpdateSql, msgId, result));
-    if (done != 1) {
-        Tell(JOURNAL_ERR, "The update of outbox row %s answered %d: its result %d stays journalled.",
-                           msgId.c_str(), done, result);
-        throw CDbError(DB_E_FAIL, "the update statement did not succeed (" + std::to_string(done) + ")");
+    long changed = -1;
+    try {
+        changed = m_db.ExecuteChange(BuildUpdateSql(m_settings.m_strUpdateSql, msgId, result, m_strInstance));
+    } catch (const CDbError&) {
+        Tell(JOURNAL_ERR, "The update of outbox row %s failed: its result %d stays journalled.", msgId.c_str(), result);
+        throw;
     }
+    if (changed < 0) {
+        Tell(JOURNAL_ERR, "The update of outbox row %s found no connection: its result %d stays journalled.",
+             msgId.c_str(), result);
+        throw CDbError(DB_E_FAIL, "no connection for the update statement");
+    }
+    if (changed == 0 && Sharing())
+        Tell(JOURNAL_WARNING, "Outbox row %s is no longer claimed by this gateway (taken back or deleted): result %d not written.",
+             msgId.c_str(), result);
+    m_journal.Remove(msgId);
+}
+
+// The claim is journalled before it is made, so that a claim a crash left unused is given
+// back. A database error throws with the claim journalled; it is given back later.
+CGateway::Claim CGateway::ClaimRow(const std::string& msgId) {
+    if (!m_journal.MarkClaimed(msgId)) {
+        Tell(JOURNAL_ERR, "The outbound journal cannot be written: outbox row %s not claimed.", msgId.c_str());
+        return Claim::Stop;
+    }
+    const long changed = m_db.ExecuteChange(BuildClaimSql(m_settings.m_strClaimSql, msgId, m_strInstance));
+    if (changed < 0) throw CDbError(DB_E_FAIL, "no connection for the claim statement");
+    if (changed == 1) return Claim::Won;
+    if (changed > 1)
+        Tell(JOURNAL_ERR, "The claim of outbox row %s changed %ld rows; claim_sql must change only the row it names.",
+             msgId.c_str(), changed);
+    // Another gateway has it. The release costs little and gives the row back should a
+    // retried claim have succeeded the first time.
+    ReleaseRow(msgId);
+    return Claim::Lost;
+}
+
+// Gives back a claimed row that never reached the modem and forgets the claim; throws on
+// a database error, the claim staying journalled.
+void CGateway::ReleaseRow(const std::string& msgId) {
+    if (!m_settings.m_strReleaseSql.empty() &&
+        m_db.ExecuteChange(BuildClaimSql(m_settings.m_strReleaseSql, msgId, m_strInstance)) < 0)
+        throw CDbError(DB_E_FAIL, "no connection for the release statement");
     m_journal.Remove(msgId);
 }
 
 // Writes back results kept from earlier cycles (or found "sending" at start) whose update
-// has not succeeded yet. Throws on the first one that fails again; the rest stay journalled.
+// has not succeeded yet, and gives back claims never used. Throws on the first one that
+// fails again; the rest stay journalled.
 void CGateway::FlushJournal() {
     auto entries = m_journal.Entries();
-    for (const auto& entry : entries)
+    for (const auto& entry : entries) {
         if (entry.state == COutboxJournal::State::Result) WriteResult(entry.msgId, entry.result);
+        if (entry.state == COutboxJournal::State::Claimed) ReleaseRow(entry.msgId);
+    }
+}
+
+bool CGateway::Addressable(const std::string& msgId) const {
+    return TemplateAddressesId(m_settings.m_strUpdateSql, msgId) &&
+           (!Sharing() || (TemplateAddressesId(m_settings.m_strClaimSql, msgId) &&
+                           TemplateAddressesId(m_settings.m_strReleaseSql, msgId)));
 }
 
 void CGateway::SendPending() {
@@ -181,7 +255,7 @@ bool CGateway::Refuse(const OutboxRow& row, const char* reason) {
 // Sends one row; false when the cycle must end (stop request, journal not writable).
 bool CGateway::SendRow(const OutboxRow& row) {
     m_status.SetStatus(STATUS_SENDING_SMS);
-    if (!UpdateAddressesId(m_settings.m_strUpdateSql, row.msgId)) {
+    if (!Addressable(row.msgId)) {
         // Its result cannot be written without risk to other rows: it keeps status 0.
         if (m_unaddressable.insert(row.msgId).second) {
             Tell(JOURNAL_WARNING, "Outbox row \"%s\" refused: the update template cannot name this id; nothing sent.",
@@ -190,6 +264,17 @@ bool CGateway::SendRow(const OutboxRow& row) {
             Save();
         }
         return true;
+    }
+    if (Sharing()) {
+        switch (ClaimRow(row.msgId)) {
+        case Claim::Stop:
+            return false;
+        case Claim::Lost:
+            --m_settings.m_nUnsent;
+            return true;
+        case Claim::Won:
+            break;
+        }
     }
     const std::string phone = DialableNumber(row.phone);
     if (phone.empty()) return Refuse(row, "not a dialable number");
@@ -203,13 +288,14 @@ bool CGateway::SendRow(const OutboxRow& row) {
         m_modem.CountSegments(phone, row.text + " ", kind) == segments ? row.text + " " : row.text;
 
     bool answered = false;
-    for (int i = 0; i < 3 && !answered; ++i) {
-        if (m_run.m_bStop) return false;
+    for (int i = 0; i < 3 && !answered && !m_run.m_bStop; ++i) {
         answered = m_modem.SendCommand("AT\r", "OK", 100).find("OK") != std::string::npos;
         if (!answered) m_clock.SleepMs(100);
     }
     if (!answered) {
-        // Skipped: it keeps status 0 and is selected again by a later cycle.
+        // Skipped: it keeps (or, claimed, gets back) status 0 and is selected again later.
+        if (Sharing()) ReleaseRow(row.msgId);
+        if (m_run.m_bStop) return false;
         return SleepSlices(m_clock, m_run.m_bStop, 10, m_settings.m_nRetryInterval * 100);
     }
 

@@ -86,8 +86,8 @@ void COutboxJournal::Load() {
         std::string word = line.substr(0, space);
         std::string rest = line.substr(space + 1);
         Entry entry;
-        if (word == "sending") {
-            entry = {UnescapeId(rest), State::Sending, 0};
+        if (word == "sending" || word == "claimed") {
+            entry = {UnescapeId(rest), word == "sending" ? State::Sending : State::Claimed, 0};
         } else if (word == "result") {
             size_t idAt = rest.find(' ');
             if (idAt == std::string::npos || !IsInteger(rest.substr(0, idAt))) continue;
@@ -106,7 +106,9 @@ bool COutboxJournal::Store(bool durable) const {
     if (m_entries.empty()) return ::unlink(m_path.c_str()) == 0 || errno == ENOENT;
     std::string data;
     for (const auto& e : m_entries) {
-        data += e.state == State::Sending ? "sending " : "result " + std::to_string(e.result) + " ";
+        data += e.state == State::Claimed   ? "claimed "
+                : e.state == State::Sending ? "sending "
+                                            : "result " + std::to_string(e.result) + " ";
         data += EscapeId(e.msgId) + "\n";
     }
     std::string tmp = m_path + ".tmp";
@@ -126,8 +128,22 @@ COutboxJournal::Entry* COutboxJournal::Find(const std::string& msgId) {
     return it == m_entries.end() ? nullptr : &*it;
 }
 
+bool COutboxJournal::MarkClaimed(const std::string& msgId) {
+    if (Find(msgId)) return false;
+    m_entries.push_back({msgId, State::Claimed, 0});
+    if (Store()) return true;
+    m_entries.pop_back();
+    return false;
+}
+
 bool COutboxJournal::MarkSending(const std::string& msgId) {
-    if (Find(msgId)) return false;  // already on its way or done: never a second time
+    if (Entry* e = Find(msgId)) {
+        if (e->state != State::Claimed) return false;  // already on its way or done: never a second time
+        e->state = State::Sending;
+        if (Store()) return true;
+        Find(msgId)->state = State::Claimed;
+        return false;
+    }
     m_entries.push_back({msgId, State::Sending, 0});
     if (Store()) return true;
     m_entries.pop_back();

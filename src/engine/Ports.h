@@ -99,6 +99,8 @@ public:
     virtual int OpenDatabase() = 0;
     virtual int CloseDatabase() = 0;
     virtual int ExecuteSql(const std::string& sql) = 0;
+    // The rows the statement changed, -1 without a connection; a duplicate key throws.
+    virtual long ExecuteChange(const std::string& sql) = 0;
     virtual int OpenQuery(const std::string& sql) = 0;
     virtual void CloseQuery() = 0;  // releases the cursor (and any lock it holds)
     virtual int IsEof() = 0;

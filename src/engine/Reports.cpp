@@ -16,10 +16,12 @@ std::string Format(const char* format, int unsent, int sent, int failed, int rec
 
 }  // namespace
 
+// Reports, warnings and replies; a gateway among several says which one it is.
 int CGateway::Send(const std::string& phone, const std::string& text) {
     if (!SendingAllowed()) return -1;
     m_modem.SetReportRequest(0);
-    return m_modem.SendMessage(phone, text, KIND_TEXT_MESSAGE);
+    const bool named = m_bNamedInstance || Sharing();
+    return m_modem.SendMessage(phone, named ? m_strInstance + ": " + text : text, KIND_TEXT_MESSAGE);
 }
 
 void CGateway::CheckReports() {

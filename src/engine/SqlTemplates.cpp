@@ -62,18 +62,30 @@ std::string BuildSelectSql(const std::string& selectTemplate) {
                                {{"<PHONE>", COLUMN_PHONE}, {"<MSGBODY>", COLUMN_MSGBODY}, {"<MSGID>", COLUMN_MSGID}});
 }
 
-std::string BuildUpdateSql(const std::string& updateTemplate, const std::string& msgId, int result) {
-    return ReplacePlaceholders(updateTemplate, {{"<MSGID>", QuoteSqlText(msgId)}, {"<RESULT>", std::to_string(result)}});
+std::string BuildUpdateSql(const std::string& updateTemplate, const std::string& msgId, int result,
+                           const std::string& instance) {
+    return ReplacePlaceholders(updateTemplate, {{"<MSGID>", QuoteSqlText(msgId)},
+                                                {"<RESULT>", std::to_string(result)},
+                                                {"<INSTANCE>", QuoteSqlText(instance)}});
 }
 
-bool UpdateAddressesId(const std::string& updateTemplate, const std::string& msgId) {
+std::string BuildClaimSql(const std::string& claimTemplate, const std::string& msgId, const std::string& instance) {
+    return ReplacePlaceholders(claimTemplate, {{"<MSGID>", QuoteSqlText(msgId)}, {"<INSTANCE>", QuoteSqlText(instance)}});
+}
+
+std::string BuildReclaimSql(const std::string& reclaimTemplate, const std::string& instance, int timeoutMinutes) {
+    return ReplacePlaceholders(reclaimTemplate,
+                               {{"<INSTANCE>", QuoteSqlText(instance)}, {"<TIMEOUT>", std::to_string(timeoutMinutes)}});
+}
+
+bool TemplateAddressesId(const std::string& sqlTemplate, const std::string& msgId) {
     if (msgId.empty()) return false;
     if (msgId.find_first_not_of("0123456789") == std::string::npos) return true;
     static const std::string placeholder = "<MSGID>";
-    for (size_t at = updateTemplate.find(placeholder); at != std::string::npos;
-         at = updateTemplate.find(placeholder, at + 1)) {
+    for (size_t at = sqlTemplate.find(placeholder); at != std::string::npos;
+         at = sqlTemplate.find(placeholder, at + 1)) {
         size_t end = at + placeholder.size();
-        if (at == 0 || updateTemplate[at - 1] != '\'' || end >= updateTemplate.size() || updateTemplate[end] != '\'')
+        if (at == 0 || sqlTemplate[at - 1] != '\'' || end >= sqlTemplate.size() || sqlTemplate[end] != '\'')
             return false;
     }
     // MySQL reads a backslash inside a literal as an escape, which could end it early.

@@ -26,12 +26,18 @@ std::string QuoteSqlText(const std::string& value);
 // "<MSGID>", "<PHONE>", "<MSGBODY>" become the column aliases.
 std::string BuildSelectSql(const std::string& selectTemplate);
 // "<MSGID>" the row's key, "<RESULT>" the send result as "%d" (1 sent, -1 failed,
-// -2 unknown: the gateway died or the modem fell silent after the message was handed over).
-std::string BuildUpdateSql(const std::string& updateTemplate, const std::string& msgId, int result);
-// True when the update statement can name this id and no other row: a template that puts
-// every "<MSGID>" between single quotes takes any id without '\' or control characters,
-// any other template only an id made of digits.
-bool UpdateAddressesId(const std::string& updateTemplate, const std::string& msgId);
+// -2 unknown: the gateway died or the modem fell silent after the message was handed over),
+// "<INSTANCE>" the gateway's instance name.
+std::string BuildUpdateSql(const std::string& updateTemplate, const std::string& msgId, int result,
+                           const std::string& instance = {});
+// The claim and release statements: "<MSGID>" the row's key, "<INSTANCE>" the gateway's name.
+std::string BuildClaimSql(const std::string& claimTemplate, const std::string& msgId, const std::string& instance);
+// The take-over of old claims: "<INSTANCE>" the gateway's name, "<TIMEOUT>" the minutes.
+std::string BuildReclaimSql(const std::string& reclaimTemplate, const std::string& instance, int timeoutMinutes);
+// True when the statement (update, claim or release) can name this id and no other row:
+// a template that puts every "<MSGID>" between single quotes takes any id without '\' or
+// control characters, any other template only an id made of digits.
+bool TemplateAddressesId(const std::string& sqlTemplate, const std::string& msgId);
 // "<PHONE>", "<MSGBODY>" the received values; "<TIME>" a value made by FormatTimeValue.
 std::string BuildInsertSql(const std::string& insertTemplate, const std::string& phone,
                            const std::string& body, const std::string& time);

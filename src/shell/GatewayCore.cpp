@@ -24,6 +24,7 @@ CGatewayCore::CGatewayCore()
 void CGatewayCore::ApplyLoadedSettings() {
     mobile.SetRetryInterval(theSettings.m_nRetryInterval);
     mobile.SetSendAttempts(theSettings.m_nRetryCount + 1);
+    gateway.SetInstance(InstanceName(), IsNamedInstance());
     gateway.SetJournalPath(StatePath("Pellwick.journal"));
     gateway.SetInboundFiles(StatePath("Pellwick.spool"), StatePath("Pellwick.rejected"));
     gateway.SetPartSpoolPath(StatePath("Pellwick.parts"));

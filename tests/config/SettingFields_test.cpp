@@ -20,7 +20,8 @@ TEST(SettingFields, EveryNameInShowOrder) {
     EXPECT_EQ(names,
               "port baud_rate retry_interval retry_count smsc long_sms pin dsn db_user db_password select_sql "
               "update_sql insert_sql query_interval sending_period start_time end_time daily_report report_time "
-              "battery_warning db_lost_warning report_phone auto_start multipart_join multipart_timeout report_sql ");
+              "battery_warning db_lost_warning report_phone auto_start multipart_join multipart_timeout report_sql "
+              "claim_sql release_sql reclaim_sql claim_timeout ");
 }
 
 // Each value checked as the configuration window checks it: accepted values shown back
@@ -68,6 +69,8 @@ TEST(SettingFields, AssignChecksAndShowsBack) {
         {"db_password", "secret", "********", ""},
         {"multipart_timeout", "0", "", "Please enter an integer between 1 and 10080."},
         {"report_sql", std::string(1001, 'z'), "", "longer than 1000 bytes"},
+        {"claim_timeout", "0", "0", ""},
+        {"claim_timeout", "-1", "", "Please enter an integer between 0 and 10080."},
     };
     for (const Case& c : cases) {
         const SettingField* field = FindSettingField(c.name);
@@ -190,7 +193,8 @@ TEST_F(SharedSettings, ConfFileKeepsWhatItDoesNotKnowAndTakesChangesFromTheShell
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
     EXPECT_EQ(read(), "# Settings of the gateway beyond Pellwick.ini: name=value, one per line.\n"
-                      "multipart_join=1\nmultipart_timeout=10\nreport_sql=\n");
+                      "multipart_join=1\nmultipart_timeout=10\nreport_sql=\nclaim_sql=\nrelease_sql=\n"
+                      "reclaim_sql=\nclaim_timeout=30\n");
 
     JournalCapture journal(dir.file("log.sock"));
     std::ofstream(conf) << "# mine\n report_sql = update smsout set delivered=<STATUS> where msgid='<MSGID>'\n"
@@ -206,7 +210,8 @@ TEST_F(SharedSettings, ConfFileKeepsWhatItDoesNotKnowAndTakesChangesFromTheShell
     theSettings.m_nMultipartTimeout = 30;
     ASSERT_EQ(SaveSettings(), 1);
     EXPECT_EQ(read(), "# mine\nreport_sql=update smsout set delivered=<STATUS> where msgid='<MSGID>'\n"
-                      "colour=blue\nmultipart_timeout=30\nmultipart_join=0\n");
+                      "colour=blue\nmultipart_timeout=30\nmultipart_join=0\nclaim_sql=\nrelease_sql=\n"
+                      "reclaim_sql=\nclaim_timeout=30\n");
     EXPECT_EQ(fs::status(conf).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 
     SetFromShell([](CSettings& s) { s.m_strReportSql.clear(); });

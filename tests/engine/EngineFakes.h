@@ -131,6 +131,7 @@ public:
     int openResult = 1;
     std::vector<Row> outbox;                 // rows the select statement returns
     std::function<int(const std::string&)> execute;  // optional: decides ExecuteSql
+    std::function<long(const std::string&)> change;  // optional: decides ExecuteChange
     int failExecutes = 0;                    // the next n ExecuteSql calls throw
     std::vector<std::string> executed;
     std::vector<std::string> queries;
@@ -160,6 +161,18 @@ public:
         if (std::regex_match(sql, m, update))
             std::erase_if(outbox, [&](const Row& r) { return r.at("zMsgID") == m[1].str(); });
         return 1;
+    }
+    // `change` decides the rows changed; without it ExecuteSql's answers are taken as the
+    // real layer gives them: 99 a duplicate key, 0 no connection.
+    long ExecuteChange(const std::string& sql) override {
+        if (change) {
+            if (!reachable) throw CDbError(-1, "connection lost");
+            executed.push_back(sql);
+            return change(sql);
+        }
+        const int answer = ExecuteSql(sql);
+        if (answer == 99) throw CDbError(-1, "duplicate", {"23505"});
+        return answer == 0 ? -1 : answer;
     }
     int OpenQuery(const std::string& sql) override {
         if (!reachable) throw CDbError(-1, "connection lost");

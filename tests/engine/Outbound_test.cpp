@@ -272,3 +272,76 @@ TEST_F(OutboundTest, StopBeforeTheDeviceCheckLeavesTheRowUnsent) {
     EXPECT_TRUE(h.modem.sent.empty());
     EXPECT_TRUE(h.db.executed.empty());
 }
+
+// Several gateways on one outbox: a row goes to the modem only when this gateway's claim
+// changed it; a claim journalled and not used is given back, at once or after a restart.
+TEST(SharedOutbox, RowsAreClaimedBeforeTheModemAndGivenBackWhenNotSent) {
+    enum Fault { None, ClaimLost, ClaimBroken, ModemSilent };
+    struct Case {
+        Fault fault;
+        size_t sent;
+        std::vector<std::string> executed;
+    } cases[] = {
+        {None, 1, {"claim '9' 'gw/a'", "update smsout set status=1 where msgid='9'"}},
+        {ClaimLost, 0, {"claim '9' 'gw/a'", "release '9' 'gw/a'"}},
+        // The claim may have been made before the connection broke: given back after the
+        // reconnect, then claimed again and sent.
+        {ClaimBroken, 1, {"release '9' 'gw/a'", "claim '9' 'gw/a'", "update smsout set status=1 where msgid='9'"}},
+        {ModemSilent, 0, {"claim '9' 'gw/a'", "release '9' 'gw/a'"}},
+    };
+    for (const Case& c : cases) {
+        EngineHarness h;
+        h.LinksUp();
+        TempDirJournal journal;
+        h.gateway.SetJournalPath(journal.path);
+        h.gateway.SetInstance("gw/a", false);
+        h.settings.m_strClaimSql = "claim '<MSGID>' '<INSTANCE>'";
+        h.settings.m_strReleaseSql = "release '<MSGID>' '<INSTANCE>'";
+        h.AddOutboxRow("9", "+491", "once");
+        h.modem.answersAt = c.fault != ModemSilent;
+        Fault fault = c.fault;
+        bool journalled = false;
+        h.db.change = [&](const std::string& sql) -> long {
+            if (sql.rfind("claim", 0) == 0) {
+                journalled = COutboxJournal(journal.path).Contains("9");
+                if (fault == ClaimBroken) throw CDbError(-1, "connection lost");
+                return fault == ClaimLost ? 0 : 1;
+            }
+            if (sql.rfind("update", 0) == 0) h.db.outbox.clear();
+            return 1;
+        };
+        h.gateway.CountUnsent();
+        h.gateway.SendPending();
+        EXPECT_TRUE(journalled) << c.fault;
+        if (c.fault == ClaimBroken) {
+            EXPECT_EQ(0, h.run.m_bDatabaseLinked.load());
+            EXPECT_EQ(COutboxJournal::State::Claimed, COutboxJournal(journal.path).Entries().at(0).state);
+            h.db.executed.clear();
+            h.run.m_bDatabaseLinked = 1;
+            fault = None;
+            h.gateway.CountUnsent();
+            h.gateway.SendPending();
+        }
+        EXPECT_EQ(c.sent, h.modem.sent.size()) << c.fault;
+        EXPECT_EQ(c.executed, h.db.executed) << c.fault;
+        EXPECT_TRUE(h.gateway.Journal().Empty()) << c.fault;
+    }
+}
+
+TEST(SharedOutbox, OldClaimsAreTakenBackAndReportsNameTheGateway) {
+    for (int timeout : {30, 0}) {
+        EngineHarness h;
+        h.LinksUp();
+        h.gateway.SetInstance("gw/a", false);
+        h.settings.m_strClaimSql = "claim '<MSGID>'";
+        h.settings.m_strReclaimSql = "reclaim where owner<>'<INSTANCE>' and age > <TIMEOUT>";
+        h.settings.m_nClaimTimeout = timeout;
+        h.gateway.CountUnsent();
+        EXPECT_EQ(timeout ? std::vector<std::string>{"reclaim where owner<>'gw/a' and age > 30"}
+                          : std::vector<std::string>{},
+                  h.db.executed);
+        h.gateway.AnswerQuery("+491", "<STATUS>");
+        ASSERT_EQ(1u, h.modem.sent.size());
+        EXPECT_EQ("gw/a: Pellwick is running normally.", h.modem.sent[0].text);
+    }
+}
