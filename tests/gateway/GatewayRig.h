@@ -135,7 +135,8 @@ struct GatewayRig {
         }
     }
     // The texts of every PDU the simulator took from the gateway, decoded.
-    std::vector<CSmsPdu> Submitted() {
+    std::vector<CSmsPdu> Submitted() { return Decoded(sim); }
+    static std::vector<CSmsPdu> Decoded(ModemSim& sim) {
         std::vector<CSmsPdu> out;
         for (const std::string& line : sim.Submitted()) {
             size_t at = line.find("\"pdu\":\"");

@@ -1,3 +1,4 @@
+#include "GatewayProcess.h"
 #include "GatewayRig.h"
 
 #include <gtest/gtest.h>
@@ -5,17 +6,8 @@
 #include <sqlite3.h>
 
 #include <atomic>
-#include <csignal>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <spawn.h>
-#include <sstream>
-#include <sys/wait.h>
 #include <thread>
-
-extern char** environ;
 
 TEST(GatewayOutbound, RowsAreSentWithTheirTextAndUpdatedToOne) {
     GatewayRig rig;
@@ -296,64 +288,11 @@ TEST(GatewayOutbound, OtherWritersNeverFailWhileThousandRowsAreSent) {
 }
 
 #ifdef PELLWICK_BINARY
-namespace {
-
-// The gateway binary run from the rig's folder (beside the simulator's COM1), as a
-// process of its own that can be killed.
-pid_t StartGatewayProcess(const std::string& folder) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        std::string entry = *e;
-        std::string name = entry.substr(0, entry.find('='));
-        if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "NOTIFY_SOCKET" &&
-            name != "DBUS_SYSTEM_BUS_ADDRESS")
-            env.push_back(entry);
-    }
-    env.push_back("DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + folder + "/no-bus");
-    std::vector<char*> envp;
-    for (auto& entry : env) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    std::string program = folder + "/pellwick", argument = "-debug";
-    char* argv[] = {program.data(), argument.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (folder + "/stdout.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (folder + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-void EndProcess(pid_t pid, int signal) {
-    if (pid <= 0) return;
-    ::kill(pid, signal);
-    ::waitpid(pid, nullptr, 0);
-}
-
-bool WaitFor(const std::function<bool()>& done, int seconds) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return done();
-}
-
-std::string FileText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-}  // namespace
 
 // kill -9 after the modem took the PDU and before its answer: after the restart the row
 // is written as unknown (-2) and never submitted again, and the outbox goes on.
 TEST(GatewayOutbound, KilledBetweenCtrlZAndTheAnswerGivesUnknownAndNoSecondSubmission) {
     GatewayRig rig;
-    std::filesystem::copy_file(PELLWICK_BINARY, rig.dir.file("pellwick"));
     CSettings settings;
     settings.SetDefaults();
     settings.m_strDsn = "PwSqlite";

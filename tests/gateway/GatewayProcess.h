@@ -1,0 +1,66 @@
+#pragma once
+// The gateway binary as a process of its own that a test can kill: `pellwick -home
+// FOLDER -debug`, its state folder beside a simulator's COM1, with no display and no
+// system bus, its output in FOLDER/stdout.txt and FOLDER/stderr.txt.
+#ifdef PELLWICK_BINARY
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+inline pid_t StartGatewayProcess(const std::string& folder) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        std::string name = entry.substr(0, entry.find('='));
+        if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "NOTIFY_SOCKET" &&
+            name != "DBUS_SYSTEM_BUS_ADDRESS")
+            env.push_back(entry);
+    }
+    env.push_back("DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + folder + "/no-bus");
+    std::vector<char*> envp;
+    for (auto& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string program = PELLWICK_BINARY, home = "-home", folderArg = folder, debug = "-debug";
+    char* argv[] = {program.data(), home.data(), folderArg.data(), debug.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, (folder + "/stdout.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (folder + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+inline void EndProcess(pid_t pid, int signal) {
+    if (pid <= 0) return;
+    ::kill(pid, signal);
+    ::waitpid(pid, nullptr, 0);
+}
+
+inline bool WaitFor(const std::function<bool()>& done, int seconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return done();
+}
+
+inline std::string FileText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+#endif
