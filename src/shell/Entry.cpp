@@ -110,7 +110,7 @@ void PrintUsage(std::FILE* out, const std::string& command) {
         {"-show", "to print every setting as name=value"},
         {"-set NAME=VALUE ...", "to change settings, checked as the configuration window checks them"},
         {"-home DIR <switch>", "to keep settings, PIN, journal and log in DIR (or PELLWICK_HOME)"},
-        {"-instance NAME <switch>", "to run or control the service instance NAME, with its state in DIR/NAME"},
+        {"-instance NAME <switch>", "to run or control the service instance NAME, with a state folder of its own"},
         {"--version", "to print the version"},
         {"--help, -h, -help", "to print this text"},
     };
