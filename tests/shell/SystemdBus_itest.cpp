@@ -196,10 +196,10 @@ private:
         std::string member = sd_bus_message_get_member(m);
         std::string call = member;
         const std::string wants = Self(userdata).m_unitFolder + "/multi-user.target.wants";
-        fs::create_directory(wants);
+        std::error_code error;
+        fs::create_directory(wants, error);
         for (char** f = files; f && *f; ++f) {
             call += std::string(" ") + *f;
-            std::error_code error;
             fs::remove(wants + "/" + *f, error);
             if (member == "EnableUnitFiles")
                 fs::create_symlink(Self(userdata).m_unitFolder + "/" + UnitFileOf(*f), wants + "/" + *f, error);
