@@ -1,15 +1,17 @@
 # What the Debian package holds, and how it is built: the three programs, the systemd
-# unit, the manual pages and the HTML manual (rendered from doc/ with pandoc), the demo
+# unit and the template of its named instances, the manual pages and the HTML manual (rendered from doc/ with pandoc), the demo
 # schemas. scripts/package.sh configures a build folder of its own and runs CPack.
 include(GNUInstallDirs)
 
-# The unit file, written by the same code as -install's.
+# The unit files, written by the same code as -install's.
 add_executable(pellwick-unit ${PROJECT_SOURCE_DIR}/src/shell/unit/main.cpp ${PROJECT_SOURCE_DIR}/src/shell/ServiceUnit.cpp)
 target_include_directories(pellwick-unit PRIVATE ${PROJECT_SOURCE_DIR}/src)
 set(PW_UNIT_FILE ${CMAKE_BINARY_DIR}/orvane-pellwick.service)
-add_custom_command(OUTPUT ${PW_UNIT_FILE} COMMAND pellwick-unit ${PW_UNIT_FILE} DEPENDS pellwick-unit
-                   COMMENT "Writing orvane-pellwick.service")
-add_custom_target(service_unit ALL DEPENDS ${PW_UNIT_FILE})
+set(PW_TEMPLATE_UNIT_FILE ${CMAKE_BINARY_DIR}/orvane-pellwick@.service)
+add_custom_command(OUTPUT ${PW_UNIT_FILE} ${PW_TEMPLATE_UNIT_FILE}
+                   COMMAND pellwick-unit ${PW_UNIT_FILE} ${PW_TEMPLATE_UNIT_FILE} DEPENDS pellwick-unit
+                   COMMENT "Writing orvane-pellwick.service and orvane-pellwick@.service")
+add_custom_target(service_unit ALL DEPENDS ${PW_UNIT_FILE} ${PW_TEMPLATE_UNIT_FILE})
 
 # The manual: one Markdown page per program. Each page starts with "# NAME: summary" and
 # has its sections at level 2; the man pages get that line as their NAME section, the
@@ -66,7 +68,7 @@ endif()
 install(TARGETS pellwick pellwick-pdu modemsim DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The window module, loaded by pellwick through its run path only when there is a display.
 install(TARGETS pellwick-window LIBRARY DESTINATION lib/orvane-pellwick)
-install(FILES ${PW_UNIT_FILE} DESTINATION /lib/systemd/system)
+install(FILES ${PW_UNIT_FILE} ${PW_TEMPLATE_UNIT_FILE} DESTINATION /lib/systemd/system)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/doc/schema/ DESTINATION ${CMAKE_INSTALL_DATADIR}/orvane-pellwick/schema)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orvane-pellwick)
 

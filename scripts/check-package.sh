@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks a package built by scripts/package.sh: its file list, its dependencies, the
-# programs, manual pages and maintainer script in the unpacked tree, and the unit with
+# programs, manual pages and maintainer script in the unpacked tree, and the units with
 # systemd's checker.
 # Usage: check-package.sh DEB
 set -euo pipefail
@@ -11,6 +11,7 @@ version=$(dpkg-deb -f "$deb" Version)
 
 # Exactly these files, nothing from the build or the tests.
 expected="./lib/systemd/system/orvane-pellwick.service
+./lib/systemd/system/orvane-pellwick@.service
 ./usr/bin/modemsim
 ./usr/bin/pellwick
 ./usr/bin/pellwick-pdu
@@ -69,15 +70,23 @@ for page in man8/pellwick.8 man1/pellwick-pdu.1 man1/modemsim.1; do
 done
 grep -q '<h1' "$tree/usr/share/doc/orvane-pellwick/PellwickManual.html" || fail "the HTML manual is empty"
 
-# systemd's own check of the unit. It wants ExecStart to exist, so a copy points at the
+# systemd's own check of the units. It wants ExecStart to exist, so a copy points at the
 # unpacked program; the page named by Documentation= is looked up in the unpacked tree.
-unit=$tree/lib/systemd/system/orvane-pellwick.service
-grep -qx 'ExecStart="/usr/bin/pellwick"' "$unit" || fail "the unit does not start /usr/bin/pellwick"
+# The template is checked as the instance sim2.
+units=$tree/lib/systemd/system
+grep -qx 'ExecStart="/usr/bin/pellwick"' "$units/orvane-pellwick.service" ||
+  fail "the unit does not start /usr/bin/pellwick"
+grep -qx 'ExecStart="/usr/bin/pellwick" -instance %i' "$units/orvane-pellwick@.service" ||
+  fail "the template does not start /usr/bin/pellwick -instance %i"
+grep -qx 'StateDirectory=orvane-pellwick/%i' "$units/orvane-pellwick@.service" ||
+  fail "the template does not give each instance a state folder of its own"
 mkdir "$tree/verify"
-sed "s|^ExecStart=\"/usr/bin/pellwick\"|ExecStart=\"$tree/usr/bin/pellwick\"|" "$unit" >"$tree/verify/orvane-pellwick.service"
-verify=$(MANPATH=$tree/usr/share/man systemd-analyze verify "$tree/verify/orvane-pellwick.service" 2>&1) ||
-  fail "systemd-analyze verify failed: $verify"
-[ -z "$verify" ] || fail "systemd-analyze verify complained: $verify"
+for unit in orvane-pellwick.service orvane-pellwick@sim2.service; do
+  sed "s|^ExecStart=\"/usr/bin/pellwick\"|ExecStart=\"$tree/usr/bin/pellwick\"|" "$units/${unit/@sim2/@}" >"$tree/verify/$unit"
+  verify=$(MANPATH=$tree/usr/share/man systemd-analyze verify "$tree/verify/$unit" 2>&1) ||
+    fail "systemd-analyze verify $unit failed: $verify"
+  [ -z "$verify" ] || fail "systemd-analyze verify $unit complained: $verify"
+done
 out=$("$tree/usr/bin/pellwick" --version 2>&1 </dev/null) || true
 [ "$out" = "pellwick $version" ] || fail "pellwick --version printed '$out', expected 'pellwick $version'"
 echo "check-package: $deb is good"

@@ -9,6 +9,7 @@
 #include "shell/OdbcSetup.h"
 #include "shell/ServiceCommands.h"
 #include "shell/ServiceProcess.h"
+#include "shell/ServiceUnit.h"
 #include "shell/SettingsCommands.h"
 
 #include <cerrno>
@@ -30,16 +31,43 @@ extern "C" void OnReloadSignal(int) { RequestSettingsReload(); }
 
 }  // namespace
 
+bool IsInstanceName(const std::string& name) {
+    if (name.empty() || name.size() > 64 || name[0] == '.' || name[0] == '-') return false;
+    for (char c : name)
+        if (!(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z') && !(c >= '0' && c <= '9') && c != '.' && c != '-' &&
+            c != '_')
+            return false;
+    return true;
+}
+
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
     CommandLine line;
+    auto fail = [&line](std::string error) {
+        line.command = CommandSwitch::Unknown;
+        line.error = std::move(error);
+        return line;
+    };
+    // The value of the option at argv[k]; empty when there is none.
+    auto value = [argc, argv](int k) { return std::string(k + 1 < argc && argv[k + 1] ? argv[k + 1] : ""); };
+    // -instance NAME at argv[k]: false with the error when the name is missing or bad.
+    auto takeInstance = [&](int k) {
+        line.instance = value(k);
+        if (line.instance.empty()) line.error = std::string("option '") + argv[k] + "' needs a name";
+        else if (!IsInstanceName(line.instance))
+            line.error = "invalid instance name '" + line.instance +
+                         "': letters, digits, '.', '-' and '_', at most 64, not starting with '.' or '-'";
+        return line.error.empty();
+    };
     int i = 1;
-    for (; i < argc && argv[i] && IsSwitch(argv[i], "home"); i += 2) {
-        if (i + 1 >= argc || !argv[i + 1] || !*argv[i + 1]) {
-            line.command = CommandSwitch::Unknown;
-            line.error = std::string("option '") + argv[i] + "' needs a folder";
-            return line;
+    for (; i < argc && argv[i]; i += 2) {
+        if (IsSwitch(argv[i], "instance")) {
+            if (!takeInstance(i)) return fail(line.error);
+        } else if (IsSwitch(argv[i], "home")) {
+            line.home = value(i);
+            if (line.home.empty()) return fail(std::string("option '") + argv[i] + "' needs a folder");
+        } else {
+            break;
         }
-        line.home = argv[i + 1];
     }
     if (i >= argc || !argv[i]) return line;
     const char* arg = argv[i];
@@ -58,15 +86,16 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     if (std::strcmp(arg, "--version") == 0) line.command = CommandSwitch::Version;
     for (const Entry& e : kSwitches)
         if (IsSwitch(arg, e.name)) line.command = e.command;
-    if (line.command == CommandSwitch::Unknown) {
-        line.error = std::string("unknown option '") + arg + "'";
-    } else if (line.command == CommandSwitch::Set) {
-        for (int k = i + 1; k < argc && argv[k]; ++k) line.assignments.push_back(argv[k]);
-        if (line.assignments.empty()) {
-            line.command = CommandSwitch::Unknown;
-            line.error = std::string("option '") + arg + "' needs NAME=VALUE";
+    if (line.command == CommandSwitch::Unknown) return fail(std::string("unknown option '") + arg + "'");
+    for (int k = i + 1; k < argc && argv[k]; ++k) {
+        if (IsSwitch(argv[k], "instance")) {
+            if (!takeInstance(k++)) return fail(line.error);
+        } else if (line.command == CommandSwitch::Set) {
+            line.assignments.push_back(argv[k]);
         }
     }
+    if (line.command == CommandSwitch::Set && line.assignments.empty())
+        return fail(std::string("option '") + arg + "' needs NAME=VALUE");
     return line;
 }
 
@@ -81,6 +110,7 @@ void PrintUsage(std::FILE* out, const std::string& command) {
         {"-show", "to print every setting as name=value"},
         {"-set NAME=VALUE ...", "to change settings, checked as the configuration window checks them"},
         {"-home DIR <switch>", "to keep settings, PIN, journal and log in DIR (or PELLWICK_HOME)"},
+        {"-instance NAME <switch>", "to run or control the service instance NAME, with a state folder of its own"},
         {"--version", "to print the version"},
         {"--help, -h, -help", "to print this text"},
     };
@@ -91,22 +121,29 @@ void PrintUsage(std::FILE* out, const std::string& command) {
     std::fflush(out);
 }
 
-std::string ChooseStateFolder(const std::string& home, const std::string& executableFolder) {
+std::string ChooseStateFolder(const std::string& home, const std::string& executableFolder,
+                              const std::string& instance) {
     std::string folder = home;
+    bool ownFolder = false;  // systemd's, made for the instance
     if (folder.empty()) {
         if (const char* value = std::getenv("PELLWICK_HOME")) folder = value;
     }
     if (folder.empty()) {
         // systemd's StateDirectory= may name several folders, separated by colons.
         if (const char* value = std::getenv("STATE_DIRECTORY")) folder = std::string(value).substr(0, std::strcspn(value, ":"));
+        ownFolder = !folder.empty();
     }
-    if (folder.empty()) return executableFolder;
-    if (folder[0] != '/') {
-        char cwd[PATH_MAX];
-        if (::getcwd(cwd, sizeof cwd)) folder = std::string(cwd) + "/" + folder;
+    if (folder.empty()) {
+        folder = executableFolder;
+    } else {
+        if (folder[0] != '/') {
+            char cwd[PATH_MAX];
+            if (::getcwd(cwd, sizeof cwd)) folder = std::string(cwd) + "/" + folder;
+        }
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     }
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    return folder;
+    if (instance.empty() || ownFolder) return folder;
+    return (folder == "/" ? "" : folder) + "/" + instance;
 }
 
 std::string ExecutablePath() {
@@ -146,11 +183,19 @@ int PellwickMain(int argc, char** argv) {
     ::umask(077);
     const std::string executable = ExecutablePath();
     const std::string folder = FolderOf(executable);
-    const std::string home = ChooseStateFolder(line.home, folder);
-    if (line.command != CommandSwitch::Show && ::mkdir(home.c_str(), 0700) != 0 && errno != EEXIST) {
-        std::fprintf(stderr, "%s: cannot create %s: %s\n", program.c_str(), home.c_str(), std::strerror(errno));
+    const bool instance = !line.instance.empty();
+    // The packaged gateway's instances live where their units keep them, never in /usr/bin.
+    const std::string home =
+        ChooseStateFolder(line.home, instance && executable == PACKAGED_EXECUTABLE ? STATE_FOLDER : folder, line.instance);
+    auto makeFolder = [&program](const std::string& path) {
+        if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return true;
+        std::fprintf(stderr, "%s: cannot create %s: %s\n", program.c_str(), path.c_str(), std::strerror(errno));
+        return false;
+    };
+    if (line.command != CommandSwitch::Show && ((instance && !makeFolder(FolderOf(home))) || !makeFolder(home)))
         return 1;
-    }
+    SetNamedInstance(instance);
+    SetServiceInstance(line.instance);
     if (::chdir(folder.c_str()) != 0) std::perror(folder.c_str());
     theLog.SetFileName(home + "/Pellwick.log");
     SetSettingsPath(home + "/Pellwick.ini");
@@ -160,7 +205,8 @@ int PellwickMain(int argc, char** argv) {
     CSdNotifier notifier;
     CSyslogEventLog eventLog;
     CServiceProcess* self = nullptr;
-    CServiceProcess process(SERVICE_NAME, DISPLAY_NAME, notifier, eventLog, stdout,
+    const std::string displayName = instance ? std::string(DISPLAY_NAME) + " " + line.instance : DISPLAY_NAME;
+    CServiceProcess process(SERVICE_NAME, displayName, notifier, eventLog, stdout,
                             [&self, argc, argv] { return RunMainDialog(*self, argc, argv); });
     self = &process;
 
@@ -176,8 +222,9 @@ int PellwickMain(int argc, char** argv) {
         return ProcessServiceCommands().InstallService(executable) ? 0 : 1;
     }
     case CommandSwitch::Remove: {
+        // The one demonstration data source may serve the other instances too: it stays.
         COdbcInstaller installer;
-        installer.RemoveDataSource();
+        if (!instance) installer.RemoveDataSource();
         return ProcessServiceCommands().RemoveService() ? 0 : 1;
     }
     case CommandSwitch::Start:

@@ -9,11 +9,13 @@
 #include <thread>
 
 CServiceCommands::CServiceCommands(IServiceManager& manager, std::FILE* out, std::string serviceName,
-                                   std::string displayName, std::function<void()> wait)
+                                   std::string displayName, std::function<void()> wait, std::string instance)
     : m_manager(manager),
       m_out(out),
       m_strServiceName(std::move(serviceName)),
-      m_strDisplayName(std::move(displayName)),
+      m_strDescription(std::move(displayName)),
+      m_strDisplayName(instance.empty() ? m_strDescription : m_strDescription + " " + instance),
+      m_strInstance(std::move(instance)),
       m_wait(std::move(wait)) {}
 
 void CServiceCommands::Print(const char* format, const std::string& text) {
@@ -49,10 +51,11 @@ bool CServiceCommands::InstallService(const std::string& executable) {
     }
     ServiceDefinition definition;
     definition.name = m_strServiceName;
-    definition.displayName = m_strDisplayName;
+    definition.displayName = m_strDescription;
     definition.executable = executable;
     definition.workingDirectory = FolderOf(executable);
     definition.autoStart = true;
+    definition.instance = m_strInstance;
     if (m_manager.CreateService(definition)) {
         Print("%s installed.\n", m_strDisplayName);
         return true;
@@ -122,10 +125,17 @@ void CServiceCommands::SetServiceAutoStart(bool on) {
     m_manager.SetAutoStart(on);
 }
 
+namespace {
+std::string s_instance;
+}
+
+void SetServiceInstance(const std::string& name) { s_instance = name; }
+
 CServiceCommands& ProcessServiceCommands() {
-    static CSystemdServiceManager manager;
-    static CServiceCommands commands(manager, stdout, SERVICE_NAME, DISPLAY_NAME,
-                                     [] { std::this_thread::sleep_for(std::chrono::seconds(1)); });
+    static CSystemdServiceManager manager(UNIT_FOLDER, UnitNameFor(s_instance));
+    static CServiceCommands commands(
+        manager, stdout, SERVICE_NAME, DISPLAY_NAME, [] { std::this_thread::sleep_for(std::chrono::seconds(1)); },
+        s_instance);
     return commands;
 }
 

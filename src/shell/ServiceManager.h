@@ -11,6 +11,7 @@ struct ServiceDefinition {
     std::string executable;        // full path, started with no argument
     std::string workingDirectory;  // the executable's folder
     bool autoStart = true;         // started when the system starts
+    std::string instance;          // a named instance: the unit is the template for all of them
 };
 
 class IServiceManager {

@@ -26,9 +26,10 @@ std::string QuotePath(const std::string& path) {
 
 std::string ServiceUnitText(const ServiceDefinition& definition) {
     const bool packaged = definition.executable == PACKAGED_EXECUTABLE;
+    const bool instances = !definition.instance.empty();
     std::string text;
     text += "[Unit]\n";
-    text += "Description=" + EscapeSpecifiers(definition.displayName) + "\n";
+    text += "Description=" + EscapeSpecifiers(definition.displayName) + (instances ? " %i\n" : "\n");
     text += "Documentation=man:pellwick(8)\n";
     // The database may run on this machine; the gateway reconnects anyway, but starting
     // after it saves a round of "Unable to connect to database.".
@@ -36,19 +37,24 @@ std::string ServiceUnitText(const ServiceDefinition& definition) {
     text += "After=network-online.target postgresql.service mariadb.service\n";
     text += "\n[Service]\n";
     text += "Type=notify\n";
-    text += "ExecStart=" + QuotePath(definition.executable) + "\n";
+    text += "ExecStart=" + QuotePath(definition.executable) + (instances ? " -instance %i\n" : "\n");
     text += "ExecReload=/bin/kill -HUP $MAINPID\n";
     text += "Restart=on-failure\n";
     text += "RestartSec=5s\n";
     if (packaged) {
+        // An instance's folder is a folder of its own inside the plain unit's.
+        const std::string own = instances ? "/%i" : "";
         text += "User=pellwick\n";
         text += "SupplementaryGroups=dialout\n";
-        text += "StateDirectory=orvane-pellwick\n";
+        text += "StateDirectory=orvane-pellwick" + own + "\n";
         text += "StateDirectoryMode=0700\n";
-        text += "WorkingDirectory=" + std::string(STATE_FOLDER) + "\n";
+        text += "WorkingDirectory=" + std::string(STATE_FOLDER) + own + "\n";
     } else {
         text += "# Settings, journal, spool and log are kept beside the executable, in\n";
-        text += "# " + definition.workingDirectory + ", the only folder the service may write to.\n";
+        if (instances)
+            text += "# " + definition.workingDirectory + "/<instance>, inside the only folder the service may write to.\n";
+        else
+            text += "# " + definition.workingDirectory + ", the only folder the service may write to.\n";
         text += "WorkingDirectory=" + EscapeSpecifiers(definition.workingDirectory) + "\n";
         text += "ReadWritePaths=" + QuotePath(definition.workingDirectory) + "\n";
     }

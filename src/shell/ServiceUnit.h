@@ -12,4 +12,7 @@ constexpr const char* STATE_FOLDER = "/var/lib/orvane-pellwick";
 // The unit file for a service. For the packaged executable the gateway runs as the
 // system user "pellwick" with its state in STATE_FOLDER; an executable anywhere else
 // keeps its state beside itself and runs as root, as a hand-made install always did.
+// With an instance the text is the template orvane-pellwick@.service, the same for every
+// instance: each runs with -instance %i and keeps its state in a folder of its own,
+// STATE_FOLDER/%i or the executable's folder plus /%i.
 std::string ServiceUnitText(const ServiceDefinition& definition);

@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -55,10 +58,33 @@ bool WriteFileAtomically(const std::string& path, const std::string& text) {
     return ok;
 }
 
+// "orvane-pellwick@sim2.service" -> "orvane-pellwick@.service": the template an instance
+// is made from; any other name is its own file.
+std::string UnitFileOf(const std::string& unit) {
+    const std::size_t at = unit.find('@'), dot = unit.rfind('.');
+    if (at == std::string::npos || dot == std::string::npos || dot < at) return unit;
+    return unit.substr(0, at + 1) + unit.substr(dot);
+}
+
+// The file's text; empty when it cannot be read.
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string ExecStartOf(const std::string& unitText) {
+    const std::size_t start = unitText.find("\nExecStart=");
+    return start == std::string::npos ? std::string() : unitText.substr(start, unitText.find('\n', start + 1) - start);
+}
+
 }  // namespace
 
 CSystemdServiceManager::CSystemdServiceManager(std::string unitFolder, std::string unitName)
-    : m_strUnitFolder(std::move(unitFolder)), m_strUnitName(std::move(unitName)) {}
+    : m_strUnitFolder(std::move(unitFolder)),
+      m_strUnitName(std::move(unitName)),
+      m_strUnitFile(UnitFileOf(m_strUnitName)) {}
 
 CSystemdServiceManager::~CSystemdServiceManager() {
     if (m_bus) sd_bus_flush_close_unref(m_bus);
@@ -154,23 +180,68 @@ bool CSystemdServiceManager::OpenService(const std::string& /*name*/) {
     return true;
 }
 
-bool CSystemdServiceManager::CreateService(const ServiceDefinition& definition) {
-    struct stat st {};
-    if (::stat(UnitPath().c_str(), &st) == 0) {
-        SetLastErrorCode(EEXIST, "Unit " + m_strUnitName + " already exists.");
-        return false;
+std::set<std::string> CSystemdServiceManager::EnabledInstances() const {
+    const std::size_t at = m_strUnitFile.find('@');
+    const std::string prefix = m_strUnitFile.substr(0, at + 1), suffix = m_strUnitFile.substr(at + 1);
+    std::set<std::string> names;
+    const std::filesystem::directory_iterator end;
+    std::error_code error;
+    for (std::filesystem::directory_iterator folder(m_strUnitFolder, error); !error && folder != end;
+         folder.increment(error)) {
+        const std::string name = folder->path().filename().string();
+        if (!name.ends_with(".wants") && !name.ends_with(".requires")) continue;
+        std::error_code inner;
+        for (std::filesystem::directory_iterator link(folder->path(), inner); !inner && link != end;
+             link.increment(inner)) {
+            const std::string unit = link->path().filename().string();
+            if (unit.size() > m_strUnitFile.size() && unit.starts_with(prefix) && unit.ends_with(suffix))
+                names.insert(unit);
+        }
     }
-    if (!WriteFileAtomically(UnitPath(), ServiceUnitText(definition))) {
+    return names;
+}
+
+bool CSystemdServiceManager::WriteUnit(const std::string& text) {
+    if (!WriteFileAtomically(UnitPath(), text)) {
         SetLastErrorCode(errno);
         return false;
     }
-    if (!Reload()) return false;
+    return Reload();
+}
+
+bool CSystemdServiceManager::CreateService(const ServiceDefinition& definition) {
+    const std::string text = ServiceUnitText(definition);
+    if (!IsInstance()) {
+        struct stat st {};
+        if (::stat(UnitPath().c_str(), &st) == 0) {
+            SetLastErrorCode(EEXIST, "Unit " + m_strUnitName + " already exists.");
+            return false;
+        }
+        if (!WriteUnit(text)) return false;
+    } else {
+        const std::set<std::string> enabled = EnabledInstances();
+        if (enabled.count(m_strUnitName)) {
+            SetLastErrorCode(EEXIST, "Unit " + m_strUnitName + " is already enabled.");
+            return false;
+        }
+        // One template serves every instance: written when missing or changed, kept otherwise.
+        // A template that starts another program stays while instances use it: replacing it
+        // would move them to other state folders, away from their journals.
+        const std::string old = ReadText(UnitPath());
+        if (old != text && !old.empty() && !enabled.empty() && ExecStartOf(old) != ExecStartOf(text)) {
+            SetLastErrorCode(EEXIST, "Unit " + m_strUnitFile + " starts another program for the enabled instances.");
+            return false;
+        }
+        if (old != text && !WriteUnit(text)) return false;
+    }
     if (definition.autoStart && !EnableUnit(true)) return false;
     return OpenService(definition.name);
 }
 
 bool CSystemdServiceManager::DeleteService() {
     EnableUnit(false);  // a unit that was never enabled is fine
+    // The template stays while other instances are enabled.
+    if (IsInstance() && !EnabledInstances().empty()) return true;
     if (::unlink(UnitPath().c_str()) != 0) {
         SetLastErrorCode(errno);
         return false;

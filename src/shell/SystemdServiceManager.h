@@ -1,10 +1,12 @@
 #pragma once
 // The service manager on Linux: systemd, reached over the system bus with sd-bus. The
-// service is the unit orvane-pellwick.service in /etc/systemd/system; automatic start
-// means the unit is enabled.
+// service is the unit orvane-pellwick.service in /etc/systemd/system, or an instance
+// orvane-pellwick@NAME.service of the template orvane-pellwick@.service there; automatic
+// start means the unit (the instance) is enabled.
 #include "shell/Names.h"
 #include "shell/ServiceManager.h"
 
+#include <set>
 #include <string>
 
 struct sd_bus;
@@ -26,7 +28,12 @@ public:
     bool SetAutoStart(bool automatic) override;
 
 private:
-    std::string UnitPath() const { return m_strUnitFolder + "/" + m_strUnitName; }
+    bool IsInstance() const { return m_strUnitFile != m_strUnitName; }
+    std::string UnitPath() const { return m_strUnitFolder + "/" + m_strUnitFile; }
+    // The instances of the template that are enabled: the links `enable` made in the
+    // unit folder's .wants and .requires folders.
+    std::set<std::string> EnabledInstances() const;
+    bool WriteUnit(const std::string& text);
     bool CallManager(const char* method, const char* types, ...);
     bool Reload();
     bool EnableUnit(bool enable);
@@ -34,6 +41,7 @@ private:
 
     std::string m_strUnitFolder;
     std::string m_strUnitName;
+    std::string m_strUnitFile;    // the file the unit comes from: the template for an instance
     std::string m_strUnitObject;  // D-Bus object path of the opened unit
     enum class Request { None, Start, Stop } m_request = Request::None;
     sd_bus* m_bus = nullptr;

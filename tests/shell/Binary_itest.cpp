@@ -153,6 +153,9 @@ TEST(GatewayBinary, HelpVersionAndWrongSwitches) {
         {{"stop"}, 2, false, true, "", "pellwick: unknown option 'stop'\n"},
         {{"-set"}, 2, false, true, "", "pellwick: option '-set' needs NAME=VALUE\n"},
         {{"-home"}, 2, false, true, "", "pellwick: option '-home' needs a folder\n"},
+        {{"-instance", "../x", "-show"}, 2, false, true, "",
+         "pellwick: invalid instance name '../x': letters, digits, '.', '-' and '_', at most 64, not starting with "
+         "'.' or '-'\n"},
         // No switch: the usage, then the service body, which fails outside a service manager.
         {{}, 0, true, false, "", ""},
     };
@@ -205,6 +208,28 @@ TEST(GatewayBinary, SetAndShowInAFreshHome) {
     Gateway viaEnvironment({{"PELLWICK_HOME", home}});
     EXPECT_EQ(viaEnvironment.Run("-show"), 0);
     EXPECT_NE(viaEnvironment.Stdout().find("\ndsn=Sales\n"), std::string::npos);
+}
+
+// Each instance has a state folder of its own inside the chosen one, created private, and
+// its own demonstration database; the data source the instances share stays on -remove.
+TEST(GatewayBinary, InstancesKeepTheirStateInFoldersOfTheirOwn) {
+    TempDir odbc;
+    std::ofstream(odbc.file("odbcinst.ini")) << "[SQLite3]\nDriver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so\n";
+    Gateway gateway({{"ODBCSYSINI", odbc.path()}});
+    const std::string home = gateway.folder.file("state");
+    EXPECT_EQ(gateway.Run({"-home", home, "-instance", "sim2", "-set", "dsn=Second"}), 0) << gateway.Stderr();
+    EXPECT_EQ(gateway.Run({"-home", home, "-set", "dsn=First"}), 0) << gateway.Stderr();
+    EXPECT_EQ(gateway.Run({"-home", home, "-show", "-instance", "sim2"}), 0);
+    EXPECT_NE(gateway.Stdout().find("\ndsn=Second\n"), std::string::npos) << gateway.Stdout();
+    EXPECT_EQ(fs::status(home + "/sim2").permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_NE(ReadFile(home + "/Pellwick.ini").find("First"), std::string::npos);
+
+    EXPECT_EQ(gateway.Run({"-install", "-instance", "sim3"}), 1);  // systemd is not reachable
+    EXPECT_EQ(gateway.Stdout().rfind("OpenSCManager failed - ", 0), 0u) << gateway.Stdout();
+    EXPECT_TRUE(fs::exists(gateway.folder.file("sim3/DADIvav.db")));
+    EXPECT_NE(ReadFile(odbc.file("odbc.ini")).find(gateway.folder.file("sim3/DADIvav.db")), std::string::npos);
+    EXPECT_EQ(gateway.Run({"-instance", "sim3", "-remove"}), 1);
+    EXPECT_NE(ReadFile(odbc.file("odbc.ini")).find("[DADIvav]"), std::string::npos);
 }
 
 TEST(GatewayBinary, Win9xWritesDefaultSettingsAndNoLogThenStopsOnSigterm) {

@@ -71,6 +71,38 @@ TEST(CommandLine, SwitchesWithEitherPrefixInAnyCase) {
     }
 }
 
+// -instance NAME before or after the switch; with no switch, the instance's service body.
+TEST(CommandLine, InstanceBeforeOrAfterTheSwitch) {
+    struct Case {
+        std::vector<const char*> args;
+        CommandSwitch expected;
+        std::string home, instance;
+        std::vector<std::string> assignments;
+    };
+    const std::string longest(64, 'x');
+    const Case cases[] = {
+        {{"-install", "-instance", "sim2"}, CommandSwitch::Install, "", "sim2", {}},
+        {{"-instance", "sim2", "-debug"}, CommandSwitch::Debug, "", "sim2", {}},
+        {{"-home", "d", "-instance", "sim2", "-show"}, CommandSwitch::Show, "d", "sim2", {}},
+        {{"/INSTANCE", "a.B_c-9", "-home", "d"}, CommandSwitch::Service, "d", "a.B_c-9", {}},
+        {{"-instance", "sim2"}, CommandSwitch::Service, "", "sim2", {}},
+        {{"-instance", "sim2", "-set", "dsn=a"}, CommandSwitch::Set, "", "sim2", {"dsn=a"}},
+        {{"-set", "dsn=a", "-instance", "x", "pin=1"}, CommandSwitch::Set, "", "x", {"dsn=a", "pin=1"}},
+        {{"-instance", "a", "-stop", "-instance", "b"}, CommandSwitch::Stop, "", "b", {}},
+        {{"-instance", longest.c_str(), "-start"}, CommandSwitch::Start, "", longest, {}},
+        {{"-remove"}, CommandSwitch::Remove, "", "", {}},
+    };
+    for (const Case& c : cases) {
+        const CommandLine line = Parse(c.args);
+        SCOPED_TRACE(c.args[0]);
+        EXPECT_EQ(line.command, c.expected);
+        EXPECT_EQ(line.home, c.home);
+        EXPECT_EQ(line.instance, c.instance);
+        EXPECT_EQ(line.assignments, c.assignments);
+        EXPECT_EQ(line.error, "");
+    }
+}
+
 TEST(CommandLine, SetTakesTheAssignmentsThatFollow) {
     const CommandLine line = Parse({"-home", "h", "-set", "dsn=Sales", "pin=1234"});
     EXPECT_EQ(line.command, CommandSwitch::Set);
@@ -80,8 +112,13 @@ TEST(CommandLine, SetTakesTheAssignmentsThatFollow) {
 TEST(CommandLine, AnythingElseIsUnknownWithItsReason) {
     struct Case {
         std::vector<const char*> args;
-        const char* error;
+        std::string error;
     };
+    auto badName = [](const std::string& name) {
+        return "invalid instance name '" + name +
+               "': letters, digits, '.', '-' and '_', at most 64, not starting with '.' or '-'";
+    };
+    const std::string tooLong(65, 'x');
     const Case cases[] = {
         {{"-x"}, "unknown option '-x'"},
         {{"stop"}, "unknown option 'stop'"},
@@ -95,6 +132,17 @@ TEST(CommandLine, AnythingElseIsUnknownWithItsReason) {
         {{"-set"}, "option '-set' needs NAME=VALUE"},
         {{"-home"}, "option '-home' needs a folder"},
         {{"-home", ""}, "option '-home' needs a folder"},
+        {{"-instance"}, "option '-instance' needs a name"},
+        {{"-stop", "/Instance"}, "option '/Instance' needs a name"},
+        {{"-instance", "", "-show"}, "option '-instance' needs a name"},
+        {{"-instance", "../x", "-show"}, badName("../x")},
+        {{"-show", "-instance", "a/b"}, badName("a/b")},
+        {{"-instance", ".hidden"}, badName(".hidden")},
+        {{"-instance", "-install"}, badName("-install")},
+        {{"-instance", "sim 2"}, badName("sim 2")},
+        {{"-instance", "sim@2"}, badName("sim@2")},
+        {{"-instance", "s\xc3\xa4"}, badName("s\xc3\xa4")},
+        {{"-instance", tooLong.c_str()}, badName(tooLong)},
     };
     for (const Case& c : cases) {
         const CommandLine line = Parse(c.args);
@@ -114,7 +162,7 @@ TEST(CommandLine, UsageNamesTheCommandAndEverySwitch) {
                          0),
               0u)
         << text;
-    for (const char* name : {" -show ", " -set NAME=VALUE ", " -home DIR ", " --version ", " --help"})
+    for (const char* name : {" -show ", " -set NAME=VALUE ", " -home DIR ", " -instance NAME ", " --version ", " --help"})
         EXPECT_NE(text.find(name), std::string::npos) << name;
 }
 
@@ -130,6 +178,36 @@ TEST(CommandLine, StateFolderFromOptionEnvironmentOrExecutable) {
     char cwd[4096];
     ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
     EXPECT_EQ(ChooseStateFolder("rel", "/usr/bin"), std::string(cwd) + "/rel");
+    ::unsetenv("PELLWICK_HOME");
+    ::unsetenv("STATE_DIRECTORY");
+}
+
+// An instance's folder is its name inside the folder chosen as without one, except
+// systemd's STATE_DIRECTORY, which the template unit already makes the instance's own.
+TEST(CommandLine, InstanceStateFolder) {
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    struct Case {
+        const char *home, *pellwickHome, *stateDirectory, *executableFolder;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"", nullptr, nullptr, "/opt/orvane-pellwick", "/opt/orvane-pellwick/sim2"},
+        {"", nullptr, nullptr, "/", "/sim2"},
+        {"/srv/sms/", nullptr, "/var/lib/orvane-pellwick/sim2", "/usr/bin", "/srv/sms/sim2"},
+        {"", "rel", "/var/lib/orvane-pellwick/sim2", "/usr/bin", std::string(cwd) + "/rel/sim2"},
+        {"", nullptr, "/var/lib/orvane-pellwick/sim2:/var/lib/other", "/usr/bin", "/var/lib/orvane-pellwick/sim2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        for (auto [name, value] : {std::pair{"PELLWICK_HOME", c.pellwickHome}, {"STATE_DIRECTORY", c.stateDirectory}}) {
+            if (value)
+                ::setenv(name, value, 1);
+            else
+                ::unsetenv(name);
+        }
+        EXPECT_EQ(ChooseStateFolder(c.home, c.executableFolder, "sim2"), c.expected);
+    }
     ::unsetenv("PELLWICK_HOME");
     ::unsetenv("STATE_DIRECTORY");
 }

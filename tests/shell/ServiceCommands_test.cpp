@@ -226,58 +226,77 @@ TEST_F(ServiceCommandsTest, AutoStartChangesOnlyTheStartType) {
                                                         "SetAutoStart off"}));
 }
 
-// The unit for a hand-made install and for the packaged one; systemd itself must accept
-// both, with a folder name that needs escaping.
+// The unit and the template of the named instances, for a hand-made install and for the
+// packaged one; systemd itself must accept the hand-made ones, with a folder name that
+// needs escaping.
 TEST(SystemdUnit, UnitFileText) {
     TempDir dir;
     const std::string folder = dir.path() + "/orvane pellwick/100%";
+    const std::string escaped = dir.path() + "/orvane pellwick/100%%";
     ASSERT_EQ(std::system(("mkdir -p '" + folder + "' && cp /bin/true '" + folder + "/pellwick'").c_str()), 0);
     struct Case {
-        std::string executable, folder;
+        std::string executable, folder, instance;
         std::vector<std::string> present, absent;
     };
     const Case cases[] = {
-        {folder + "/pellwick", folder,
-         {"ExecStart=\"" + dir.path() + "/orvane pellwick/100%%/pellwick\"\n",
-          "WorkingDirectory=" + dir.path() + "/orvane pellwick/100%%\n",
-          "ReadWritePaths=\"" + dir.path() + "/orvane pellwick/100%%\"\n", "ProtectHome=read-only\n"},
+        {folder + "/pellwick", folder, "",
+         {"Description=Orvane Pellwick\n", "ExecStart=\"" + escaped + "/pellwick\"\n", "WorkingDirectory=" + escaped + "\n",
+          "ReadWritePaths=\"" + escaped + "\"\n", "ProtectHome=read-only\n"},
          {"User=", "StateDirectory="}},
-        {PACKAGED_EXECUTABLE, "/usr/bin",
+        {PACKAGED_EXECUTABLE, "/usr/bin", "",
          {"ExecStart=\"/usr/bin/pellwick\"\n", "User=pellwick\n", "SupplementaryGroups=dialout\n",
           "StateDirectory=orvane-pellwick\n", "WorkingDirectory=/var/lib/orvane-pellwick\n", "ProtectHome=yes\n"},
          {"ReadWritePaths="}},
+        // The template: every instance in a folder of its own, made by the gateway inside
+        // the executable's folder, or by systemd inside the packaged state folder.
+        {folder + "/pellwick", folder, "sim2",
+         {"Description=Orvane Pellwick %i\n", "ExecStart=\"" + escaped + "/pellwick\" -instance %i\n",
+          "WorkingDirectory=" + escaped + "\n", "ReadWritePaths=\"" + escaped + "\"\n", "ProtectHome=read-only\n"},
+         {"User=", "StateDirectory="}},
+        {PACKAGED_EXECUTABLE, "/usr/bin", "sim2",
+         {"Description=Orvane Pellwick %i\n", "ExecStart=\"/usr/bin/pellwick\" -instance %i\n", "User=pellwick\n",
+          "StateDirectory=orvane-pellwick/%i\n", "WorkingDirectory=/var/lib/orvane-pellwick/%i\n", "ProtectHome=yes\n"},
+         {"ReadWritePaths="}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.executable);
+        SCOPED_TRACE(c.executable + " " + c.instance);
         ServiceDefinition d;
         d.displayName = "Orvane Pellwick";
         d.executable = c.executable;
         d.workingDirectory = c.folder;
+        d.instance = c.instance;
         const std::string text = ServiceUnitText(d);
         for (const std::string& line : c.present) EXPECT_NE(text.find("\n" + line), std::string::npos) << line;
         for (const std::string& line : c.absent) EXPECT_EQ(text.find("\n" + line), std::string::npos) << line;
+        // One template for every instance: the name it was written for is nowhere in it.
+        EXPECT_TRUE(c.instance.empty() || text.find(c.instance) == std::string::npos);
         for (const char* line : {"Type=notify\n", "Restart=on-failure\n", "Documentation=man:pellwick(8)\n",
                                  "After=network-online.target postgresql.service mariadb.service\n",
                                  "ExecReload=/bin/kill -HUP $MAINPID\n", "WantedBy=multi-user.target\n"})
             EXPECT_NE(text.find(line), std::string::npos) << line;
     }
 
-    // systemd reads the hand-made unit as written (the packaged one is verified with the package).
+    // systemd reads the hand-made units as written, the template as the instance sim2 (the
+    // packaged ones are verified with the package).
     if (std::system("command -v systemd-analyze >/dev/null") != 0) GTEST_SKIP() << "no systemd-analyze";
-    ServiceDefinition d;
-    d.displayName = "Orvane Pellwick";
-    d.executable = cases[0].executable;
-    d.workingDirectory = folder;
-    const std::string unit = dir.path() + "/orvane-pellwick.service";
-    std::ofstream(unit) << ServiceUnitText(d);
 #ifdef PW_MAN_FOLDER
     const std::string manPath = std::string("MANPATH=") + PW_MAN_FOLDER + " ";
 #else
     const std::string manPath;
 #endif
-    EXPECT_EQ(std::system((manPath + "systemd-analyze verify '" + unit + "' 2>" + dir.path() + "/verify.txt").c_str()), 0);
-    std::ifstream errors(dir.path() + "/verify.txt");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(errors), {}), "");
+    for (const std::string instance : {"", "sim2"}) {
+        ServiceDefinition d;
+        d.displayName = "Orvane Pellwick";
+        d.executable = cases[0].executable;
+        d.workingDirectory = folder;
+        d.instance = instance;
+        const std::string unit = dir.path() + (instance.empty() ? "/orvane-pellwick.service" : "/orvane-pellwick@sim2.service");
+        std::ofstream(unit) << ServiceUnitText(d);
+        EXPECT_EQ(std::system((manPath + "systemd-analyze verify '" + unit + "' 2>" + dir.path() + "/verify.txt").c_str()),
+                  0);
+        std::ifstream errors(dir.path() + "/verify.txt");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(errors), {}), "") << unit;
+    }
 }
 
 TEST(SystemdUnit, NoSystemBusGivesOpenFailure) {

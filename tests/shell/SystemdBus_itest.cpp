@@ -1,6 +1,7 @@
 // The systemd service manager layer against a scripted systemd on a private D-Bus
 // daemon: the real sd-bus calls, the unit file and the console messages.
 #include "shell/LastError.h"
+#include "shell/Names.h"
 #include "shell/ServiceCommands.h"
 #include "shell/ServiceUnit.h"
 #include "shell/SystemdServiceManager.h"
@@ -93,8 +94,16 @@ private:
     pid_t m_pid = -1;
 };
 
+// The file a unit is loaded from: the template "a@.service" for an instance "a@b.service".
+std::string UnitFileOf(const std::string& unit) {
+    const std::size_t at = unit.find('@');
+    return at == std::string::npos ? unit : unit.substr(0, at + 1) + ".service";
+}
+
 // The part of systemd's manager and unit interfaces the layer uses, answering from a
 // script: each read of ActiveState takes the next scripted state, then repeats the last.
+// Enabling makes the link in multi-user.target.wants that systemd makes; the unit loaded
+// last is found when its file is in the unit folder.
 class FakeSystemd {
 public:
     FakeSystemd(const std::string& address, std::string unitFolder) : m_unitFolder(std::move(unitFolder)) {
@@ -143,7 +152,9 @@ private:
     }
     static int LoadState(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void* userdata,
                          sd_bus_error*) {
-        bool present = fs::exists(Self(userdata).m_unitFolder + "/" + UNIT);
+        FakeSystemd& self = Self(userdata);
+        std::lock_guard lock(self.m_mutex);
+        bool present = fs::exists(self.m_unitFolder + "/" + UnitFileOf(self.m_loaded));
         return sd_bus_message_append(reply, "s", present ? "loaded" : "not-found");
     }
     static int ActiveState(sd_bus*, const char*, const char*, const char*, sd_bus_message* reply, void* userdata,
@@ -165,6 +176,8 @@ private:
         const char* name = nullptr;
         sd_bus_message_read(m, "s", &name);
         Self(userdata).Record(std::string("LoadUnit ") + name);
+        std::lock_guard lock(Self(userdata).m_mutex);
+        Self(userdata).m_loaded = name;
         return sd_bus_reply_method_return(m, "o", UNIT_OBJECT);
     }
     static int StartStop(sd_bus_message* m, void* userdata, sd_bus_error*) {
@@ -182,8 +195,14 @@ private:
         sd_bus_message_read_strv(m, &files);
         std::string member = sd_bus_message_get_member(m);
         std::string call = member;
+        const std::string wants = Self(userdata).m_unitFolder + "/multi-user.target.wants";
+        std::error_code error;
+        fs::create_directory(wants, error);
         for (char** f = files; f && *f; ++f) {
             call += std::string(" ") + *f;
+            fs::remove(wants + "/" + *f, error);
+            if (member == "EnableUnitFiles")
+                fs::create_symlink(Self(userdata).m_unitFolder + "/" + UnitFileOf(*f), wants + "/" + *f, error);
             std::free(*f);
         }
         std::free(files);
@@ -211,6 +230,7 @@ private:
     std::mutex m_mutex;
     std::deque<std::string> m_states;
     std::string m_current = "inactive";
+    std::string m_loaded;
     std::vector<std::string> m_calls;
 };
 
@@ -260,12 +280,12 @@ struct SystemdBus : ::testing::Test {
     }
 
     // Runs one console command with a fresh connection, as one process would.
-    std::string Run(const std::function<void(CServiceCommands&)>& command) {
-        CSystemdServiceManager manager(unitFolder, UNIT);
+    std::string Run(const std::function<void(CServiceCommands&)>& command, const std::string& instance = {}) {
+        CSystemdServiceManager manager(unitFolder, UnitNameFor(instance));
         char* buffer = nullptr;
         std::size_t size = 0;
         std::FILE* out = ::open_memstream(&buffer, &size);
-        CServiceCommands commands(manager, out, "Orvane Pellwick", "Orvane Pellwick", [] {});
+        CServiceCommands commands(manager, out, "Orvane Pellwick", "Orvane Pellwick", [] {}, instance);
         command(commands);
         std::fclose(out);
         std::string text(buffer, size);
@@ -353,4 +373,60 @@ TEST_F(SystemdBus, AutoStartEnablesOrDisablesTheUnit) {
                          "LoadUnit orvane-pellwick.service", "DisableUnitFiles orvane-pellwick.service runtime=0",
                          "Reload", "LoadUnit orvane-pellwick.service",
                          "EnableUnitFiles orvane-pellwick.service runtime=0 force=1", "Reload"}));
+}
+
+// Named instances share the template: the first install writes it (an older text is
+// brought up to date), each install enables its own instance, and the template goes
+// only with the last enabled instance.
+TEST_F(SystemdBus, InstancesShareTheTemplateUntilTheLastIsRemoved) {
+    const std::string templateFile = unitFolder + "/orvane-pellwick@.service";
+    const std::string wants = unitFolder + "/multi-user.target.wants/";
+    auto install = [this](const std::string& instance, const std::string& executable) {
+        return Run([&executable](CServiceCommands& c) { c.InstallService(executable); }, instance);
+    };
+    auto start = [](CServiceCommands& c) { c.StartInstalledService(); };
+    auto remove = [](CServiceCommands& c) { c.RemoveService(); };
+    std::ofstream(templateFile) << "[Service]\n";
+    EXPECT_EQ(install("sim1", "/opt/orvane-pellwick/pellwick"), "Orvane Pellwick sim1 installed.\n");
+    EXPECT_EQ(install("sim2", "/opt/orvane-pellwick/pellwick"), "Orvane Pellwick sim2 installed.\n");
+    ServiceDefinition d;
+    d.displayName = "Orvane Pellwick";
+    d.executable = "/opt/orvane-pellwick/pellwick";
+    d.workingDirectory = "/opt/orvane-pellwick";
+    d.instance = "any";
+    EXPECT_EQ(ReadFile(templateFile), ServiceUnitText(d));
+    EXPECT_EQ(install("sim1", "/opt/orvane-pellwick/pellwick"),
+              "CreateService failed - Unit orvane-pellwick@sim1.service is already enabled. (0x11)\n");
+    // Another program's template would move the enabled instances away from their state.
+    EXPECT_EQ(install("sim3", "/usr/bin/pellwick"),
+              "CreateService failed - Unit orvane-pellwick@.service starts another program for the enabled "
+              "instances. (0x11)\n");
+    EXPECT_EQ(ReadFile(templateFile), ServiceUnitText(d));
+    EXPECT_FALSE(fs::exists(wants + "orvane-pellwick@sim3.service"));
+
+    systemd->Script({"inactive", "activating", "active"});
+    EXPECT_EQ(Run(start, "sim1"), "Starting Orvane Pellwick sim1..\nOrvane Pellwick sim1 started.\n");
+    systemd->Script({"active", "deactivating", "inactive"});
+    EXPECT_EQ(Run(remove, "sim1"),
+              "Stopping Orvane Pellwick sim1..\nOrvane Pellwick sim1 stopped.\nOrvane Pellwick sim1 removed.\n");
+    EXPECT_FALSE(fs::exists(wants + "orvane-pellwick@sim1.service"));
+    EXPECT_TRUE(fs::exists(wants + "orvane-pellwick@sim2.service"));
+    EXPECT_EQ(ReadFile(templateFile), ServiceUnitText(d));
+
+    // The window's auto-start acts on its own instance.
+    EXPECT_EQ(Run([](CServiceCommands& c) { c.SetServiceAutoStart(false); }, "sim2"), "");
+    EXPECT_EQ(Run([](CServiceCommands& c) { c.SetServiceAutoStart(true); }, "sim2"), "");
+    EXPECT_TRUE(fs::exists(wants + "orvane-pellwick@sim2.service"));
+    EXPECT_EQ(Run(remove, "sim2"), "Orvane Pellwick sim2 removed.\n");
+    EXPECT_FALSE(fs::exists(templateFile));
+    EXPECT_EQ(Run(start, "sim2"), "OpenService failed - Unit orvane-pellwick@sim2.service not found. (0x2)\n");
+
+    const std::vector<std::string> calls = systemd->Calls();
+    for (const char* call : {"EnableUnitFiles orvane-pellwick@sim1.service runtime=0 force=1",
+                             "StartUnit orvane-pellwick@sim1.service replace", "StopUnit orvane-pellwick@sim1.service replace",
+                             "DisableUnitFiles orvane-pellwick@sim1.service runtime=0",
+                             "DisableUnitFiles orvane-pellwick@sim2.service runtime=0",
+                             "EnableUnitFiles orvane-pellwick@sim2.service runtime=0 force=1"})
+        EXPECT_NE(std::find(calls.begin(), calls.end(), call), calls.end()) << call;
+    for (const std::string& call : calls) EXPECT_EQ(call.find(UNIT), std::string::npos) << call;
 }
