@@ -250,8 +250,10 @@ TEST(GatewayInbound, KilledMidWayStoresEachMessageOnceAfterRestart) {
                 if (line.find(what) != std::string::npos) return true;
             return false;
         };
+        // Generous: with the database locked, one pass may wait out several busy time-outs
+        // before it drains the modem's indications again.
         auto waitUntil = [](const std::function<bool()>& done) {
-            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(180);
             while (!done() && std::chrono::steady_clock::now() < end)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             return done();
