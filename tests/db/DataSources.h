@@ -4,6 +4,7 @@
 // remembers where its files are for the life of the process).
 //
 //   PwSqlite    SQLite file in the temporary folder
+//   PwSqliteQuick  the same file, waiting at most 0.5 s for a lock instead of 10 s
 //   PwNoFolder  SQLite file in a folder that does not exist
 //   PwPg        the PostgreSQL server of the test run (PW_PG_STATE names the folder
 //               where pg_server.sh keeps its state)
@@ -107,6 +108,7 @@ private:
             << "[PostgreSQL]\nDriver=" << lib << "psqlodbca.so\n";
         std::ostringstream ini;
         ini << "[PwSqlite]\nDriver=SQLite3\nDatabase=" << m_dir.file("test.db") << "\nTimeout=10000\n\n"
+            << "[PwSqliteQuick]\nDriver=SQLite3\nDatabase=" << m_dir.file("test.db") << "\nTimeout=500\n\n"
             << "[PwNoFolder]\nDriver=SQLite3\nDatabase=" << m_dir.file("missing/folder/test.db") << "\n\n"
             << "[PwRefused]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=" << m_listener.Port()
             << "\nDatabase=pellwick\nSSLmode=disable\n\n";

@@ -124,7 +124,8 @@ TEST(GatewayOutbound, AnswerAfterThePduIsWaitedForAndNeverAnsweredByASecondSubmi
     GatewayRig rig;
     rig.Passes(1);
     rig.Sql("insert into smsout(msgid, phone, msgbody) values(1, '+491', 'late')");
-    rig.sim.Control("FAULT CMGS 1 late 25000");
+    rig.mobile->m_nCommandLimit = 2;  // the answer comes well after any command's limit
+    rig.sim.Control("FAULT CMGS 1 late 6000");
     rig.gateway->CountUnsent();
     rig.gateway->SendPending();
     EXPECT_EQ((std::vector<std::string>{"1|1"}), Statuses(rig));

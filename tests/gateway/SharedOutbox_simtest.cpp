@@ -38,14 +38,15 @@ const Templates kSqlite{
 };
 
 // One gateway: a state folder with its settings, a simulator whose submissions take
-// 200 ms, as a network's would, and the process.
+// 50 ms, so that the gateways wait on their modems as they would on a network, and the
+// process.
 struct Member {
     TempDir dir;
     ModemSim sim{dir.path()};
     pid_t pid = -1;
 
     Member(const CSettings& settings) {
-        sim.Control("FAULT CMGS 1000000 late 200");
+        sim.Control("FAULT CMGS 1000000 late 50");
         SaveSettingsFile(settings, dir.file("Pellwick.ini"));
         WriteConfFile(settings, dir.file(CONF_FILE_NAME));
         Start();
