@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Messages per minute of 1, 2 and 3 gateways sharing one PostgreSQL outbox, each with its
 # own simulator, retry interval 0, claims as the manual gives them.
-#   bench/shared_outbox.sh [BUILD_DIR [ROWS [SUBMIT_MS]]]
+#   bench/shared_outbox.sh [BIN_DIR [ROWS [SUBMIT_MS]]]   BIN_DIR holds pellwick and modemsim (default build/bin)
 # SUBMIT_MS delays the simulator's answer to each submission, as a network would (0: none).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=$(realpath "${1:-build}")
+bin=$(realpath "${1:-build/bin}")
 rows=${2:-300}
 submit_ms=${3:-0}
 work=$(mktemp -d /tmp/pellwick-bench-XXXXXX)
@@ -36,17 +36,17 @@ for n in 1 2 3; do
   for i in $(seq "$n"); do
     home=$work/g$n-$i
     mkdir -p "$home"
-    "$build/bin/modemsim" --link "$home/COM1" --control "$home/COM1.ctl" & pids+=($!)
+    "$bin/modemsim" --link "$home/COM1" --control "$home/COM1.ctl" & pids+=($!)
     until [ -S "$home/COM1.ctl" ]; do sleep 0.1; done
     if ((submit_ms > 0)); then
-      "$build/bin/modemsim" --control "$home/COM1.ctl" --request "FAULT CMGS 1000000 late $submit_ms" >/dev/null
+      "$bin/modemsim" --control "$home/COM1.ctl" --request "FAULT CMGS 1000000 late $submit_ms" >/dev/null
     fi
-    "$build/bin/pellwick" -home "$home" -set dsn=Bench db_user="$user" db_password="$password" baud_rate=115200 \
+    "$bin/pellwick" -home "$home" -set dsn=Bench db_user="$user" db_password="$password" baud_rate=115200 \
       retry_interval=0 query_interval=1 sending_period=0 \
       "claim_sql=update smsout set status=2, owner='<INSTANCE>', claimed=now() where msgid='<MSGID>' and status=0" \
       "release_sql=update smsout set status=0, owner=null where msgid='<MSGID>' and owner='<INSTANCE>' and status=2" \
       "update_sql=update smsout set status=<RESULT> where msgid='<MSGID>' and owner='<INSTANCE>'" >/dev/null
-    DISPLAY= DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent "$build/bin/pellwick" -home "$home" -win9x \
+    DISPLAY= DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent "$bin/pellwick" -home "$home" -win9x \
       >/dev/null 2>&1 & pids+=($!)
   done
   sleep 5  # the gateways link up before the rows arrive
