@@ -132,7 +132,8 @@ void CGateway::WriteResult(const std::string& msgId, int result) {
         throw CDbError(DB_E_FAIL, "no connection for the update statement");
     }
     if (changed == 0 && Sharing())
-        Tell(JOURNAL_WARNING, "Outbox row %s is no longer claimed by this gateway (taken back or deleted): result %d not written.",
+        Tell(JOURNAL_WARNING,
+             "Outbox row %s is no longer claimed by this gateway (taken back or deleted): result %d not written.",
              msgId.c_str(), result);
     m_journal.Remove(msgId);
 }
@@ -258,7 +259,7 @@ bool CGateway::SendRow(const OutboxRow& row) {
     if (!Addressable(row.msgId)) {
         // Its result cannot be written without risk to other rows: it keeps status 0.
         if (m_unaddressable.insert(row.msgId).second) {
-            Tell(JOURNAL_WARNING, "Outbox row \"%s\" refused: the update template cannot name this id; nothing sent.",
+            Tell(JOURNAL_WARNING, "Outbox row \"%s\" refused: the statement templates cannot name this id; nothing sent.",
                                row.msgId.c_str());
             ++m_settings.m_nFailed;
             Save();

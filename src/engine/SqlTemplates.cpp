@@ -70,7 +70,8 @@ std::string BuildUpdateSql(const std::string& updateTemplate, const std::string&
 }
 
 std::string BuildClaimSql(const std::string& claimTemplate, const std::string& msgId, const std::string& instance) {
-    return ReplacePlaceholders(claimTemplate, {{"<MSGID>", QuoteSqlText(msgId)}, {"<INSTANCE>", QuoteSqlText(instance)}});
+    return ReplacePlaceholders(claimTemplate,
+                               {{"<MSGID>", QuoteSqlText(msgId)}, {"<INSTANCE>", QuoteSqlText(instance)}});
 }
 
 std::string BuildReclaimSql(const std::string& reclaimTemplate, const std::string& instance, int timeoutMinutes) {
