@@ -91,25 +91,20 @@ void CGateway::CountUnsent() {
         m_settings.m_nUnsent = 0;
         return;
     }
-    try {
-        ReclaimStale();
-    } catch (const CDbError& e) {
-        JournalDbError("taking back old claims", e);
-        m_run.m_bDatabaseLinked = 0;
-        m_status.SetStatus(STATUS_SELECT_ERROR);
-        return;
-    }
     m_status.SetStatus(STATUS_DB_QUERY);
     std::string sql = BuildCountSql(m_settings.m_strSelectSql);
     if (sql.empty()) {
         m_status.SetStatus(STATUS_SELECT_ERROR);
         return;
     }
+    const char* step = "taking back old claims";
     try {
+        ReclaimStale();
+        step = "counting the outbox";
         m_db.OpenQuery(sql);
         m_settings.m_nUnsent = m_db.IsEof() ? 0 : m_db.GetFieldInt("count");
     } catch (const CDbError& e) {
-        JournalDbError("counting the outbox", e);
+        JournalDbError(step, e);
         m_run.m_bDatabaseLinked = 0;
         m_status.SetStatus(STATUS_SELECT_ERROR);
     }

@@ -1,16 +1,25 @@
 #pragma once
 // The gateway binary as a process of its own that a test can kill: `pellwick -home
 // FOLDER -debug`, its state folder beside a simulator's COM1, with no display and no
-// system bus, its output in FOLDER/stdout.txt and FOLDER/stderr.txt.
+// system bus, its output in FOLDER/stdout.txt and FOLDER/stderr.txt. FileText reads
+// what it leaves behind.
+#include <fstream>
+#include <sstream>
+#include <string>
+
+inline std::string FileText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
 #ifdef PELLWICK_BINARY
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <fstream>
 #include <functional>
 #include <spawn.h>
-#include <sstream>
-#include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -55,12 +64,5 @@ inline bool WaitFor(const std::function<bool()>& done, int seconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return done();
-}
-
-inline std::string FileText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 #endif

@@ -1,3 +1,4 @@
+#include "GatewayProcess.h"
 #include "GatewayRig.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,6 @@
 #include <functional>
 #include <iostream>
 #include <map>
-#include <sstream>
 
 namespace {
 
@@ -114,13 +114,6 @@ TEST(GatewayInbound, MessagesWaitInTheModemWhileTheDatabaseIsDown) {
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 int FileMode(const std::string& path) {
     return static_cast<int>(std::filesystem::status(path).permissions() & std::filesystem::perms::all);
 }
@@ -213,7 +206,7 @@ TEST(GatewayInbound, MessagesDuringAnOutageArriveOnceAfterIt) {
         const auto end = std::chrono::steady_clock::now() + outage;
         while (std::chrono::steady_clock::now() < end) rig.Passes(1);
         EXPECT_EQ(1u, rig.gateway->Spool().Entries().size());
-        EXPECT_NE(std::string::npos, ReadFile(rig.dir.file("Pellwick.spool")).find(" 627920636D74"));  // "by cmt"
+        EXPECT_NE(std::string::npos, FileText(rig.dir.file("Pellwick.spool")).find(" 627920636D74"));  // "by cmt"
         EXPECT_EQ(0600, FileMode(rig.dir.file("Pellwick.spool")));
         c.end(rig);
         const auto back = std::chrono::steady_clock::now();
@@ -307,7 +300,7 @@ TEST(GatewayInbound, TruncatedPdusGoToTheRejectFileOnly) {
     rig.sim.Control("PDU via=store mem=ME hex=" + truncated);
     rig.sim.Control("DELIVER via=direct from=+491 text=after them");
     ExpectExactlyOnce(rig, {"after them"});
-    const std::string rejected = ReadFile(rig.dir.file("Pellwick.rejected"));
+    const std::string rejected = FileText(rig.dir.file("Pellwick.rejected"));
     EXPECT_NE(std::string::npos, rejected.find(" direct 0 00" + truncated + "\n")) << rejected;
     EXPECT_NE(std::string::npos, rejected.find(" ME 1 00" + truncated + "\n")) << rejected;
     EXPECT_EQ(0600, FileMode(rig.dir.file("Pellwick.rejected")));
