@@ -34,7 +34,7 @@ std::string LineName(const std::string& line, std::string* value = nullptr) {
 // The file's lines; false when it exists and cannot be read (a missing file has none).
 bool ReadLines(const std::string& path, std::vector<std::string>& lines) {
     lines.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT;
     std::string text;
     char buffer[4096];

@@ -271,7 +271,7 @@ void SetNamedInstance(bool named) { s_namedInstance = named; }
 bool IsNamedInstance() { return s_namedInstance; }
 
 bool ReadSettingsFile(CSettings& settings, const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
     std::vector<char> bytes;
     bool ok = ReadUpTo(fd, SETTINGS_FILE_SIZE, bytes);
@@ -333,7 +333,7 @@ std::string TrimLineEnd(std::string text) {
 }
 
 bool ReadSmallFile(const std::string& path, std::string& out) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
     std::vector<char> bytes;
     bool ok = ReadUpTo(fd, 4096, bytes);

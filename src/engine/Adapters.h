@@ -30,6 +30,8 @@ public:
     ModemMessage Received() const override;
     ModemReport Report() const override;
     void SetReportRequest(int request) override { m_mobile.m_bReportRequest = request; }
+    void SetBeforePdu(std::function<bool()> hook) override { m_mobile.m_beforePdu = std::move(hook); }
+    bool TakeReset() override { return m_mobile.TakeReset(); }
     int SetStorage(const std::string& store) override { return m_mobile.SetStorage(store); }
     int GetUsedCount() override { return m_mobile.GetUsedCount(); }
     int GetTotalCount() override { return m_mobile.GetTotalCount(); }

@@ -26,6 +26,7 @@ bool CGateway::TakeReport(const ModemReport& report) {
               status == 1 ? "delivered" : status == 0 ? "still trying" : "failed");
     // A final outcome ends the submission; after a temporary one a later report follows.
     if (status != 0 && !m_reports.Remove(submission, now))
-        ::Journal(JOURNAL_ERR, "cannot write the report file after outbox row %s", submission->msgId.c_str());
+        ::Journal(JOURNAL_ERR, "cannot write the state store after outbox row %s: %s", submission->msgId.c_str(),
+                  StateError().c_str());
     return true;
 }

@@ -66,11 +66,9 @@ public:
     int StoreReceived(const ModemMessage& message);
     // Inserts each spooled message that is whole or has waited multipart_timeout minutes.
     void InsertJoinedMessages();
-    void SetPartSpoolPath(const std::string& path) { m_parts.SetPath(path); }
     // Delivery reports (report_sql set): a status report matched to its outbox row runs
     // report_sql. True when it may leave the modem (run, or matched to no submission).
     bool TakeReport(const ModemReport& report);
-    void SetReportBookPath(const std::string& path) { m_reports.SetPath(path); }
     const CReportBook& Reports() const { return m_reports; }
     const CPartSpool& Parts() const { return m_parts; }
     // Reports, warnings and replies.
@@ -86,12 +84,13 @@ public:
     // warnings and replies begin with it.
     void SetInstance(const std::string& name, bool named);
 
-    // Where the outbound journal is kept (beside the settings file). Rows it still holds as
-    // "sending" take the result -2, are logged and counted as failed.
-    void SetJournalPath(const std::string& path);
+    // The state store keeping the outbound journal, the direct messages waiting for the
+    // inbox, the waiting parts, the submissions waiting for a report and the rejected PDUs
+    // (nullptr: all in memory). Rows the journal still holds as "sending" take the result
+    // -2, are logged and counted as failed; rows still "prompting" never reached the modem
+    // and are sent again later.
+    void SetStateStore(IStateStore* store);
     const COutboxJournal& Journal() const { return m_journal; }
-    // Where direct messages wait for the inbox, and where undecodable PDUs are kept.
-    void SetInboundFiles(const std::string& spoolPath, const std::string& rejectPath);
     const CInboxSpool& Spool() const { return m_spool; }
 
     DeviceInfo Device() const;
@@ -132,6 +131,7 @@ private:
     void TakeStatusReport();
     bool FlushSpool();
     void Reject(const ModemMessage& message);
+    std::string StateError() const { return m_state ? m_state->LastError() : std::string(); }
     void ScanAllStores();
     int ScanSelectedStore();
     std::vector<OutboxRow> ReadBatch(const std::unordered_set<size_t>& handled);
@@ -162,7 +162,7 @@ private:
     int m_nHoldPasses = 0;
     DeviceLinkSettings m_heldLink;
     CInboxSpool m_spool;
-    std::string m_strRejectPath;
+    IStateStore* m_state = nullptr;
     bool m_bScanAllStores = true;  // at start, and after the inbox did not take a message
     bool m_bInsertFailing = false;
     int m_nFullScanWait = 0;       // passes until the next full scan

@@ -40,11 +40,6 @@ std::string LocalTimeText(std::time_t when) {
 
 }  // namespace
 
-void CGateway::SetInboundFiles(const std::string& spoolPath, const std::string& rejectPath) {
-    m_spool.SetPath(spoolPath);
-    m_strRejectPath = rejectPath;
-}
-
 int CGateway::InsertReceived(std::string phone, std::string text, std::string time) {
     m_status.SetStatus(STATUS_INSERTING_SMS);
     std::string sql = BuildInsertSql(m_settings.m_strInsertSql, phone, text, FormatTimeValue(time));
@@ -110,12 +105,13 @@ void CGateway::TakeReceived(const ModemMessage& message) {
     if (!message.decoded) return Reject(message);
     if (message.index == 0 && !(m_settings.m_bMultipartJoin && message.partCount > 1)) {
         // Delivered directly, it exists nowhere else: the spool keeps it until the inbox does.
-        if (!m_spool.Add({static_cast<long long>(std::time(nullptr)), message.phone, message.text, message.time}))
-            theLog.WriteTimed("The spool file could not be written; the message is kept in memory\r\n");
+        if (!m_spool.Add({0, static_cast<long long>(std::time(nullptr)), message.phone, message.text, message.time}))
+            theLog.WriteTimed("The state store could not be written (" + m_state->LastError() +
+                              "); the message is kept in memory\r\n");
         return;
     }
     if (message.index == 0) {
-        // A direct part: the part spool keeps it (in memory too when the file cannot be written).
+        // A direct part: the part spool keeps it (in memory too when the store cannot be written).
         StoreReceived(message);
     } else if (m_run.m_bDatabaseLinked == 1 && InInbox(StoreReceived(message))) {
         m_modem.DeleteStored(message.store, message.index);
@@ -135,24 +131,26 @@ bool CGateway::FlushSpool() {
         if (!InInbox(result)) {
             ++position;
         } else if (!m_spool.Remove(position)) {
-            theLog.WriteTimed("The spool file could not be written; a stored message stays in it\r\n");
+            theLog.WriteTimed("The state store could not be written; a stored message stays in it\r\n");
         }
     }
     return m_spool.Empty();
 }
 
-// A PDU that does not decode goes to the reject file, and only then leaves the modem.
+// A PDU that does not decode goes to the reject table, and only then leaves the modem.
 void CGateway::Reject(const ModemMessage& message) {
     std::string pdu = message.pdu;
     std::replace_if(pdu.begin(), pdu.end(), [](char c) { return c < 0x21 || c > 0x7E; }, '?');
-    const std::string line = LocalTimeText(std::time(nullptr)) + " " +
-                             (message.index == 0 ? "direct" : message.store.empty() ? "-" : message.store) + " " +
-                             std::to_string(message.index) + " " + pdu;
-    if (!AppendRejected(m_strRejectPath, line)) {
-        theLog.WriteTimed("Undecodable message could not be written to the reject file: " + line + "\r\n");
+    const RejectedPdu rejected{LocalTimeText(std::time(nullptr)),
+                               message.index == 0 ? "direct" : message.store.empty() ? "-" : message.store,
+                               message.index, pdu, "does not decode"};
+    const std::string where = rejected.store + " " + std::to_string(rejected.index) + " " + pdu;
+    if (!m_state || !m_state->AddRejected(rejected)) {
+        theLog.WriteTimed("Undecodable message could not be kept in the state store: " + where + "\r\n");
         return;
     }
-    theLog.WriteTimed("Undecodable message moved to the reject file: " + line + "\r\n");
+    ::Journal(JOURNAL_WARNING, "undecodable message (%s) moved to the reject table", where.c_str());
+    theLog.WriteTimed("Undecodable message moved to the reject table: " + where + "\r\n");
     if (message.index > 0) m_modem.DeleteStored(message.store, message.index);
 }
 

@@ -2,8 +2,6 @@
 #include "engine/Gateway.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -19,8 +17,8 @@ int CGateway::StoreReceived(const ModemMessage& message) {
     const MessagePart received{message.phone, message.partReference, message.partCount, message.partNumber,
                                message.text,  message.time,          m_clock.WallMs()};
     if (!m_parts.Add(received)) {
-        ::Journal(JOURNAL_ERR, "cannot write part %d of %d from %s to the part spool: %s", message.partNumber,
-                  message.partCount, message.phone.c_str(), std::strerror(errno));
+        ::Journal(JOURNAL_ERR, "cannot keep part %d of %d from %s in the state store: %s", message.partNumber,
+                  message.partCount, message.phone.c_str(), StateError().c_str());
         return 0;
     }
     if (m_run.m_bDatabaseLinked == 1) InsertJoinedMessages();
@@ -45,7 +43,7 @@ void CGateway::InsertJoinedMessages() {
                       first.phone.c_str(), first.reference, missing.c_str(), first.count,
                       m_settings.m_nMultipartTimeout);
         if (!m_parts.Remove(first, m_clock.WallMs()))
-            ::Journal(JOURNAL_ERR, "cannot drop the stored message from %s from the part spool: %s", first.phone.c_str(),
-                      std::strerror(errno));
+            ::Journal(JOURNAL_ERR, "cannot drop the stored message from %s from the state store: %s", first.phone.c_str(),
+                      StateError().c_str());
     }
 }

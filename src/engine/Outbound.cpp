@@ -1,8 +1,9 @@
 // The outbound cycle: count the outbox, send each pending row, write the result back.
 //
-// Exactly once: a row is journalled as "sending" before the driver gets it and with its
-// result as soon as the driver returns; the journal entry goes only once the update has
-// stored the result. A journalled row is never handed to the driver again.
+// Exactly once: a row is journalled as "prompting" before the driver gets it, as "sending"
+// right before its first PDU is written and with its result as soon as the driver returns;
+// the journal entry goes only once the update has stored the result. A row that was
+// sending is never handed to the driver again; one that never got past the prompt is.
 //
 // Several gateways on one outbox: each row is claimed first (journalled as "claimed",
 // then claim_sql, which must change exactly that row); a row another gateway claimed is
@@ -57,16 +58,31 @@ void Tell(JournalPriority priority, const char* format, ...) {
 
 }  // namespace
 
-void CGateway::SetJournalPath(const std::string& path) {
-    m_journal.SetPath(path);
-    std::vector<std::string> unknown;
-    for (const auto& entry : m_journal.Entries())
-        if (entry.state == COutboxJournal::State::Sending) unknown.push_back(entry.msgId);
+void CGateway::SetStateStore(IStateStore* store) {
+    m_state = store;
+    m_journal.Attach(store);
+    m_spool.Attach(store);
+    m_parts.Attach(store);
+    m_reports.Attach(store);
+    std::vector<std::string> unknown, unsent;
+    for (const auto& entry : m_journal.Entries()) {
+        if (entry.state == JournalState::Sending) unknown.push_back(entry.msgId);
+        if (entry.state == JournalState::Prompting) unsent.push_back(entry.msgId);
+    }
     for (const auto& msgId : unknown) {
         Tell(JOURNAL_WARNING, "Outbox row %s was being sent when the gateway stopped: result unknown (%d), not sent again.",
                            msgId.c_str(), RESULT_UNKNOWN);
         m_journal.SetResult(msgId, RESULT_UNKNOWN);
         ++m_settings.m_nFailed;
+    }
+    for (const auto& msgId : unsent) {
+        Tell(JOURNAL_NOTICE, "Outbox row %s was waiting for the modem's prompt when the gateway stopped: it never "
+                             "reached the modem and is sent later.", msgId.c_str());
+        // A claimed row is given back by the next cycle; an unclaimed one is simply pending.
+        if (Sharing())
+            m_journal.Unclaim(msgId);
+        else
+            m_journal.Remove(msgId);
     }
     if (!unknown.empty()) Save();
 }
@@ -137,7 +153,8 @@ void CGateway::WriteResult(const std::string& msgId, int result) {
 // back. A database error throws with the claim journalled; it is given back later.
 CGateway::Claim CGateway::ClaimRow(const std::string& msgId) {
     if (!m_journal.MarkClaimed(msgId)) {
-        Tell(JOURNAL_ERR, "The outbound journal cannot be written: outbox row %s not claimed.", msgId.c_str());
+        Tell(JOURNAL_ERR, "The outbound journal cannot be written (%s): outbox row %s not claimed.",
+             m_journal.LastError().c_str(), msgId.c_str());
         return Claim::Stop;
     }
     const long changed = m_db.ExecuteChange(BuildClaimSql(m_settings.m_strClaimSql, msgId, m_strInstance));
@@ -167,8 +184,8 @@ void CGateway::ReleaseRow(const std::string& msgId) {
 void CGateway::FlushJournal() {
     auto entries = m_journal.Entries();
     for (const auto& entry : entries) {
-        if (entry.state == COutboxJournal::State::Result) WriteResult(entry.msgId, entry.result);
-        if (entry.state == COutboxJournal::State::Claimed) ReleaseRow(entry.msgId);
+        if (entry.state == JournalState::Result) WriteResult(entry.msgId, entry.result);
+        if (entry.state == JournalState::Claimed) ReleaseRow(entry.msgId);
     }
 }
 
@@ -295,27 +312,50 @@ bool CGateway::SendRow(const OutboxRow& row) {
         return SleepSlices(m_clock, m_run.m_bStop, 10, m_settings.m_nRetryInterval * 100);
     }
 
-    if (!m_journal.MarkSending(row.msgId)) {
-        Tell(JOURNAL_ERR, "The outbound journal cannot be written: outbox row %s not sent.", row.msgId.c_str());
+    if (!m_journal.MarkPrompting(row.msgId)) {
+        Tell(JOURNAL_ERR, "The outbound journal cannot be written (%s): outbox row %s not sent.",
+             m_journal.LastError().c_str(), row.msgId.c_str());
         return false;
     }
     const bool report = !m_settings.m_strReportSql.empty();
     m_modem.SetReportRequest(report ? 1 : 0);
+    bool journalled = true;
+    m_modem.SetBeforePdu([&] { return journalled = m_journal.MarkSending(row.msgId); });
     const int sent = m_modem.SendMessage(phone, text, kind);
+    m_modem.SetBeforePdu(nullptr);
+    const bool restarted = m_modem.TakeReset();
+    // A modem that restarted lost its settings: the link is opened and set up again.
+    if (restarted) m_run.m_bDeviceLinked = 0;
+    if (sent == SEND_NOT_HANDED) {
+        // Nothing reached the modem and nothing refused the row: it stays pending.
+        if (Sharing()) {
+            m_journal.Unclaim(row.msgId);
+            ReleaseRow(row.msgId);
+        } else {
+            m_journal.Remove(row.msgId);
+        }
+        if (!journalled)
+            Tell(JOURNAL_ERR, "The outbound journal cannot be written (%s): outbox row %s not sent.",
+                 m_journal.LastError().c_str(), row.msgId.c_str());
+        else
+            Tell(JOURNAL_WARNING, "Outbox row %s: the modem %s before it took the message; it is sent later.",
+                 row.msgId.c_str(), restarted ? "restarted or went away" : "was not ready");
+        return false;
+    }
     int result = RESULT_FAILED;
     if (sent >= 0) {
         ++m_settings.m_nSent;
         result = RESULT_SENT;
         // The message reference, for matching the status report to this row.
         if (report && !m_reports.Add({sent, row.msgId, phone, m_clock.WallMs()}))
-            Tell(JOURNAL_ERR, "The report file cannot be written: the delivery of outbox row %s will not be known.",
-                 row.msgId.c_str());
+            Tell(JOURNAL_ERR, "The state store cannot be written (%s): the delivery of outbox row %s will not be known.",
+                 StateError().c_str(), row.msgId.c_str());
     } else {
         ++m_settings.m_nFailed;
         if (sent == RESULT_UNKNOWN) {
             result = RESULT_UNKNOWN;
-            Tell(JOURNAL_WARNING, "Outbox row %s: the modem did not answer the submission; result unknown (%d).",
-                               row.msgId.c_str(), result);
+            Tell(JOURNAL_WARNING, "Outbox row %s: the modem %s after the submission; result unknown (%d).",
+                 row.msgId.c_str(), restarted ? "restarted or went away" : "did not answer", result);
         }
     }
     if (result != RESULT_UNKNOWN)

@@ -1,52 +1,49 @@
 #pragma once
 // The write-ahead journal of the outbound cycle: every outbox row between "about to go
-// to the modem" and "its result is stored in the database". A row is marked "sending"
-// before its first PDU is written, gets its "result" when the modem has answered, and
-// is dropped once the update statement has stored that result. A journalled row is
-// never sent again; a row still marked "sending" at start-up died with the process
-// between Ctrl-Z and the answer, so its outcome is unknown. Where several gateways share
-// the outbox, a row is marked "claimed" before the claim statement runs, so that a claim
-// the gateway never used is given back after a crash.
-//
-// The file is text, one row per line: "claimed <msgid>", "sending <msgid>" or
-// "result <n> <msgid>"; the id
-// is the rest of the line with '\' and control characters written as \xHH. It is
-// replaced atomically (temporary file, fsync, rename, fsync of the folder), mode 0600;
-// only a removal skips the two fsyncs.
+// to the modem" and "its result is stored in the database", kept in the state store.
+// A row is "prompting" from AT+CMGS until the modem's '>' prompt, "sending" from the
+// moment its PDU is written, gets its "result" when the modem has answered, and is
+// dropped once the update statement has stored that result. A journalled row is never
+// sent again. At start-up a row still "sending" died with the process between its PDU
+// and the answer, so its outcome is unknown; a row "prompting" never reached the modem.
+// Where several gateways share the outbox, a row is marked "claimed" before the claim
+// statement runs, so that a claim the gateway never used is given back after a crash.
+#include "state/StateStore.h"
+
 #include <string>
 #include <vector>
 
 class COutboxJournal {
 public:
-    enum class State { Claimed, Sending, Result };
-    struct Entry {
-        std::string msgId;
-        State state = State::Sending;
-        int result = 0;
-    };
+    using State = JournalState;
+    using Entry = JournalEntry;
 
-    explicit COutboxJournal(std::string path = {});
-    // Reads the file at path (a missing file is an empty journal).
-    void SetPath(std::string path);
+    // Reads the store's journal; nullptr keeps the journal in memory only.
+    void Attach(IStateStore* store);
 
-    // Each returns false when the file could not be written. MarkClaimed and MarkSending
-    // then leave the journal as it was; SetResult and Remove keep their change in memory.
-    // Both marks also refuse a row the journal holds already, except that a claimed row
-    // may be marked sending.
+    // Each returns false when the store could not be written; the journal is then left
+    // as it was, except that SetResult and Remove keep their change in memory. The marks
+    // refuse a row that is on its way already: claimed leads to prompting, prompting to
+    // sending, and nothing leads back.
     bool MarkClaimed(const std::string& msgId);
+    bool MarkPrompting(const std::string& msgId);
     bool MarkSending(const std::string& msgId);
     bool SetResult(const std::string& msgId, int result);
+    // A row that was prompting or sending and still is not: back to claimed.
+    bool Unclaim(const std::string& msgId);
     bool Remove(const std::string& msgId);
 
     bool Contains(const std::string& msgId) const;
+    const Entry* Find(const std::string& msgId) const;
     const std::vector<Entry>& Entries() const { return m_entries; }
     bool Empty() const { return m_entries.empty(); }
+    std::string LastError() const { return m_store ? m_store->LastError() : std::string(); }
 
 private:
-    void Load();
-    bool Store(bool durable = true) const;
-    Entry* Find(const std::string& msgId);
+    // Moves the row to `state` (adding it when new); reverted when the store refuses.
+    bool Move(const std::string& msgId, State state, int result = 0);
+    Entry* Slot(const std::string& msgId);
 
-    std::string m_path;
+    IStateStore* m_store = nullptr;
     std::vector<Entry> m_entries;
 };

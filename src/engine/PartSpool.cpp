@@ -1,11 +1,6 @@
 #include "engine/PartSpool.h"
 
-#include "engine/InboxSpool.h"
-
 #include <algorithm>
-#include <cerrno>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -13,64 +8,27 @@ bool Before(const MessagePart& a, const MessagePart& b) { return a.number < b.nu
 
 }  // namespace
 
-std::string FieldHex(const std::string& bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    if (bytes.empty()) return "-";
-    std::string hex;
-    for (unsigned char c : bytes) {
-        hex += digits[c >> 4];
-        hex += digits[c & 0xF];
-    }
-    return hex;
-}
-
-bool FieldFromHex(const std::string& hex, std::string& bytes) {
-    bytes.clear();
-    if (hex == "-") return true;
-    if (hex.empty() || hex.size() % 2) return false;
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const std::string pair = hex.substr(i, 2);
-        if (pair.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos) return false;
-        bytes += static_cast<char>(std::stoi(pair, nullptr, 16));
-    }
-    return true;
-}
-
-void CPartSpool::SetPath(std::string path) {
-    m_path = std::move(path);
-    m_parts.clear();
-    if (m_path.empty()) return;
-    std::ifstream in(m_path);
-    std::string line;
-    while (std::getline(in, line)) {
-        // "<ref> <count> <number> <arrived ms> <time hex> <phone hex> <text hex>"
-        std::istringstream fields(line);
-        MessagePart part;
-        std::string time, phone, text;
-        fields >> part.reference >> part.count >> part.number >> part.arrivedMs >> time >> phone >> text;
-        if (fields.fail() || !FieldFromHex(time, part.time) || !FieldFromHex(phone, part.phone) || !FieldFromHex(text, part.text) ||
-            part.number < 0 || part.number > part.count)
-            continue;
-        m_parts.push_back(part);
-    }
-}
-
-bool CPartSpool::Store() {
-    if (m_path.empty()) return true;
-    std::string data;
-    for (const MessagePart& p : m_parts) {
-        data += std::to_string(p.reference) + " " + std::to_string(p.count) + " " + std::to_string(p.number) + " " +
-                std::to_string(p.arrivedMs) + " " + FieldHex(p.time) + " " + FieldHex(p.phone) + " " + FieldHex(p.text) + "\n";
-    }
-    m_bUnwritten = !WriteFileDurably(m_path, data);
-    return !m_bUnwritten;
+void CPartSpool::Attach(IStateStore* store) {
+    m_store = store;
+    m_parts = store ? store->LoadParts() : std::vector<MessagePart>{};
+    m_unstored.clear();
 }
 
 bool CPartSpool::Add(const MessagePart& part) {
-    for (const MessagePart& kept : m_parts)
-        if (kept.SameMessage(part) && (kept.number == part.number || kept.number == 0)) return !m_bUnwritten || Store();
+    const auto same = [&](const MessagePart& kept) { return kept.SameMessage(part) && kept.number == part.number; };
+    const auto unstored = std::find_if(m_unstored.begin(), m_unstored.end(), same);
+    for (const MessagePart& kept : m_parts) {
+        if (!kept.SameMessage(part) || (kept.number != part.number && kept.number != 0)) continue;
+        if (kept.number == 0 || unstored == m_unstored.end()) return true;
+        // Kept in memory only so far: it leaves the modem once the store has it.
+        if (m_store && !m_store->AddPart(*unstored)) return false;
+        m_unstored.erase(unstored);
+        return true;
+    }
     m_parts.push_back(part);
-    return Store();
+    if (!m_store || m_store->AddPart(part)) return true;
+    m_unstored.push_back(part);
+    return false;
 }
 
 std::vector<std::vector<MessagePart>> CPartSpool::Ready(long long nowMs, long long timeoutMs) const {
@@ -94,20 +52,16 @@ std::vector<std::vector<MessagePart>> CPartSpool::Ready(long long nowMs, long lo
 }
 
 bool CPartSpool::Remove(const MessagePart& part, long long nowMs) {
-    const auto end = std::remove_if(m_parts.begin(), m_parts.end(),
-                                    [&](const MessagePart& kept) { return kept.SameMessage(part); });
-    m_parts.erase(end, m_parts.end());
-    m_parts.push_back({part.phone, part.reference, part.count, 0, std::string(), std::string(), nowMs});
-    return Store();
+    const MessagePart marker{part.phone, part.reference, part.count, 0, std::string(), std::string(), nowMs};
+    std::erase_if(m_parts, [&](const MessagePart& kept) { return kept.SameMessage(part); });
+    std::erase_if(m_unstored, [&](const MessagePart& kept) { return kept.SameMessage(part); });
+    m_parts.push_back(marker);
+    return !m_store || m_store->MarkStored(marker);
 }
 
 void CPartSpool::Prune(long long nowMs, long long keepMs) {
-    const auto end = std::remove_if(m_parts.begin(), m_parts.end(), [&](const MessagePart& kept) {
-        return kept.number == 0 && nowMs - kept.arrivedMs >= keepMs;
-    });
-    if (end == m_parts.end()) return;
-    m_parts.erase(end, m_parts.end());
-    Store();
+    const auto forget = [&](const MessagePart& kept) { return kept.number == 0 && nowMs - kept.arrivedMs >= keepMs; };
+    if (std::erase_if(m_parts, forget) && m_store) m_store->ForgetStored(nowMs - keepMs + 1);
 }
 
 std::size_t CPartSpool::Size() const {

@@ -1,8 +1,13 @@
 #pragma once
 // What the engine needs of the modem driver and the database layer. The shell
 // hands it adapters over `CMobile` and `CAdoDatabase`; tests hand it scripted fakes.
+#include <functional>
 #include <string>
 #include <vector>
+
+// SendMessage: the modem restarted or went away before the message's first PDU was
+// written (or the before-PDU hook said no); it may be sent again.
+constexpr int SEND_NOT_HANDED = -3;
 
 // A message as the driver holds it in its received or last-read slot.
 struct ModemMessage {
@@ -60,8 +65,14 @@ public:
     virtual int GetSignalQuality() = 0;
     virtual int GetBatteryLevel() = 0;
     // 0 or more when the modem accepted the message, -2 when it was handed over but no
-    // answer came (it may have gone out), any other negative value when it was not sent.
+    // answer came (it may have gone out), SEND_NOT_HANDED when nothing was handed over and
+    // nothing refused it, any other negative value when it was not sent.
     virtual int SendMessage(const std::string& phone, const std::string& text, int kind) = 0;
+    // Called once per message when the modem is ready for it, right before its first PDU
+    // is written; false cancels the message (SEND_NOT_HANDED).
+    virtual void SetBeforePdu(std::function<bool()> /*hook*/) {}
+    // Whether a submission since the last call saw the modem restart or its port go.
+    virtual bool TakeReset() { return false; }
     // PDUs the message would be sent as; negative when it cannot be encoded. No I/O.
     virtual int CountSegments(const std::string& phone, const std::string& text, int kind) = 0;
     virtual int PollEvents() = 0;  // POLL_NEW_MESSAGE and POLL_UNDECODABLE fill Received()

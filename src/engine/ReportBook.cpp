@@ -1,11 +1,6 @@
 #include "engine/ReportBook.h"
 
-#include "engine/InboxSpool.h"
-#include "engine/PartSpool.h"
-
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -20,36 +15,16 @@ std::string Digits(const std::string& phone) {
 
 }  // namespace
 
-void CReportBook::SetPath(std::string path) {
-    m_path = std::move(path);
-    m_entries.clear();
-    if (m_path.empty()) return;
-    std::ifstream in(m_path);
-    std::string line;
-    while (std::getline(in, line)) {
-        // "<reference> <sent ms> <msgid hex> <phone hex>"
-        std::istringstream fields(line);
-        Submission s;
-        std::string msgId, phone;
-        fields >> s.reference >> s.sentMs >> msgId >> phone;
-        if (!fields.fail() && FieldFromHex(msgId, s.msgId) && FieldFromHex(phone, s.phone)) m_entries.push_back(s);
-    }
-}
-
-bool CReportBook::Store() const {
-    if (m_path.empty()) return true;
-    std::string data;
-    for (const Submission& s : m_entries)
-        data += std::to_string(s.reference) + " " + std::to_string(s.sentMs) + " " + FieldHex(s.msgId) + " " +
-                FieldHex(s.phone) + "\n";
-    return WriteFileDurably(m_path, data);
+void CReportBook::Attach(IStateStore* store) {
+    m_store = store;
+    m_entries = store ? store->LoadSubmissions() : std::vector<Submission>{};
 }
 
 bool CReportBook::Add(const Submission& submission) {
     // Submissions whose report never came are forgotten after three days.
     std::erase_if(m_entries, [&](const Submission& s) { return submission.sentMs - s.sentMs > KEEP_MS; });
     m_entries.push_back(submission);
-    return Store();
+    return !m_store || m_store->AddSubmission(submission, submission.sentMs - KEEP_MS);
 }
 
 const Submission* CReportBook::Match(int reference, const std::string& phone, long long nowMs) const {
@@ -67,8 +42,10 @@ bool CReportBook::Remove(const Submission* submission, long long nowMs) {
     for (const Submission& s : m_entries)
         if (&s != submission && nowMs - s.sentMs <= KEEP_MS) kept.push_back(s);
     if (kept.size() == m_entries.size()) return true;
+    const Submission none{-1, {}, {}, 0};
+    const bool stored = !m_store || m_store->DropSubmission(submission ? *submission : none, nowMs - KEEP_MS);
     m_entries = std::move(kept);
-    return Store();
+    return stored;
 }
 
 int ReportStatusValue(int tpStatus) {

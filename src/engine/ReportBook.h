@@ -1,25 +1,20 @@
 #pragma once
 // The submissions that asked for a status report: the modem's message reference (TP-MR)
 // of each, with the outbox row, the recipient and the time it went out, so a report can
-// be matched to its row. Written durably (WriteFileDurably) on every change, one line per
-// submission with the texts in hex; entries older than three days are forgotten.
+// be matched to its row. Kept in the state store; entries older than three days are
+// forgotten.
+#include "state/StateStore.h"
+
 #include <string>
 #include <vector>
-
-struct Submission {
-    int reference = 0;  // TP-MR, 0..255
-    std::string msgId;
-    std::string phone;
-    long long sentMs = 0;  // wall clock, ms since the epoch
-};
 
 class CReportBook {
 public:
     static constexpr long long KEEP_MS = 3LL * 24 * 60 * 60 * 1000;
 
-    // Empty path: memory only. Loads what the file holds.
-    void SetPath(std::string path);
-    // Also forgets submissions older than three days. False when the file could not be
+    // nullptr: memory only. Loads what the store holds.
+    void Attach(IStateStore* store);
+    // Also forgets submissions older than three days. False when the store could not be
     // written (kept in memory all the same).
     bool Add(const Submission& submission);
     // The newest submission within three days with this reference to this recipient
@@ -30,9 +25,7 @@ public:
     std::size_t Size() const { return m_entries.size(); }
 
 private:
-    bool Store() const;
-
-    std::string m_path;
+    IStateStore* m_store = nullptr;
     std::vector<Submission> m_entries;
 };
 

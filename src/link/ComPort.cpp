@@ -169,6 +169,14 @@ bool CComPort::WaitReady(short events, long long limitMs) {
     }
 }
 
+bool CComPort::HungUp() {
+    if (m_fd < 0) return true;
+    pollfd p{m_fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLHUP | POLLERR | POLLNVAL))) return false;
+    int queued = 0;  // what came before the hang-up is read first
+    return ::ioctl(m_fd, FIONREAD, &queued) != 0 || queued <= 0;
+}
+
 std::string CComPort::Read() {
     if (m_fd < 0) return std::string();
     if (LineErrorPending()) return std::string();  // the data stays queued for the next read

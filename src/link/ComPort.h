@@ -17,6 +17,7 @@ public:
     int Open() override;
     int Close() override;
     int IsOpen() override { return m_fd >= 0 ? 1 : 0; }
+    bool HungUp() override;
     std::string Read() override;
     int Write(const std::string& text) override;
     std::string ReadUntil(const std::string& t1, const std::string& t2, const std::string& t3,

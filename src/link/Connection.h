@@ -22,6 +22,10 @@ public:
     int IsOpen();
     std::string Read();
     std::string Exchange(const std::string& command, const std::string& extra, int timeoutMs);
+    std::string ExchangeUntil(const std::string& command, const std::vector<std::string>& ends, int timeoutMs) {
+        return Selected().ExchangeUntil(command, ends, timeoutMs);
+    }
+    bool HungUp() { return Selected().HungUp(); }
     std::string GetReceived();
     void Consume(int count);
     int SetLines(int flags);  // serial transport only

@@ -20,7 +20,7 @@ class LockedFile {
 public:
     explicit LockedFile(const std::string& path, int flags) {
         // The log holds the modem dialogue: phone numbers and message texts.
-        m_fd = ::open(path.c_str(), flags | O_CLOEXEC, 0600);
+        m_fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (m_fd >= 0 && (::fchmod(m_fd, 0600) != 0 || ::flock(m_fd, LOCK_EX) != 0)) {
             ::close(m_fd);
             m_fd = -1;

@@ -32,3 +32,25 @@ std::string CTransport::ExchangeSteps(const std::string& command, const std::str
     if (Write(command) != static_cast<int>(command.size())) return std::string();
     return CleanReply(ReadUntil("OK", "ERROR", extra, timeoutMs), command);
 }
+
+std::string CTransport::ExchangeUntil(const std::string& command, const std::vector<std::string>& ends,
+                                      int timeoutMs) {
+    Read();
+    if (Write(command) != static_cast<int>(command.size())) return std::string();
+    const long long deadline = m_clock.NowMs() + timeoutMs;
+    std::string collected;
+    while (m_clock.NowMs() < deadline && !m_clock.StopRequested() && !HungUp()) {
+        m_clock.PumpMessages();
+        if (Descriptor() >= 0)
+            m_clock.SleepUntilReadable(Descriptor(), 20);
+        else
+            m_clock.SleepMs(20);
+        const std::string chunk = Read();
+        if (chunk.empty()) continue;
+        collected += chunk;
+        bool ended = false;
+        for (const std::string& end : ends) ended = ended || collected.find(end) != std::string::npos;
+        if (ended) break;
+    }
+    return CleanReply(collected, command);
+}

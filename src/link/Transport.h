@@ -5,6 +5,7 @@
 #include "link/Clock.h"
 
 #include <string>
+#include <vector>
 
 class CTransport {
 public:
@@ -28,6 +29,12 @@ public:
     // leading line ends removed; empty when the command was not written completely.
     virtual std::string Exchange(const std::string& command, const std::string& extra,
                                  int timeoutMs) = 0;
+    // As Exchange, but the reply is collected until it holds any of `ends`, the time-out
+    // passes or the port hangs up (the device was pulled or its other side closed).
+    virtual std::string ExchangeUntil(const std::string& command, const std::vector<std::string>& ends,
+                                      int timeoutMs);
+    // True once the device has gone: a hang-up or an error on the port.
+    virtual bool HungUp() { return false; }
     // Modem control lines (bit 0 DTR, bit 1 RTS); only the serial transport has them.
     virtual int SetLines(int flags);
     // Port number and speed; only the serial transport uses them.

@@ -8,7 +8,9 @@
 #include "modem/ReplyParser.h"
 #include "pdu/SmsPdu.h"
 
+#include <functional>
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,10 @@ constexpr int SUBMIT_SEND = 9102;
 // Result of CMobile::SendMessage / SubmitPdus when a PDU was handed over (Ctrl-Z written)
 // but no final result came back: the message may have gone out, so it is not sent again.
 constexpr int SUBMIT_UNKNOWN = -2;
+// Result when nothing was handed over and nothing refused the message: the modem reset or
+// went away before its first PDU was written, or the before-PDU hook said no. It may be
+// sent again later.
+constexpr int SUBMIT_NOT_HANDED = -3;
 
 class CMobile {
 public:
@@ -105,6 +111,11 @@ public:
     // --- Submission ----------------------------------------------------------------------
     // The modem's reference (0 or more), -1 not sent, SUBMIT_UNKNOWN outcome unknown.
     int SendMessage(const std::string& phone, const std::string& text, int kind);
+    // Called once per message when the modem's prompt came, right before its first PDU is
+    // written; false cancels the message (ESC) with SUBMIT_NOT_HANDED.
+    std::function<bool()> m_beforePdu;
+    // Set when a submission saw the modem reset or the port go; cleared by the reader.
+    bool TakeReset() { return std::exchange(m_bResetSeen, false); }
     int SubmitPdus(int mode);
     // PDUs the message would be sent as, or a negative codec result; no I/O, no guard.
     int CountSegments(const std::string& phone, const std::string& text, int kind) const;
@@ -220,6 +231,7 @@ private:
 
     // Submission pacing: the end of the last submission attempt.
     bool m_bSubmitted = false;
+    bool m_bResetSeen = false;
     long long m_nLastSubmitMs = 0;
 
     // Scan positions into the received text, and the last caller.

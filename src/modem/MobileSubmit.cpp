@@ -13,6 +13,10 @@ constexpr int ESC_ANSWER_MS = 2000;
 
 bool Has(const std::string& text, const char* what) { return text.find(what) != std::string::npos; }
 
+// What a modem says when it has just started again: every setting is back at its default
+// and whatever it was doing is lost.
+bool Restarted(const std::string& reply) { return Has(reply, "\nRDY\r") || Has(reply, "+CPIN: READY"); }
+
 }  // namespace
 
 int CMobile::Encode(CSmsPdu& record, const std::string& phone, const std::string& text, int kind) const {
@@ -63,6 +67,7 @@ int CMobile::SubmitPdus(int mode) {
     const int limitMs = m_nCommandLimit * 1000;  // for the prompt
     const int count = std::min<int>(m_pdu.m_nSegmentCount, static_cast<int>(m_pdu.m_pdusOut.size()));
     int result = 1;
+    bool handed = false;  // a PDU of this message was written
     for (int segment = 0; segment < count; ++segment) {
         const std::string& pdu = m_pdu.m_pdusOut[static_cast<size_t>(segment)];
         theLog.Printf("\nSMSCount=%d", count);
@@ -87,7 +92,14 @@ int CMobile::SubmitPdus(int mode) {
                 command = "AT+CMGW=" + std::to_string(octets) + "\r";
             }
             theLog.Printf("\nCommand=%s", command.c_str());
-            const std::string prompt = Ask(command, ">", limitMs);
+            const std::string prompt =
+                m_pConnection->ExchangeUntil(command, {">", "OK", "ERROR", "+CPIN: READY"}, limitMs);
+            if (Restarted(prompt) || m_pConnection->HungUp()) {
+                // Nothing refused the message: a fresh modem may take it later.
+                theLog.Printf("\nModem restarted or gone while waiting for '>'");
+                m_bResetSeen = true;
+                return handed ? SUBMIT_UNKNOWN : SUBMIT_NOT_HANDED;
+            }
             if (!Has(prompt, ">")) {
                 theLog.Printf("\n'>' Not Found");
                 // Without a final result the modem may be waiting for the PDU all the same.
@@ -95,11 +107,22 @@ int CMobile::SubmitPdus(int mode) {
                 m_nLastSubmitMs = m_clock.NowMs();
                 continue;
             }
+            if (!handed && m_beforePdu && !m_beforePdu()) {
+                LeavePduInput();
+                return SUBMIT_NOT_HANDED;
+            }
             // From here on the PDU is the modem's: it is never written a second time.
+            handed = true;
             const std::string body = pdu + CTRL_Z;
             theLog.Printf("\nCommand=%s", body.c_str());
-            const std::string reply = Ask(body, "", m_nAnswerLimit * 1000);
+            const std::string reply =
+                m_pConnection->ExchangeUntil(body, {"OK", "ERROR", "\nRDY\r", "+CPIN: READY"}, m_nAnswerLimit * 1000);
             m_nLastSubmitMs = m_clock.NowMs();
+            if (Restarted(reply) || (!Has(reply, "OK") && !Has(reply, "ERROR") && m_pConnection->HungUp())) {
+                theLog.Printf("\nModem restarted or gone after the PDU  %s", reply.c_str());
+                m_bResetSeen = true;
+                return SUBMIT_UNKNOWN;
+            }
             if (Has(reply, "ERROR")) {
                 theLog.Printf("\n OK Not Found  %s", reply.c_str());
                 continue;  // refused: nothing went out

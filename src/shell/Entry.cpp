@@ -5,12 +5,14 @@
 #include "link/Journal.h"
 #include "link/LogFile.h"
 #include "shell/DialogHost.h"
+#include "shell/GatewayState.h"
 #include "shell/Names.h"
 #include "shell/OdbcSetup.h"
 #include "shell/ServiceCommands.h"
 #include "shell/ServiceProcess.h"
 #include "shell/ServiceUnit.h"
 #include "shell/SettingsCommands.h"
+#include "state/StateFolder.h"
 
 #include <cerrno>
 #include <climits>
@@ -212,8 +214,15 @@ int PellwickMain(int argc, char** argv) {
 
     switch (line.command) {
     case CommandSwitch::Show:
+        if (const std::string unsafe = FolderUnsafeReason(home); !unsafe.empty())
+            std::fprintf(stderr, "%s: warning: the state folder is not safe: %s\n", program.c_str(), unsafe.c_str());
         return ShowSettings(stdout);
     case CommandSwitch::Set:
+        if (const std::string unsafe = FolderUnsafeReason(home); !unsafe.empty()) {
+            std::fprintf(stderr, "%s: the state folder is not safe: %s; nothing saved\n", program.c_str(),
+                         unsafe.c_str());
+            return 2;
+        }
         return SetSettings(line.assignments, program, stderr);
     case CommandSwitch::Install: {
         COdbcInstaller installer;
@@ -233,6 +242,14 @@ int PellwickMain(int argc, char** argv) {
         return ProcessServiceCommands().StopInstalledService() ? 0 : 1;
     default:
         break;
+    }
+
+    // A gateway about to run holds its folder first: a second one on it, or a folder that is
+    // not safe, ends here before anything in the folder or the modem is touched.
+    const bool runs = line.command == CommandSwitch::Debug || line.command == CommandSwitch::Win9x ||
+                      (line.command == CommandSwitch::Service && notifier.Available());
+    if (runs) {
+        if (const int refused = TakeStateFolder(home, program, stderr)) return refused;
     }
 
     // systemctl reload: the settings are read again at once.

@@ -1,6 +1,7 @@
 #include "shell/GatewayCore.h"
 
 #include "link/Journal.h"
+#include "shell/GatewayState.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -25,10 +26,7 @@ void CGatewayCore::ApplyLoadedSettings() {
     mobile.SetRetryInterval(theSettings.m_nRetryInterval);
     mobile.SetSendAttempts(theSettings.m_nRetryCount + 1);
     gateway.SetInstance(InstanceName(), IsNamedInstance());
-    gateway.SetJournalPath(StatePath("Pellwick.journal"));
-    gateway.SetInboundFiles(StatePath("Pellwick.spool"), StatePath("Pellwick.rejected"));
-    gateway.SetPartSpoolPath(StatePath("Pellwick.parts"));
-    gateway.SetReportBookPath(StatePath("Pellwick.references"));
+    gateway.SetStateStore(GatewayStateStore().IsOpen() ? &GatewayStateStore() : nullptr);
     // A `-set` from a shell, or systemctl reload, reaches the running gateway.
     gateway.SetSettingsSync([] {
         const bool reload = TakeSettingsReloadRequest();

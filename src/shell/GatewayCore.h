@@ -21,8 +21,8 @@
 struct CGatewayCore {
     CGatewayCore();
 
-    // After LoadSettings: the saved retry settings reach the driver; the outbox journal,
-    // the inbound spool and the reject file live in the state folder; settings changed
+    // After LoadSettings: the saved retry settings reach the driver; the engine keeps its
+    // records in the state store of the folder this process took; settings changed
     // by another process (or a reload request) reach the gateway.
     void ApplyLoadedSettings();
     // Makes every wait inside the driver end once this core's stop flag is set.

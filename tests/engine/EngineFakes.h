@@ -9,6 +9,7 @@
 #include <map>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 class FakeClock : public IGatewayClock {
@@ -58,6 +59,8 @@ public:
     std::vector<int> readIndexes;
     std::vector<int> deleted;
     DeviceLinkSettings prepared;
+    std::function<bool()> beforePdu;
+    bool reset = false;  // the next TakeReset answer
     ModemMessage lastRead;
 
     void Prepare(const DeviceLinkSettings& link) override { prepared = link; }
@@ -75,9 +78,17 @@ public:
     int GetSignalQuality() override { return signal; }
     int GetBatteryLevel() override { return battery; }
     int SendMessage(const std::string& p, const std::string& t, int k) override {
+        if (p.empty()) {
+            sent.push_back({p, t, k});
+            return -1;
+        }
+        // The modem is ready for the PDU, unless it restarts before it.
+        if (sendResult != SEND_NOT_HANDED && beforePdu && !beforePdu()) return SEND_NOT_HANDED;
         sent.push_back({p, t, k});
-        return p.empty() ? -1 : sendResult;
+        return sendResult;
     }
+    void SetBeforePdu(std::function<bool()> hook) override { beforePdu = std::move(hook); }
+    bool TakeReset() override { return std::exchange(reset, false); }
     int CountSegments(const std::string&, const std::string& t, int) override {
         return t.size() > 160 ? -1 : 1;
     }

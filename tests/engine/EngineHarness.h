@@ -44,8 +44,26 @@ struct EngineHarness {
 
 #include "support/TempDir.h"
 
-// A journal file in a folder of its own.
-struct TempDirJournal {
+#include <gtest/gtest.h>
+
+// A state store in a folder of its own; Journal() reads it back as a restarted gateway would.
+struct TempDirState {
     TempDir dir;
-    std::string path = dir.file("Pellwick.journal");
+    std::string path = dir.file(CStateStore::FILE_NAME);
+    CStateStore store;
+    TempDirState() {
+        std::string error;
+        if (!store.Open(path, error)) ADD_FAILURE() << error;
+    }
+    std::vector<JournalEntry> Journal() const {
+        CStateStore reread;
+        std::string error;
+        if (!reread.Open(path, error)) ADD_FAILURE() << error;
+        return reread.LoadJournal();
+    }
+    bool Journalled(const std::string& msgId) const {
+        for (const JournalEntry& e : Journal())
+            if (e.msgId == msgId) return true;
+        return false;
+    }
 };

@@ -196,8 +196,8 @@ TEST_F(OutboundTest, UnsuccessfulUpdateIsJournalledAndNeverResent) {
     for (int answer : {-1 /* throws */, 99, 0}) {
         EngineHarness e;
         e.LinksUp();
-        TempDirJournal journal;
-        e.gateway.SetJournalPath(journal.path);
+        TempDirState state;
+        e.gateway.SetStateStore(&state.store);
         e.AddOutboxRow("9", "+491", "once");
         e.gateway.CountUnsent();
         e.db.execute = [answer](const std::string&) {
@@ -209,7 +209,7 @@ TEST_F(OutboundTest, UnsuccessfulUpdateIsJournalledAndNeverResent) {
         EXPECT_EQ(0, e.run.m_bDatabaseLinked.load()) << answer;
         EXPECT_EQ(STATUS_UPDATE_ERROR, e.status.LastStatus()) << answer;
         // A restart reads the journal back from its file.
-        EXPECT_TRUE(COutboxJournal(journal.path).Contains("9")) << answer;
+        EXPECT_TRUE(state.Journalled("9")) << answer;
 
         // Next cycle: the row is still at status 0 in the table, but the journal writes
         // its result first and the driver never sees it again.
@@ -223,45 +223,53 @@ TEST_F(OutboundTest, UnsuccessfulUpdateIsJournalledAndNeverResent) {
     }
 }
 
-TEST_F(OutboundTest, RowFoundBeingSentAtStartIsWrittenAsUnknownAndNotSent) {
-    TempDirJournal journal;
-    {
-        std::ofstream out(journal.path);
-        out << "sending 9\nresult 1 10\n";
-    }
-    h.gateway.SetJournalPath(journal.path);
+// A row found "sending" at start may have gone out: -2, never sent again. One found
+// "prompting" never reached the modem: sent now, once.
+TEST_F(OutboundTest, RowsFoundOnTheirWayAtStartAreWrittenAsUnknownOrSentOnce) {
+    TempDirState state;
+    state.store.PutJournal({"9", JournalState::Sending, 0});
+    state.store.PutJournal({"10", JournalState::Result, 1});
+    state.store.PutJournal({"11", JournalState::Prompting, 0});
+    h.gateway.SetStateStore(&state.store);
     EXPECT_EQ(1, h.settings.m_nFailed);
     h.AddOutboxRow("9", "+491", "died in flight");
     h.AddOutboxRow("10", "+491", "sent, update lost");
+    h.AddOutboxRow("11", "+491", "died before the prompt");
     Cycle();
-    EXPECT_TRUE(h.modem.sent.empty());
+    ASSERT_EQ(1u, h.modem.sent.size());
+    EXPECT_EQ("died before the prompt ", h.modem.sent[0].text);
     EXPECT_EQ((std::vector<std::string>{"update smsout set status=-2 where msgid='9'",
-                                        "update smsout set status=1 where msgid='10'"}),
+                                        "update smsout set status=1 where msgid='10'",
+                                        "update smsout set status=1 where msgid='11'"}),
               h.db.executed);
     EXPECT_TRUE(h.gateway.Journal().Empty());
-    EXPECT_FALSE(std::filesystem::exists(journal.path));
+    EXPECT_TRUE(state.Journal().empty());
 }
 
-TEST(OutboxJournal, EveryChangeIsOnDiskWithPrivateModeAndAnyIdSurvives) {
-    TempDirJournal journal;
-    const std::string hostile = std::string("a\nb\\x0A c\r\0", 12);
-    COutboxJournal j(journal.path);
+// Prompting until the modem is ready for the PDU, sending from then on; nothing goes back.
+TEST(OutboxJournal, StatesMoveOnlyForwardAndAnyIdSurvivesARestart) {
+    TempDirState state;
+    const std::string hostile = std::string("a\nb\\x0A c\r\0'", 12);
+    COutboxJournal j;
+    j.Attach(&state.store);
+    ASSERT_TRUE(j.MarkPrompting(hostile));
+    EXPECT_FALSE(j.MarkPrompting(hostile));
     ASSERT_TRUE(j.MarkSending(hostile));
     EXPECT_FALSE(j.MarkSending(hostile));  // never twice
-    ASSERT_TRUE(j.MarkSending("7"));
+    EXPECT_FALSE(j.MarkClaimed(hostile));
+    ASSERT_TRUE(j.MarkClaimed("7"));
     ASSERT_TRUE(j.SetResult("7", -2));
     EXPECT_EQ(std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
-              std::filesystem::status(journal.path).permissions() & std::filesystem::perms::all);
-    COutboxJournal reread(journal.path);
-    ASSERT_EQ(2u, reread.Entries().size());
-    EXPECT_EQ(hostile, reread.Entries()[0].msgId);
-    EXPECT_EQ(COutboxJournal::State::Sending, reread.Entries()[0].state);
-    EXPECT_EQ(COutboxJournal::State::Result, reread.Entries()[1].state);
-    EXPECT_EQ(-2, reread.Entries()[1].result);
+              std::filesystem::status(state.path).permissions() & std::filesystem::perms::all);
+    const auto reread = state.Journal();
+    ASSERT_EQ(2u, reread.size());
+    EXPECT_EQ(hostile, reread[0].msgId);
+    EXPECT_EQ(JournalState::Sending, reread[0].state);
+    EXPECT_EQ(JournalState::Result, reread[1].state);
+    EXPECT_EQ(-2, reread[1].result);
     ASSERT_TRUE(j.Remove(hostile));
     ASSERT_TRUE(j.Remove("7"));
-    EXPECT_FALSE(std::filesystem::exists(journal.path));
-    EXPECT_FALSE(std::filesystem::exists(journal.path + ".tmp"));
+    EXPECT_TRUE(state.Journal().empty());
 }
 
 TEST_F(OutboundTest, StopBeforeTheDeviceCheckLeavesTheRowUnsent) {
@@ -292,8 +300,8 @@ TEST(SharedOutbox, RowsAreClaimedBeforeTheModemAndGivenBackWhenNotSent) {
     for (const Case& c : cases) {
         EngineHarness h;
         h.LinksUp();
-        TempDirJournal journal;
-        h.gateway.SetJournalPath(journal.path);
+        TempDirState state;
+        h.gateway.SetStateStore(&state.store);
         h.gateway.SetInstance("gw/a", false);
         h.settings.m_strClaimSql = "claim '<MSGID>' '<INSTANCE>'";
         h.settings.m_strReleaseSql = "release '<MSGID>' '<INSTANCE>'";
@@ -303,7 +311,7 @@ TEST(SharedOutbox, RowsAreClaimedBeforeTheModemAndGivenBackWhenNotSent) {
         bool journalled = false;
         h.db.change = [&](const std::string& sql) -> long {
             if (sql.rfind("claim", 0) == 0) {
-                journalled = COutboxJournal(journal.path).Contains("9");
+                journalled = state.Journalled("9");
                 if (fault == ClaimBroken) throw CDbError(-1, "connection lost");
                 return fault == ClaimLost ? 0 : 1;
             }
@@ -315,7 +323,7 @@ TEST(SharedOutbox, RowsAreClaimedBeforeTheModemAndGivenBackWhenNotSent) {
         EXPECT_TRUE(journalled) << c.fault;
         if (c.fault == ClaimBroken) {
             EXPECT_EQ(0, h.run.m_bDatabaseLinked.load());
-            EXPECT_EQ(COutboxJournal::State::Claimed, COutboxJournal(journal.path).Entries().at(0).state);
+            EXPECT_EQ(JournalState::Claimed, state.Journal().at(0).state);
             h.db.executed.clear();
             h.run.m_bDatabaseLinked = 1;
             fault = None;

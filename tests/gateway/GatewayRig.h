@@ -15,6 +15,7 @@
 #include "modem/Mobile.h"
 #include "pdu/SmsPdu.h"
 #include "support/ModemSim.h"
+#include "support/StateRows.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -37,6 +38,7 @@ struct GatewayRig {
     std::unique_ptr<CMobilePort> modemPort;
     CAdoDatabase db;
     CDatabasePort dbPort{db};
+    CStateStore state;
     std::unique_ptr<CGateway> gateway;
     std::unique_ptr<CWorker> worker;
     std::vector<int> codes;
@@ -55,10 +57,7 @@ struct GatewayRig {
         mobile->SetRetryInterval(0);
         modemPort = std::make_unique<CMobilePort>(*mobile);
         gateway = std::make_unique<CGateway>(settings, run, status, clock, *modemPort, dbPort, [] { return 1; });
-        gateway->SetJournalPath(dir.file("Pellwick.journal"));
-        gateway->SetInboundFiles(dir.file("Pellwick.spool"), dir.file("Pellwick.rejected"));
-        gateway->SetPartSpoolPath(dir.file("Pellwick.parts"));
-        gateway->SetReportBookPath(dir.file("Pellwick.references"));
+        Restart();
         worker = std::make_unique<CWorker>(*gateway, settings, run, status, clock);
         status.SetDisplay([this](int code, int, const std::string&) { codes.push_back(code); });
         status.SetDisplayTimes(0, 0);  // the text on display is the last code published
@@ -70,6 +69,15 @@ struct GatewayRig {
         if (::testing::Test::HasFailure()) std::system(("cp '" + dir.file("Pellwick.log") + "' /tmp/gw-fail.log").c_str());
         theLog.SetEnabled(0);
     }
+
+    // The engine's records as a restarted gateway finds them: the store opened anew.
+    void Restart() {
+        std::string error;
+        state.Close();
+        if (!state.Open(StatePath(), error)) ADD_FAILURE() << error;
+        gateway->SetStateStore(&state);
+    }
+    std::string StatePath() const { return dir.file(CStateStore::FILE_NAME); }
 
     void ResetTables() {
         db.SetDataSource("PwSqlite");

@@ -143,7 +143,7 @@ void ExpectExactlyOnce(GatewayRig& rig, const std::vector<std::string>& texts) {
     EXPECT_TRUE(PassUntil(rig, [&] { return InboxCounts(rig) == expected && ModemEmpty(rig); }))
         << testing::PrintToString(InboxCounts(rig)) << rig.sim.Control("LIST");
     EXPECT_TRUE(rig.gateway->Spool().Empty());
-    EXPECT_FALSE(std::filesystem::exists(rig.dir.file("Pellwick.spool")));
+    EXPECT_TRUE(StateRows(rig.StatePath(), "select id from waiting_messages").empty());
 }
 
 // An exclusive lock on the SQLite file: every statement of the gateway waits, then fails.
@@ -206,8 +206,9 @@ TEST(GatewayInbound, MessagesDuringAnOutageArriveOnceAfterIt) {
         const auto end = std::chrono::steady_clock::now() + outage;
         while (std::chrono::steady_clock::now() < end) rig.Passes(1);
         EXPECT_EQ(1u, rig.gateway->Spool().Entries().size());
-        EXPECT_NE(std::string::npos, FileText(rig.dir.file("Pellwick.spool")).find(" 627920636D74"));  // "by cmt"
-        EXPECT_EQ(0600, FileMode(rig.dir.file("Pellwick.spool")));
+        EXPECT_EQ(std::vector<std::string>{"+491|by cmt"},
+                  StateRows(rig.StatePath(), "select phone, text from waiting_messages"));
+        EXPECT_EQ(0600, FileMode(rig.StatePath()));
         c.end(rig);
         const auto back = std::chrono::steady_clock::now();
         ExpectExactlyOnce(rig, {"by cmt", "by cmti", "silent"});
@@ -260,28 +261,37 @@ TEST(GatewayInbound, KilledMidWayStoresEachMessageOnceAfterRestart) {
         if (c.lockDatabase) lock = std::make_unique<FileLock>();
         rig.sim.Control(std::string("DELIVER from=+491 ") + c.deliver + " text=" + c.name);
         EXPECT_TRUE(waitUntil([&] {
-            return c.waitFor ? seen(c.waitFor) : std::filesystem::exists(rig.dir.file("Pellwick.spool"));
+            return c.waitFor ? seen(c.waitFor) : !StateRows(rig.StatePath(), "select id from waiting_messages").empty();
         }));
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
         lock.reset();
         rig.sim.Control("FAULT CLEAR");
-        rig.gateway->SetInboundFiles(rig.dir.file("Pellwick.spool"), rig.dir.file("Pellwick.rejected"));
+        rig.Restart();
         ExpectExactlyOnce(rig, {c.name});
     }
 }
 
-// A spool left by a run killed after the insert (before the spool was rewritten) holds a message
-// the inbox has already: it is taken as stored, not stored twice.
-TEST(GatewayInbound, SpoolLeftByAnEarlierRunIsStoredOnce) {
+// The spool file of an earlier version, left by a run killed after the insert (before the spool
+// was rewritten), is imported once: a message the inbox has already is not stored twice, a
+// damaged line is kept as a rejected record, and the file is renamed.
+TEST(GatewayInbound, SpoolFileOfAnEarlierVersionIsImportedAndStoredOnce) {
     GatewayRig rig;
     rig.Sql("insert into smsin(phone, msgbody, rectime) values('+491', 'stored before', '2026-12-07 09:30:00')");
     std::ofstream(rig.dir.file("Pellwick.spool"))
         << "1765099800 2B343931 323631323037303933303030 73746F726564206265666F7265\n"
-        << "1765099801 2B343932 323631323037303933313030 6E6F74207965740A7468657265\n";
-    rig.gateway->SetInboundFiles(rig.dir.file("Pellwick.spool"), rig.dir.file("Pellwick.rejected"));
+        << "1765099801 2B343932 323631323037303933313030 6E6F74207965740A7468657265\n"
+        << "17650998 2B3439\n";
+    std::vector<std::string> damaged;
+    std::string error;
+    ASSERT_TRUE(rig.state.ImportOldFiles(rig.dir.path(), damaged, error)) << error;
+    EXPECT_EQ(1u, damaged.size());
+    EXPECT_TRUE(std::filesystem::exists(rig.dir.file("Pellwick.spool.imported")));
+    ASSERT_TRUE(rig.state.ImportOldFiles(rig.dir.path(), damaged, error)) << error;  // nothing left to import
+    rig.Restart();
     ASSERT_EQ(2u, rig.gateway->Spool().Entries().size());
     ExpectExactlyOnce(rig, {"stored before", "not yet\nthere"});
+    EXPECT_EQ(std::vector<std::string>{"17650998 2B3439"}, StateRows(rig.StatePath(), "select pdu from rejected"));
 }
 
 // A truncated PDU, delivered directly or stored, goes to the reject file with where it came from,
@@ -300,10 +310,9 @@ TEST(GatewayInbound, TruncatedPdusGoToTheRejectFileOnly) {
     rig.sim.Control("PDU via=store mem=ME hex=" + truncated);
     rig.sim.Control("DELIVER via=direct from=+491 text=after them");
     ExpectExactlyOnce(rig, {"after them"});
-    const std::string rejected = FileText(rig.dir.file("Pellwick.rejected"));
-    EXPECT_NE(std::string::npos, rejected.find(" direct 0 00" + truncated + "\n")) << rejected;
-    EXPECT_NE(std::string::npos, rejected.find(" ME 1 00" + truncated + "\n")) << rejected;
-    EXPECT_EQ(0600, FileMode(rig.dir.file("Pellwick.rejected")));
+    EXPECT_EQ((std::vector<std::string>{"direct|0|00" + truncated + "|does not decode",
+                                        "ME|1|00" + truncated + "|does not decode"}),
+              StateRows(rig.StatePath(), "select store, idx, pdu, reason from rejected order by id"));
 }
 
 // On PostgreSQL a CHECK violation is an insert error, not a duplicate: the message stays in the

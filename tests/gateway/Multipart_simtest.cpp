@@ -44,9 +44,9 @@ void PartsInAnyOrderBecomeOneRowEach(GatewayRig& rig) {
     ASSERT_TRUE(PassUntil(rig, [&] { return rig.gateway->Parts().Size() == 6; })) << rig.gateway->Parts().Size();
     EXPECT_TRUE(InboxCounts(rig).empty());
 
-    // The gateway restarts: the parts come back from the spool file alone.
-    rig.gateway->SetPartSpoolPath("");
-    rig.gateway->SetPartSpoolPath(rig.dir.file("Pellwick.parts"));
+    // The gateway restarts: the parts come back from the state store alone.
+    rig.gateway->SetStateStore(nullptr);
+    rig.Restart();
     ASSERT_EQ(6u, rig.gateway->Parts().Size());
     for (const Delivery& d : deliveries) rig.sim.Control("DELIVER order=" + std::string(d.after) + " " + d.options);
 

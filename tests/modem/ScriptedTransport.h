@@ -55,6 +55,11 @@ public:
         m_strReceived += reply;
         return reply;
     }
+    // The prompt wait is recorded with its '>' as Exchange records it.
+    std::string ExchangeUntil(const std::string& command, const std::vector<std::string>& ends, int timeoutMs) override {
+        return Exchange(command, !ends.empty() && ends.front() == ">" ? ">" : "", timeoutMs);
+    }
+    bool HungUp() override { return m_hungUp; }
     int SetLines(int flags) override {
         m_lines.push_back({flags, static_cast<int>(m_calls.size())});
         return 1;
@@ -76,6 +81,7 @@ public:
         return nullptr;
     }
 
+    bool m_hungUp = false;
     std::map<std::string, std::string> m_answers;
     std::map<std::string, std::deque<std::string>> m_queued;
     std::string m_fallback = "ERROR\r\n";

@@ -1,0 +1,57 @@
+#pragma once
+// The records a gateway keeps in its state store between two runs.
+#include <string>
+
+// The outbound journal: an outbox row between "claimed" or "about to go to the modem"
+// and "its result is stored in the database".
+enum class JournalState {
+    Claimed,    // claim_sql is about to run or ran: given back if never used
+    Prompting,  // AT+CMGS written, the '>' prompt not yet seen: nothing reached the modem
+    Sending,    // its PDU was written: it may have gone out
+    Result,     // the modem answered; the result waits for the update statement
+};
+
+struct JournalEntry {
+    std::string msgId;
+    JournalState state = JournalState::Sending;
+    int result = 0;
+};
+
+// A message the modem delivered directly, waiting for its inbox row.
+struct SpooledMessage {
+    long long id = 0;        // the store's key, 0 before it was stored
+    long long received = 0;  // Unix time the gateway took it from the modem
+    std::string phone, text, time;
+};
+
+// A part of a concatenated message waiting for the rest of its message.
+struct MessagePart {
+    std::string phone;
+    int reference = 0;  // concatenation reference (8 or 16 bit)
+    int count = 0;      // parts of the message
+    int number = 0;     // 1..count; 0 marks a message already stored
+    std::string text;
+    std::string time;         // the modem's time stamp, "YYMMDDhhmmss"
+    long long arrivedMs = 0;  // wall clock of arrival, ms since the epoch
+
+    bool SameMessage(const MessagePart& other) const {
+        return phone == other.phone && reference == other.reference && count == other.count;
+    }
+};
+
+// A submission that asked for a status report.
+struct Submission {
+    int reference = 0;  // TP-MR, 0..255
+    std::string msgId;
+    std::string phone;
+    long long sentMs = 0;  // wall clock, ms since the epoch
+};
+
+// A received PDU the gateway could not take, kept for the administrator.
+struct RejectedPdu {
+    std::string at;     // local time, "YYYY-MM-DD hh:mm:ss"
+    std::string store;  // "direct", a store name, or "-"
+    int index = 0;
+    std::string pdu;
+    std::string reason;
+};
