@@ -157,8 +157,11 @@ bool CStateStore::Open(const std::string& path, std::string& error) {
     } else if (applicationId != kApplicationId && tables > 0) {
         error = shown + " is an SQLite file of another program: the gateway does not start on it";
     } else {
-        Statement wal(m_db, "pragma journal_mode=wal");
-        const bool walMode = wal.Row() && (path.empty() || wal.TextAt(0) == "wal");
+        bool walMode = false;
+        {
+            Statement wal(m_db, "pragma journal_mode=wal");
+            walMode = wal.Row() && (path.empty() || wal.TextAt(0) == "wal");
+        }
         if (walMode && Exec("pragma synchronous=full") &&
             Transaction([&] {
                 return Exec(kSchema) &&

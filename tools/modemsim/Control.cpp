@@ -203,8 +203,8 @@ ControlResult Fault(Modem& modem, std::istringstream& in, const std::string& res
         std::string mode = "prompt";
         in >> mode;
         if (mode != "prompt" && mode != "pdu" && mode != "noref" && mode != "noprompt" && mode != "silent" &&
-            mode != "late")
-            return {Err("CMGS mode must be prompt, pdu, noref, noprompt, silent or late")};
+            mode != "late" && mode != "restart" && mode != "restart-pdu")
+            return {Err("CMGS mode must be prompt, pdu, noref, noprompt, silent, late, restart or restart-pdu")};
         if (mode == "late" && (!(in >> b) || b < 0))
             return {Err("CMGS late needs a delay in ms")};
         f.cmgsFailures = a;

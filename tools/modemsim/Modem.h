@@ -125,6 +125,7 @@ private:
     Result Storage(const Command& c);
     Result Messages(const Command& c);
     Result Submit();
+    Result Restart();
     void Reset();
     void SendAnswer(const std::vector<std::string>& lines, const Result& last);
     std::string FormatFinal(const Result& r) const;

@@ -386,6 +386,10 @@ Modem::Result Modem::Messages(const Command& c) {
             --m_faults.cmgsFailures;
             return {{}, Final::Cms, 500};
         }
+        if (n == "+CMGS" && m_faults.cmgsFailures > 0 && m_faults.cmgsMode == "restart") {
+            --m_faults.cmgsFailures;
+            return Restart();
+        }
         m_pduMode = true;
         m_pdu.clear();
         m_pduCommand = "AT" + n + "=" + c.raw;
@@ -464,6 +468,14 @@ Modem::Result Modem::Messages(const Command& c) {
     return r;
 }
 
+// The modem starts again: every setting back at its default, the command or PDU in hand
+// lost, and the start-up lines a real modem prints.
+Modem::Result Modem::Restart() {
+    m_pduMode = false;
+    Reset();
+    return {{"RDY", "+CPIN: READY"}, Final::Silent, 0};
+}
+
 Modem::Result Modem::Submit() {
     const std::string head = "{\"t\":" + std::to_string(NowMs()) + ",\"kind\":\"pdu\",\"command\":" +
                              JsonString(m_pduCommand) + ",\"length\":" + std::to_string(m_pduLength) +
@@ -486,6 +498,10 @@ Modem::Result Modem::Submit() {
                 return {{}, Final::Silent, 0};
             m_lateAnswerMs = m_faults.cmgsLateMs;
             return {{"+CMGS: " + std::to_string(mr)}, Final::Ok, 0};
+        }
+        if (m_faults.cmgsMode == "restart-pdu") {
+            Record(head + ",\"result\":\"restart\"}");
+            return Restart();
         }
         if (m_faults.cmgsMode == "noref") {
             Record(head + ",\"result\":\"noref\"}");
