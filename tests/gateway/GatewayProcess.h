@@ -26,7 +26,8 @@ inline std::string FileText(const std::string& path) {
 
 extern char** environ;
 
-inline pid_t StartGatewayProcess(const std::string& folder) {
+// `pellwick -home FOLDER` with `args` (by default -debug), not waited for.
+inline pid_t StartGatewayProcess(const std::string& folder, std::vector<std::string> args = {"-debug"}) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         std::string entry = *e;
@@ -39,14 +40,17 @@ inline pid_t StartGatewayProcess(const std::string& folder) {
     std::vector<char*> envp;
     for (auto& entry : env) envp.push_back(entry.data());
     envp.push_back(nullptr);
-    std::string program = PELLWICK_BINARY, home = "-home", folderArg = folder, debug = "-debug";
-    char* argv[] = {program.data(), home.data(), folderArg.data(), debug.data(), nullptr};
+    std::string program = PELLWICK_BINARY;
+    args.insert(args.begin(), {program, "-home", folder});
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, (folder + "/stdout.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, (folder + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     pid_t pid = -1;
-    if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid = -1;
+    if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
@@ -55,6 +59,19 @@ inline void EndProcess(pid_t pid, int signal) {
     if (pid <= 0) return;
     ::kill(pid, signal);
     ::waitpid(pid, nullptr, 0);
+}
+
+// The exit code of a gateway process that ends by itself within `seconds`; -1 (and the
+// process killed) when it does not.
+inline int WaitForExit(pid_t pid, int seconds) {
+    int status = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EndProcess(pid, SIGKILL);
+    return -1;
 }
 
 inline bool WaitFor(const std::function<bool()>& done, int seconds) {

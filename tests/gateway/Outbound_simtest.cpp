@@ -288,6 +288,37 @@ TEST(GatewayOutbound, OtherWritersNeverFailWhileThousandRowsAreSent) {
     EXPECT_EQ(1000u, rig.sim.Submitted().size());
 }
 
+// A modem that starts again while the gateway waits for its prompt took nothing: the row
+// stays pending and goes out once, after the link was set up again. One that starts again
+// after the PDU may have sent it: -2 at once, without waiting out the answer limit, and
+// never a second submission.
+TEST(GatewayOutbound, ModemRestartAtThePromptSendsLaterAndAfterThePduGivesUnknown) {
+    struct Case {
+        const char* fault;
+        const char* status;
+        std::vector<std::string> results;
+    } cases[] = {
+        {"restart", "1|1", {"ok"}},
+        {"restart-pdu", "1|-2", {"restart"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        GatewayRig rig;
+        rig.Passes(1);
+        rig.Sql("insert into smsout(msgid, phone, msgbody) values(1, '+491', 'across a restart')");
+        rig.sim.Control(std::string("FAULT CMGS 1 ") + c.fault);
+        rig.gateway->CountUnsent();
+        rig.gateway->SendPending();
+        EXPECT_EQ(0, rig.run.m_bDeviceLinked.load());  // set up again before anything else
+        for (int i = 0; i < 100 && Statuses(rig) != std::vector<std::string>{c.status}; ++i) rig.Passes(1);
+        rig.Passes(12);  // two more query ticks
+        EXPECT_EQ(std::vector<std::string>{c.status}, Statuses(rig));
+        EXPECT_EQ(c.results, SubmittedResults(rig));
+        EXPECT_NE(std::string::npos, FileText(rig.dir.file("Pellwick.log")).find("Modem restarted or gone"));
+        EXPECT_TRUE(rig.gateway->Journal().Empty());
+    }
+}
+
 #ifdef PELLWICK_BINARY
 
 // kill -9 after the modem took the PDU and before its answer: after the restart the row
