@@ -368,5 +368,6 @@ bool CGateway::SendRow(const OutboxRow& row) {
 
     WriteResult(row.msgId, result);
     m_status.SetStatus(STATUS_IDLE);
+    if (restarted) return false;  // the rest waits for the link to be set up again
     return SleepSlices(m_clock, m_run.m_bStop, 10, m_modem.RetryInterval() * 100);
 }

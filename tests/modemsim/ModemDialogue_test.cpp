@@ -406,7 +406,15 @@ TEST_F(ModemSimDialogue, FailsSubmissionsAsInjected) {
     ASSERT_FALSE(submitted.empty());
     EXPECT_NE(submitted.back().find("\"result\":\"ok\",\"mr\":2"), std::string::npos) << submitted.back();
     EXPECT_EQ(Ctl("FAULT CMGS 1 late"), "ERR CMGS late needs a delay in ms\n");
-    EXPECT_EQ(Ctl("FAULT CMGS 1 later"), "ERR CMGS mode must be prompt, pdu, noref, noprompt, silent or late\n");
+    EXPECT_EQ(Ctl("FAULT CMGS 1 later"),
+              "ERR CMGS mode must be prompt, pdu, noref, noprompt, silent, late, restart or restart-pdu\n");
+    // Started again after the PDU: nothing sent, the start-up lines, every setting back at its default.
+    EXPECT_EQ(Ctl("FAULT CMGS 1 restart-pdu"), "OK\n");
+    Send("AT+CMGS=1\r");
+    EXPECT_EQ(Send("0011\x1a"), "\r\nRDY\r\n\r\n+CPIN: READY\r\n");
+    EXPECT_NE(DataLines(Ctl("SUBMITTED")).back().find("\"result\":\"restart\""), std::string::npos);
+    const auto state = DataLines(Ctl("STATE"));
+    EXPECT_NE(state.end(), std::find(state.begin(), state.end(), "cmee=0"));
 }
 
 TEST_F(ModemSimDialogue, TakesTheServiceCentreInTheCurrentCharacterSet) {
