@@ -26,8 +26,8 @@ TEST(PduAlphabet, ClassifyTextChoosesTheCodingThatLosesNothing) {
         {"canción", ALPHABET_UCS2}, {"ação", ALPHABET_UCS2}, {"olá, você", ALPHABET_UCS2},
         {"a`b", ALPHABET_UCS2}, {"tab\there", ALPHABET_UCS2}, {"\x01", ALPHABET_UCS2},
         // The Greek capitals of the default alphabet are septets; other Greek letters are not.
-        {"ΔΦΓΛΩΠΨΣΘΞ", ALPHABET_GSM7}, {"ΓΕΙΑ ΣΑΣ", ALPHABET_GSM7}, {"Δ", ALPHABET_GSM7},
-        {"Σας", ALPHABET_UCS2}, {"Β", ALPHABET_UCS2},
+        {"ΔΦΓΛΩΠΨΣΘΞ", ALPHABET_GSM7}, {"Ω = 5Ψ, ΣΔ!", ALPHABET_GSM7}, {"Δ", ALPHABET_GSM7},
+        {"Σας", ALPHABET_UCS2}, {"ΓΕΙΑ", ALPHABET_UCS2},  // Greek Epsilon, Iota, Alpha are no septets
         // Other characters above U+00FF.
         {"Привет", ALPHABET_UCS2}, {"😀", ALPHABET_UCS2},
         // The "L35" token wins over everything else.

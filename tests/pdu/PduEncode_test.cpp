@@ -111,7 +111,7 @@ TEST(PduEncode, PlainEncodingSplitsIntoIndependentMessages) {
         {"8-bit 141", "L35" + std::string(138, 'x'), KIND_TEXT, {140, 1}},
         // 69 characters then an emoji: the pair moves whole into the second message.
         {"surrogates", std::string(69, 'a') + "😀", KIND_TEXT, {138, 4}},
-        // Greek capitals of the default alphabet (Greek E, I, A, O are Latin letters) stay 7-bit.
+        // A text of the Greek capitals of the default alphabet stays 7-bit.
         {"Greek 160", Repeat("ΔΦΓΛΩΠΨΣΘΞ", 16), KIND_TEXT, {160}},
         {"Greek 161", Repeat("ΔΦΓΛΩΠΨΣΘΞ", 16) + "Ω", KIND_TEXT, {160, 1}},
         // An escape pair that would straddle the cut moves whole into the second message.
