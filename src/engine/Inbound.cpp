@@ -30,9 +30,16 @@ const char* const kStoreOrder[3][3] = {
 
 bool InInbox(int result) { return result == 1 || result == kDuplicateKey; }
 
-// Whether the modem offers the store; a modem that named none is tried with every store.
+bool Names(const std::vector<std::string>& stores, const char* name) {
+    return std::find(stores.begin(), stores.end(), name) != stores.end();
+}
+
+// Whether the modem offers the store. A modem that named none of SM, ME and MT (or nothing
+// at all) is tried with every store, rather than have none scanned.
 bool Offered(const std::vector<std::string>& stores, const char* name) {
-    return stores.empty() || std::find(stores.begin(), stores.end(), name) != stores.end();
+    const bool namesAny = std::any_of(std::begin(kStoreOrder[0]), std::end(kStoreOrder[0]),
+                                      [&](const char* store) { return Names(stores, store); });
+    return !namesAny || Names(stores, name);
 }
 
 std::string LocalTimeText(std::time_t when) {

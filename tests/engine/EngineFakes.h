@@ -50,7 +50,6 @@ public:
     std::map<std::string, std::map<int, ModemMessage>> stores;  // store -> index -> message
     std::map<std::string, int> capacity{{"SM", 20}, {"ME", 20}, {"MT", 20}};
     std::vector<std::string> refusedStores;
-    std::vector<std::string> offeredStores;  // AT+CPMS=?; empty: not known
     bool lists = false;                      // answers a listing of the used indexes
     std::string selected = "SM";
     int retryInterval = 3;
@@ -106,7 +105,6 @@ public:
         for (const char* s : {"SM", "ME", "MT"}) use.push_back({s, static_cast<int>(stores[s].size()), capacity[s]});
         return use;
     }
-    std::vector<std::string> MessageStores() override { return offeredStores; }
     int ListStored(std::vector<int>& indexes) override {
         indexes.clear();
         if (!lists) return -1;

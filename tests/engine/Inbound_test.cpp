@@ -45,15 +45,6 @@ TEST_F(InboundTest, ScanReadsTheListedPlacesOrEveryPlaceUpToTheLastUsedOne) {
     }
 }
 
-TEST_F(InboundTest, OnlyTheStoresTheModemOffersAreScanned) {
-    h.modem.offeredStores = {"SM", "MT", "SR"};
-    for (int i = 0; i < 3; ++i) h.gateway.ScanStorage();
-    std::vector<std::string> selects;
-    for (const auto& c : h.modem.calls)
-        if (c.rfind("SetStorage", 0) == 0) selects.push_back(c.substr(11));
-    EXPECT_EQ((std::vector<std::string>{"SM", "MT", "MT"}), selects);
-}
-
 TEST_F(InboundTest, StatusReportsAreDeletedUnread) {
     Store("SM", 1, "", 6);
     h.gateway.ScanStorage();
