@@ -67,7 +67,15 @@ int CMobile::ReadMessage(int index) {
     m_pdu.m_strPduIn = read.strPdu;
     m_pdu.m_nStorageStatus = read.nStatus;
     m_pdu.m_nDecodeCodePage = 0;
-    if (m_pdu.Decode() != PDU_OK) {
+    int decoded = m_pdu.Decode();
+    if (decoded != PDU_OK && read.nLength > 0 && read.strPdu.size() == 2 * static_cast<size_t>(read.nLength)) {
+        // A length that counts every octet of the line: a modem that leaves out the
+        // service-centre part. The PDU is read with an empty one.
+        m_pdu.m_strPduIn = "00" + read.strPdu;
+        decoded = m_pdu.Decode();
+        if (decoded != PDU_OK) m_pdu.m_strPduIn = read.strPdu;
+    }
+    if (decoded != PDU_OK) {
         theLog.WriteTimed("Stored PDU at " + std::to_string(index) + " does not decode (" +
                           m_pdu.m_pszDecodeError + ")\r\n");
         return READ_UNDECODABLE;
