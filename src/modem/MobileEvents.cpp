@@ -134,7 +134,9 @@ int CMobile::PollStored(const std::string& text, size_t at, bool reports) {
     int result = 0;
     for (int delay : READ_RETRY_DELAYS_MS) {
         if (delay > 0) SlicedSleep(m_clock, delay, SLEEP_SLICE_MS);
-        const int read = ReadMessage(index);
+        int read = ReadMessage(index);
+        // A PDU with neither sender nor text would be an empty row: it goes as undecodable.
+        if (read == 1 && m_pdu.m_strPhone.empty() && m_pdu.m_strText.empty()) read = READ_UNDECODABLE;
         if (read == READ_UNDECODABLE && !reports) {
             m_received = Received{};
             m_received.nReference = index;
@@ -146,8 +148,8 @@ int CMobile::PollStored(const std::string& text, size_t at, bool reports) {
             result = POLL_UNDECODABLE;
             break;
         }
-        // An empty place, or a PDU without a sender, is no message: nothing to insert or delete.
-        if (read != 1 || m_pdu.m_strPhone.empty() || (m_pdu.m_nKind == KIND_STATUS_REPORT) != reports) continue;
+        // An empty place is no message: nothing to insert or delete.
+        if (read != 1 || (m_pdu.m_nKind == KIND_STATUS_REPORT) != reports) continue;
         if (reports) {
             if (m_bDeleteReadReport) Ask("AT+CMGD=" + std::to_string(index) + "\r", "", 5000);
             m_statusReport = {m_pdu.m_nReference, m_pdu.m_bDelivered, m_pdu.m_strPhone, m_pdu.m_strTime,

@@ -114,15 +114,15 @@ int CMobile::ReadStoredMessage(int index) {
     m_lastRead = LastRead{};
     int result = ReadMessage(index);
     if (result == READ_EMPTY) return -1;
+    // A PDU with neither sender nor text would be an empty row: it is handed over as undecodable.
+    if (result == 1 && m_pdu.m_strPhone.empty() && m_pdu.m_strText.empty()) result = READ_UNDECODABLE;
     if (result == READ_UNDECODABLE) {
         m_lastRead.nReference = index;
         m_lastRead.bDecoded = 0;
         m_lastRead.strPdu = m_pdu.m_strPduIn;
         return 1;
     }
-    if (result == 1 && m_pdu.m_strPhone.empty()) {
-        result = -1;  // no sender: not a message to store
-    } else if (result == 1) {
+    if (result == 1) {
         m_lastRead.nReference = m_pdu.m_nReference;
         m_lastRead.strPhone = m_pdu.m_strPhone;
         m_lastRead.strText = m_pdu.m_strText;
