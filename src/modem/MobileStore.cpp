@@ -72,8 +72,10 @@ int CMobile::ReadMessage(int index) {
         // A length that counts every octet of the line: a modem that leaves out the
         // service-centre part. The PDU is read with an empty one.
         m_pdu.m_strPduIn = "00" + read.strPdu;
-        decoded = m_pdu.Decode();
-        if (decoded != PDU_OK) m_pdu.m_strPduIn = read.strPdu;
+        if ((decoded = m_pdu.Decode()) != PDU_OK) {
+            m_pdu.m_strPduIn = read.strPdu;  // kept as read, with the reason it was refused
+            m_pdu.Decode();
+        }
     }
     if (decoded != PDU_OK) {
         theLog.WriteTimed("Stored PDU at " + std::to_string(index) + " does not decode (" +
