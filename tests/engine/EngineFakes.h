@@ -50,7 +50,6 @@ public:
     std::map<std::string, std::map<int, ModemMessage>> stores;  // store -> index -> message
     std::map<std::string, int> capacity{{"SM", 20}, {"ME", 20}, {"MT", 20}};
     std::vector<std::string> refusedStores;
-    bool lists = false;                      // answers a listing of the used indexes
     std::string selected = "SM";
     int retryInterval = 3;
     // What happened.
@@ -104,12 +103,6 @@ public:
         std::vector<StoreUse> use;
         for (const char* s : {"SM", "ME", "MT"}) use.push_back({s, static_cast<int>(stores[s].size()), capacity[s]});
         return use;
-    }
-    int ListStored(std::vector<int>& indexes) override {
-        indexes.clear();
-        if (!lists) return -1;
-        for (const auto& [index, message] : stores[selected]) indexes.push_back(index);
-        return 1;
     }
     int ReadStoredMessage(int index) override {
         readIndexes.push_back(index);
