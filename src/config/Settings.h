@@ -94,9 +94,8 @@ extern CSettings theSettings;
 void SetSettingsPath(const std::string& path);
 std::string GetSettingsPath();
 
-// The state folder: the folder of the settings file, where the PIN, the outbox journal,
-// the inbound spool, the reject file and the log live too. Every file there is private
-// to the gateway (mode 0600).
+// The state folder: the folder of the settings file, where the PIN, the state store and
+// the log live too. Every file there is private to the gateway (mode 0600).
 std::string StateFolder();
 // Writes the bytes to a temporary file beside `path`, fsyncs it and renames it over
 // `path` (mode 0600), so the file is either the old one or the new one, never a short

@@ -18,8 +18,9 @@ void CMobilePort::Prepare(const DeviceLinkSettings& link) {
 ModemMessage CMobilePort::Received() const {
     const auto& r = m_mobile.m_received;
     const CSmsPdu& pdu = m_mobile.m_pdu;
-    return {r.strPhone, r.strText, r.strTime, r.nKind, r.nReference, r.strStorage, r.bDecoded != 0, r.strPdu,
-            pdu.m_nConcatRef, pdu.m_nConcatTotal, pdu.m_nConcatSeq};
+    return {r.strPhone,        r.strText,           r.strTime,         r.nKind,         r.nReference,
+            r.strStorage,      r.bDecoded != 0,     r.strPdu,          pdu.m_nConcatRef, pdu.m_nConcatTotal,
+            pdu.m_nConcatSeq, r.bInStore != 0};
 }
 
 std::vector<StoreUse> CMobilePort::GetStoreUse() {
@@ -31,8 +32,9 @@ std::vector<StoreUse> CMobilePort::GetStoreUse() {
 ModemMessage CMobilePort::LastRead() const {
     const auto& r = m_mobile.m_lastRead;
     const CSmsPdu& pdu = m_mobile.m_pdu;
-    return {r.strPhone, r.strText, r.strTime, r.nKind, r.nReference, m_mobile.m_strStorage, r.bDecoded != 0, r.strPdu,
-            pdu.m_nConcatRef, pdu.m_nConcatTotal, pdu.m_nConcatSeq};
+    return {r.strPhone,        r.strText,           r.strTime,         r.nKind,         r.nReference,
+            m_mobile.m_strStorage, r.bDecoded != 0, r.strPdu,          pdu.m_nConcatRef, pdu.m_nConcatTotal,
+            pdu.m_nConcatSeq, true};
 }
 
 ModemReport CMobilePort::Report() const {
@@ -40,7 +42,7 @@ ModemReport CMobilePort::Report() const {
     const CSmsPdu& pdu = m_mobile.m_pdu;
     const std::string& data = pdu.m_strUserData;
     const auto& slot = m_mobile.m_statusReport;
-    ModemReport report{pdu.m_nReference, pdu.m_strPhone, "", -1, slot.nIndex, slot.strStorage};
+    ModemReport report{pdu.m_nReference, pdu.m_strPhone, "", -1, slot.nIndex, slot.strStorage, slot.bInStore != 0};
     if (data.size() >= 30) {
         report.discharge = pdu.SwapSemiOctets(data.substr(14, 12));
         report.status = static_cast<int>(std::strtol(data.substr(28, 2).c_str(), nullptr, 16));

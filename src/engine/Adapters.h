@@ -36,6 +36,8 @@ public:
     int GetUsedCount() override { return m_mobile.GetUsedCount(); }
     int GetTotalCount() override { return m_mobile.GetTotalCount(); }
     std::vector<StoreUse> GetStoreUse() override;
+    std::vector<std::string> MessageStores() override { return m_mobile.m_storeNames; }
+    int ListStored(std::vector<int>& indexes) override { return m_mobile.ListStoredIndexes(indexes); }
     int ReadStoredMessage(int index) override { return m_mobile.ReadStoredMessage(index); }
     ModemMessage LastRead() const override;
     int DeleteMessage(int index) override { return m_mobile.DeleteMessage(index); }

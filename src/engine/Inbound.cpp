@@ -30,6 +30,18 @@ const char* const kStoreOrder[3][3] = {
 
 bool InInbox(int result) { return result == 1 || result == kDuplicateKey; }
 
+bool Names(const std::vector<std::string>& stores, const char* name) {
+    return std::find(stores.begin(), stores.end(), name) != stores.end();
+}
+
+// Whether the modem offers the store. A modem that named none of SM, ME and MT (or nothing
+// at all) is tried with every store, rather than have none scanned.
+bool Offered(const std::vector<std::string>& stores, const char* name) {
+    const bool namesAny = std::any_of(std::begin(kStoreOrder[0]), std::end(kStoreOrder[0]),
+                                      [&](const char* store) { return Names(stores, store); });
+    return !namesAny || Names(stores, name);
+}
+
 std::string LocalTimeText(std::time_t when) {
     std::tm local{};
     localtime_r(&when, &local);
@@ -98,19 +110,20 @@ bool CGateway::TakeIndications() {
 // A report announced by the poll; one from a store leaves it once report_sql ran.
 void CGateway::TakeStatusReport() {
     const ModemReport report = m_modem.Report();
-    if (TakeReport(report) && report.index > 0) m_modem.DeleteStored(report.store, report.index);
+    if (TakeReport(report) && report.inStore) m_modem.DeleteStored(report.store, report.index);
 }
 
 void CGateway::TakeReceived(const ModemMessage& message) {
-    if (!message.decoded) return Reject(message);
-    if (message.index == 0 && !(m_settings.m_bMultipartJoin && message.partCount > 1)) {
+    // A PDU that decodes to neither a sender nor a text would be an empty inbox row.
+    if (!message.decoded || (message.phone.empty() && message.text.empty())) return Reject(message);
+    if (!message.inStore && !(m_settings.m_bMultipartJoin && message.partCount > 1)) {
         // Delivered directly, it exists nowhere else: the spool keeps it until the inbox does.
         if (!m_spool.Add({0, static_cast<long long>(std::time(nullptr)), message.phone, message.text, message.time}))
             theLog.WriteTimed("The state store could not be written (" + m_state->LastError() +
                               "); the message is kept in memory\r\n");
         return;
     }
-    if (message.index == 0) {
+    if (!message.inStore) {
         // A direct part: the part spool keeps it (in memory too when the store cannot be written).
         StoreReceived(message);
     } else if (m_run.m_bDatabaseLinked == 1 && InInbox(StoreReceived(message))) {
@@ -137,27 +150,30 @@ bool CGateway::FlushSpool() {
     return m_spool.Empty();
 }
 
-// A PDU that does not decode goes to the reject table, and only then leaves the modem.
+// A PDU that does not decode (or holds no message) goes to the reject table, and only then
+// leaves the modem.
 void CGateway::Reject(const ModemMessage& message) {
     std::string pdu = message.pdu;
     std::replace_if(pdu.begin(), pdu.end(), [](char c) { return c < 0x21 || c > 0x7E; }, '?');
     const RejectedPdu rejected{LocalTimeText(std::time(nullptr)),
-                               message.index == 0 ? "direct" : message.store.empty() ? "-" : message.store,
-                               message.index, pdu, "does not decode"};
+                               !message.inStore ? "direct" : message.store.empty() ? "-" : message.store,
+                               message.index, pdu, message.decoded ? "holds no message" : "does not decode"};
     const std::string where = rejected.store + " " + std::to_string(rejected.index) + " " + pdu;
     if (!m_state || !m_state->AddRejected(rejected)) {
         theLog.WriteTimed("Undecodable message could not be kept in the state store: " + where + "\r\n");
         return;
     }
-    ::Journal(JOURNAL_WARNING, "undecodable message (%s) moved to the reject table", where.c_str());
+    ::Journal(JOURNAL_WARNING, "received message (%s) moved to the reject table: %s", where.c_str(),
+              rejected.reason.c_str());
     theLog.WriteTimed("Undecodable message moved to the reject table: " + where + "\r\n");
-    if (message.index > 0) m_modem.DeleteStored(message.store, message.index);
+    if (message.inStore) m_modem.DeleteStored(message.store, message.index);
 }
 
 int CGateway::ScanStorage() {
     m_status.SetStatus(STATUS_READING_SMS);
+    const std::vector<std::string> offered = m_modem.MessageStores();
     for (const char* store : kStoreOrder[m_nNextStorage]) {
-        if (m_modem.SetStorage(store) >= 0) break;
+        if (Offered(offered, store) && m_modem.SetStorage(store) >= 0) break;
     }
     m_nNextStorage = (m_nNextStorage + 1) % 3;
     return ScanSelectedStore() < 0 ? 0 : 1;
@@ -167,8 +183,9 @@ int CGateway::ScanStorage() {
 void CGateway::ScanAllStores() {
     m_status.SetStatus(STATUS_READING_SMS);
     int left = 0;
+    const std::vector<std::string> offered = m_modem.MessageStores();
     for (const char* store : kStoreOrder[0]) {
-        if (m_modem.SetStorage(store) < 0) continue;
+        if (!Offered(offered, store) || m_modem.SetStorage(store) < 0) continue;
         const int notStored = ScanSelectedStore();
         if (notStored < 0) return;  // stopped: the next pass scans again
         left += notStored;
@@ -214,15 +231,25 @@ int CGateway::CheckStores() {
     return 1;
 }
 
-// Reads the selected store up to its capacity until `used` messages were seen; what the inbox
-// took, status reports and undecodable PDUs leave it. Returns the number of messages left in
-// the store, or -1 when a stop request ended the scan.
+// Reads the selected store; what the inbox took, status reports and undecodable PDUs leave it.
+// The used places come from one listing; a modem that does not list (or lists fewer than it
+// counts) has every place read, from 0 up to its capacity, until `used` messages were seen.
+// Returns the number of messages left in the store, or -1 when a stop request ended the scan.
 int CGateway::ScanStore(int used, int total) {
+    std::vector<int> indexes;
+    const bool listed = m_modem.ListStored(indexes) > 0 && static_cast<int>(indexes.size()) >= used;
+    if (!listed) {
+        indexes.clear();
+        for (int index = 0; index <= total; ++index) indexes.push_back(index);
+    }
     int found = 0, left = 0;
-    for (int index = 1; index <= total && found + left < used; ++index) {
+    for (const int index : indexes) {
+        if (!listed && found + left >= used) break;
         if (m_run.m_bStop) return -1;
         if (m_modem.ReadStoredMessage(index) <= 0) continue;
         ModemMessage message = m_modem.LastRead();
+        message.index = index;
+        message.inStore = true;
         if (!message.decoded) {
             Reject(message);
             ++found;

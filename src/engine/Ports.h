@@ -22,6 +22,7 @@ struct ModemMessage {
     // Concatenation: the message's reference, its number of parts (0 when not a part)
     // and this part's number, 1-based.
     int partReference = 0, partCount = 0, partNumber = 0;
+    bool inStore = false;  // read from a store: it stays there until deleted at `index` (0 or more)
 };
 
 // A status report as the driver decoded it last (POLL_STATUS_REPORT, or a stored one read).
@@ -32,6 +33,7 @@ struct ModemReport {
     int status = 0;         // TP-ST
     int index = 0;          // place in the store it was announced in; 0 when delivered directly
     std::string store{};
+    bool inStore = false;   // still in the store at `index`, to be deleted once taken
 };
 
 // A message store as AT+CPMS? reports it.
@@ -85,6 +87,14 @@ public:
     virtual int GetTotalCount() = 0;
     // The stores the modem reports with their counts (one AT+CPMS?); empty on failure.
     virtual std::vector<StoreUse> GetStoreUse() = 0;
+    // The storages the modem offers for reading (AT+CPMS=?); empty when it named none.
+    virtual std::vector<std::string> MessageStores() { return {}; }
+    // The used indexes of the selected store in one listing: 1, or -1 when the modem does
+    // not list them (the store is then read place by place).
+    virtual int ListStored(std::vector<int>& indexes) {
+        indexes.clear();
+        return -1;
+    }
     virtual int ReadStoredMessage(int index) = 0;  // above 0 fills LastRead()
     virtual ModemMessage LastRead() const = 0;
     virtual int DeleteMessage(int index) = 0;

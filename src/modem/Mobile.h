@@ -22,6 +22,8 @@ constexpr int POLL_INCOMING_CALL = 9003;
 constexpr int POLL_UNDECODABLE = 9004;
 // CMobile::ReadMessage: the place holds a PDU that does not decode (the record keeps it in m_strPduIn).
 constexpr int READ_UNDECODABLE = 2;
+// CMobile::ReadMessage: the place holds no message (length 0 and no PDU).
+constexpr int READ_EMPTY = 3;
 
 // SIM states found by CMobile::Connect (m_nSimState).
 constexpr int SIM_READY = 0;
@@ -95,8 +97,16 @@ public:
     // --- Message store -------------------------------------------------------------------
     int GetUsedCount();
     int GetTotalCount();
-    int ReadMessage(int index);        // into the record; no guard (callers hold it)
+    // Into the record: 1, READ_UNDECODABLE, READ_EMPTY or -1 (no answer that could be read).
+    // Any index of 0 or more; no guard (callers hold it).
+    int ReadMessage(int index);
     int ReadStoredMessage(int index);  // into the last-read slot
+    // The used indexes of the current read storage from one "AT+CMGL=4": 1 with `indexes`
+    // filled, -1 when the modem does not list (it is then not asked again until the next
+    // connect) or the driver is busy.
+    int ListStoredIndexes(std::vector<int>& indexes);
+    // The storages "AT+CPMS=?" offers for reading (m_storeNames); internal step, no guard.
+    int QueryStoreNames();
     // The stores AT+CPMS? names (read, write, receive) with their used and total counts;
     // empty when the query fails.
     struct StoreUse {
@@ -148,6 +158,8 @@ public:
     std::string m_strModel;
     std::string m_strCharset;
     std::string m_strStorage;
+    std::vector<std::string> m_storeNames;  // readable storages; empty when the modem named none
+    int m_nListing = 0;  // "AT+CMGL=4": 0 not tried since the connect, 1 answered, -1 refused
 
     // Message slots.
     struct LastRead {
@@ -165,6 +177,7 @@ public:
         std::string strStorage;  // the store holding it, empty for a direct one
         std::string strPdu;
         int bDecoded = 1;  // 0 after POLL_UNDECODABLE
+        int bInStore = 0;  // read from a store after "+CMTI:" (its index may be 0)
     } m_received;
     struct StatusReport {
         int nReference = 0;
@@ -172,6 +185,7 @@ public:
         std::string strPhone, strTime;
         int nIndex = 0;          // place in the store of a "+CDSI:"; 0 for a direct "+CDS:"
         std::string strStorage{};
+        int bInStore = 0;        // still in the store at nIndex (not direct, not deleted yet)
     } m_statusReport;
 
     // Submission settings.

@@ -123,7 +123,9 @@ int CMobile::PollStored(const std::string& text, size_t at, bool reports) {
     (reports ? m_nReportPos : m_nMessagePos) = static_cast<int>(end);
     if (m_nFieldCount < 2) return 0;
     const std::string storage = m_fields[0];
-    const int index = DecimalValue(m_fields[1]);
+    bool numbered = false;
+    const int index = DecimalValue(m_fields[1], &numbered);  // stores may number from 0
+    if (!numbered || index < 0) return 0;
 
     const std::string previous = m_strStorage;
     const bool switched = storage != m_strStorage;
@@ -132,27 +134,31 @@ int CMobile::PollStored(const std::string& text, size_t at, bool reports) {
     int result = 0;
     for (int delay : READ_RETRY_DELAYS_MS) {
         if (delay > 0) SlicedSleep(m_clock, delay, SLEEP_SLICE_MS);
-        const int read = ReadMessage(index);
+        int read = ReadMessage(index);
+        // A PDU with neither sender nor text would be an empty row: it goes as undecodable.
+        if (read == 1 && m_pdu.m_strPhone.empty() && m_pdu.m_strText.empty()) read = READ_UNDECODABLE;
         if (read == READ_UNDECODABLE && !reports) {
             m_received = Received{};
             m_received.nReference = index;
             m_received.strStorage = storage;
             m_received.strPdu = m_pdu.m_strPduIn;
             m_received.bDecoded = 0;
+            m_received.bInStore = 1;
             theLog.WriteTimed("Stored message does not decode: " + m_pdu.m_strPduIn + "\r\n");
             result = POLL_UNDECODABLE;
             break;
         }
+        // An empty place is no message: nothing to insert or delete.
         if (read != 1 || (m_pdu.m_nKind == KIND_STATUS_REPORT) != reports) continue;
         if (reports) {
             if (m_bDeleteReadReport) Ask("AT+CMGD=" + std::to_string(index) + "\r", "", 5000);
             m_statusReport = {m_pdu.m_nReference, m_pdu.m_bDelivered, m_pdu.m_strPhone, m_pdu.m_strTime,
-                              m_bDeleteReadReport ? 0 : index, storage};
+                              m_bDeleteReadReport ? 0 : index, storage, m_bDeleteReadReport ? 0 : 1};
             theLog.WriteTimed("NEW Status Report\r\n");
             result = POLL_STATUS_REPORT;
         } else {
-            m_received = {index, m_pdu.m_nKind, m_pdu.m_strPhone, m_pdu.m_strText, m_pdu.m_strTime, storage,
-                          m_pdu.m_strPduIn};
+            m_received = {index,   m_pdu.m_nKind,     m_pdu.m_strPhone, m_pdu.m_strText, m_pdu.m_strTime,
+                          storage, m_pdu.m_strPduIn, 1,                1};
             theLog.WriteTimed("NEW Message\r\n");
             result = POLL_NEW_MESSAGE;
         }

@@ -227,6 +227,10 @@ int CMobile::Initialize() {
     SetCharacterSet(m_strCharset);
 
     StorageFrom(AskSim("AT+CPMS?\r", "OK", 2000));
+    // Which storages exist, so that scans leave out those the modem lacks; and whether it
+    // lists its messages is learnt anew on the first scan.
+    QueryStoreNames();
+    m_nListing = 0;
     // A SIM still busy when the wait ran out: the next connect configures it again.
     return m_nSimState == SIM_READY ? 1 : -1;
 }

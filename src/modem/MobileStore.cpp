@@ -1,3 +1,4 @@
+#include "link/LogFile.h"
 #include "modem/Mobile.h"
 
 #include <algorithm>
@@ -49,28 +50,64 @@ bool CMobile::HoldsLength(const std::string& pdu, int length) {
     return octets - 1 - serviceCentre >= length;
 }
 
-// 1 read and decoded (or an empty place of length 0), READ_UNDECODABLE when the place holds
-// a PDU shorter than its length or one the codec refuses, -1 when nothing could be read.
+// Reads one place. The header tells an empty place (length 0, no PDU) from a message; where
+// its length disagrees with the PDU line, the PDU is what gets decoded.
 int CMobile::ReadMessage(int index) {
-    if (index <= 0) return -1;
+    if (index < 0) return -1;
     const std::string reply = Ask("AT+CMGR=" + std::to_string(index) + "\r", "OK", 5000);
-    if (!HasOk(reply) || ParseReply(reply, "+CMGR:") != 1 || m_nFieldCount < 3) return -1;
-    // status, alpha, length, PDU; an empty place has length 0 and may lack the PDU line.
-    const int length = DecimalValue(m_fields[2]);
-    if (m_nFieldCount < 4 && length != 0) return -1;
+    StoredRead read;
+    if (!HasOk(reply) || ParseStoredRead(reply, index, read) != 1) return -1;
+    if (read.strPdu.empty()) return read.nLength == 0 ? READ_EMPTY : -1;
 
     m_pdu.m_strPhone.clear();
     m_pdu.m_strText.clear();
     m_pdu.m_strTime.clear();
     m_pdu.m_nKind = 0;
     m_pdu.m_nReference = index;
-    m_pdu.m_strPduIn = m_nFieldCount >= 4 ? m_fields[3] : std::string();
-    m_pdu.m_nStorageStatus = DecimalValue(m_fields[0]);
+    m_pdu.m_strPduIn = read.strPdu;
+    m_pdu.m_nStorageStatus = read.nStatus;
     m_pdu.m_nDecodeCodePage = 0;
-    if (length == 0) return 1;  // an empty place: the fields stay empty
-    if (!HoldsLength(m_pdu.m_strPduIn, length) || m_pdu.Decode() != PDU_OK) return READ_UNDECODABLE;
+    int decoded = m_pdu.Decode();
+    if (decoded != PDU_OK && read.nLength > 0 && read.strPdu.size() == 2 * static_cast<size_t>(read.nLength)) {
+        // A length that counts every octet of the line: a modem that leaves out the
+        // service-centre part. The PDU is read with an empty one.
+        m_pdu.m_strPduIn = "00" + read.strPdu;
+        if ((decoded = m_pdu.Decode()) != PDU_OK) {
+            m_pdu.m_strPduIn = read.strPdu;  // kept as read, with the reason it was refused
+            m_pdu.Decode();
+        }
+    }
+    if (decoded != PDU_OK) {
+        theLog.WriteTimed("Stored PDU at " + std::to_string(index) + " does not decode (" +
+                          m_pdu.m_pszDecodeError + ")\r\n");
+        return READ_UNDECODABLE;
+    }
     if (m_pdu.m_nKind != KIND_STATUS_REPORT) m_pdu.m_nReference = index;
     return 1;
+}
+
+int CMobile::ListStoredIndexes(std::vector<int>& indexes) {
+    indexes.clear();
+    if (m_nListing < 0) return -1;
+    if (WaitNotBusy()) return -1;
+    BusyScope busy(*this);
+    // A full store of long messages takes a while over a slow line.
+    const std::string reply = Ask("AT+CMGL=4\r", "OK", 30000);
+    if (FindFinalOk(reply) == std::string::npos) {
+        if (reply.find("ERROR") != std::string::npos) {
+            m_nListing = -1;
+            theLog.WriteTimed("Message listing refused; stores are read place by place\r\n");
+        }
+        return -1;
+    }
+    m_nListing = 1;
+    indexes = ParseListedIndexes(reply);
+    return 1;
+}
+
+int CMobile::QueryStoreNames() {
+    m_storeNames = ParseStoreNames(Ask("AT+CPMS=?\r", "OK", 2000));
+    return m_storeNames.empty() ? -1 : 1;
 }
 
 int CMobile::ReadStoredMessage(int index) {
@@ -78,15 +115,16 @@ int CMobile::ReadStoredMessage(int index) {
     BusyScope busy(*this);
     m_lastRead = LastRead{};
     int result = ReadMessage(index);
+    if (result == READ_EMPTY) return -1;
+    // A PDU with neither sender nor text would be an empty row: it is handed over as undecodable.
+    if (result == 1 && m_pdu.m_strPhone.empty() && m_pdu.m_strText.empty()) result = READ_UNDECODABLE;
     if (result == READ_UNDECODABLE) {
         m_lastRead.nReference = index;
         m_lastRead.bDecoded = 0;
         m_lastRead.strPdu = m_pdu.m_strPduIn;
         return 1;
     }
-    if (result == 1 && m_pdu.m_strPhone.empty()) {
-        result = -1;  // an empty place
-    } else if (result == 1) {
+    if (result == 1) {
         m_lastRead.nReference = m_pdu.m_nReference;
         m_lastRead.strPhone = m_pdu.m_strPhone;
         m_lastRead.strText = m_pdu.m_strText;
@@ -101,7 +139,7 @@ int CMobile::ReadStoredMessage(int index) {
 int CMobile::DeleteMessage(int index) { return DeleteStoredMessage(std::string(), index); }
 
 int CMobile::DeleteStoredMessage(const std::string& storage, int index) {
-    if (index <= 0) return -1;
+    if (index < 0) return -1;
     if (WaitNotBusy()) return -1;
     BusyScope busy(*this);
     const std::string previous = m_strStorage;

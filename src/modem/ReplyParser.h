@@ -26,3 +26,23 @@ int DecimalValue(const std::string& text, bool* found = nullptr);
 
 // The first "OK" that forms a line of its own, or npos. A value such as "NOKIA" is no result.
 size_t FindFinalOk(const std::string& reply);
+
+// A "+CMGR:" answer in PDU mode. Modems lay out its header in several ways:
+// "<stat>,[<alpha>],<length>", "<stat>,<length>", "<length>" alone, or any of these after the
+// index that was asked for. The fields are told apart by what they hold: the length is the
+// last of them, an echoed index equals the index asked for and makes one field more, and an
+// alpha field is quoted or empty. The PDU is the first line after the header.
+struct StoredRead {
+    int nStatus = 0;      // 0..3; 0 when the header names none
+    int nLength = 0;      // as the header gives it
+    std::string strPdu;   // empty when the answer holds no PDU line
+};
+// 1 with `read` filled, -1 when the reply holds no "+CMGR:" header with a length.
+int ParseStoredRead(const std::string& reply, int index, StoredRead& read);
+
+// The indexes a "+CMGL:" listing names, in its order; each header line starts with the index.
+std::vector<int> ParseListedIndexes(const std::string& reply);
+
+// The storages an "AT+CPMS=?" answer offers for reading and deleting (its first group),
+// without quotes; empty when the reply names none.
+std::vector<std::string> ParseStoreNames(const std::string& reply);

@@ -58,7 +58,7 @@ inline char32_t NextChar(std::string_view text, std::size_t& i) {
 }
 // The 7-bit form of the character at text[i], advancing i past it: its septet, gsm::ESCAPED
 // plus its extension code, or gsm::NONE for a character that a 7-bit text does not carry
-// (above U+00FF outside the extension table, Greek capitals included).
+// (above U+00FF outside the Greek capitals of the default table and the extension table).
 inline int NextSeptet(std::string_view text, std::size_t& i) {
     const auto b = static_cast<unsigned char>(text[i]);
     if (b < 0x80) {
@@ -68,7 +68,7 @@ inline int NextSeptet(std::string_view text, std::size_t& i) {
     std::size_t next = i;  // i itself stays in a register on the ASCII path
     const char32_t ch = NextMultiByteChar(text, next);
     i = next;
-    const int s = ch <= 0xFF ? gsm::LATIN_SEPTET[ch] : gsm::NONE;
+    const int s = gsm::BasicSeptet(ch);
     if (s != gsm::NONE) return s;
     const int e = gsm::ExtensionSeptet(ch);
     return e == gsm::NONE ? e : gsm::ESCAPED | e;

@@ -14,6 +14,9 @@ namespace {
 constexpr int TP_MTI_MASK = 0x03;
 constexpr int TP_MTI_SUBMIT = 0x01;
 constexpr int TP_MTI_STATUS_BIT = 0x02;  // set for SMS-STATUS-REPORT (MTI 10)
+constexpr int TP_MTI_RESERVED = 0x03;
+// An address value holds at most 10 octets, 20 semi-octets.
+constexpr std::size_t MAX_ADDRESS_DIGITS = 20;
 constexpr int TP_VPF_SHIFT = 3;
 constexpr int TP_UDHI = 0x40;
 
@@ -165,6 +168,7 @@ int WalkFields(CSmsPdu& r, Walk& w) {
     std::size_t p = std::size_t{o[0]} + 1;  // past the service centre
     if (p >= n) return Refuse(r, "service-centre address runs past the end of the PDU");
     const int first = o[p++];
+    if ((first & TP_MTI_MASK) == TP_MTI_RESERVED) return Refuse(r, "reserved message type");
 
     const bool statusReport = IsReceivedStatus(r.m_nStorageStatus) && (first & TP_MTI_STATUS_BIT);
     // A stored outgoing message, or an SMS-SUBMIT handed over without a store status.
@@ -180,6 +184,7 @@ int WalkFields(CSmsPdu& r, Walk& w) {
     if (p + 2 > n) return Refuse(r, "PDU ends before its address");
     const std::size_t digits = o[p];
     const int type = o[p + 1];
+    if (digits > MAX_ADDRESS_DIGITS) return Refuse(r, "address announces more than 20 digits");
     const std::size_t addressOctets = (digits + 1) / 2;
     p += 2;
     if (p + addressOctets > n) return Refuse(r, "address length runs past the end of the PDU");

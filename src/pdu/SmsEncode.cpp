@@ -239,8 +239,10 @@ int EncodePdus(CSmsPdu& r, Coding coding, int kind, bool concatenate, unsigned r
             }
         } else if (coding != Coding::Gsm7) {
             data.assign(r.m_strUserData, start * digitsPerUnit, count * digitsPerUnit);
-        } else if (start % 8 == 0) {
-            data.assign(r.m_strUserData, start / 8 * 14, 2 * ((count * 7 + 7) / 8));  // 8 septets: 7 octets
+        } else if (start % 8 == 0 && (count % 8 == 0 || start + count == units.size())) {
+            // 8 septets fill 7 octets. A piece ending inside an octet of the whole packing is
+            // packed on its own, so that the next piece's bits do not become its fill bits.
+            data.assign(r.m_strUserData, start / 8 * 14, 2 * ((count * 7 + 7) / 8));
         } else {
             AppendHex(data, coding, units.data() + start, count);
         }

@@ -34,7 +34,7 @@ TEST_F(InboundTest, ScanReadsUpToTheLastUsedIndexOnly) {
     Store("SM", 5, "b");
     Store("SM", 9, "c");
     EXPECT_EQ(1, h.gateway.ScanStorage());
-    EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9}), h.modem.readIndexes);
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}), h.modem.readIndexes);  // places may start at 0
     EXPECT_EQ((std::vector<int>{2, 5, 9}), h.modem.deleted);
     EXPECT_EQ(3u, h.db.executed.size());
     EXPECT_EQ(3, h.settings.m_nReceived);
@@ -70,7 +70,7 @@ TEST_F(InboundTest, FailedInsertKeepsTheMessageAndReadsOn) {
     h.db.execute = [](const std::string& sql) { return sql.find("'a'") != std::string::npos ? 0 : 1; };
     h.gateway.ScanStorage();
     EXPECT_EQ((std::vector<int>{2}), h.modem.deleted);
-    EXPECT_EQ(2u, h.modem.readIndexes.size());  // both messages seen: the scan ends there
+    EXPECT_EQ((std::vector<int>{0, 1, 2}), h.modem.readIndexes);  // both messages seen: the scan ends there
 }
 
 TEST_F(InboundTest, DuplicateIsDeletedFromTheStoreAndCountedOnce) {

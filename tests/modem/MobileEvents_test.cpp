@@ -113,6 +113,30 @@ TEST_F(PollFixture, UnreadableMessageIsTriedThreeTimesThenLeftInTheStore) {
     EXPECT_TRUE(device.m_calls.empty());
 }
 
+// A place that holds no message (an empty place in any header layout) is never handed over,
+// so nothing is inserted or deleted; place 0 is a place.
+TEST_F(PollFixture, StoredIndicationOfAPlaceWithoutMessageHandsNothingOver) {
+    const struct {
+        const char* name;
+        std::string cmgr;
+    } cases[] = {
+        {"stat, alpha, length 0", "+CMGR: 0,,0\r\n\r\nOK\r\n"},
+        {"index first, length 0", "+CMGR: 4,0,,0\r\n\r\nOK\r\n"},
+        {"length 0 alone", "+CMGR: 0\r\n\r\nOK\r\n"},
+    };
+    for (const auto& c : cases) {
+        device.m_answers["AT+CMGR=4\r"] = c.cmgr;
+        device.m_calls.clear();
+        EXPECT_EQ(1, Poll("\r\n+CMTI: \"SM\",4\r\n")) << c.name;
+        EXPECT_EQ(3u, device.Commands().size()) << c.name;  // three reads, no delete
+    }
+    device.m_answers["AT+CMGR=0\r"] = std::string("+CMGR: 0,29\r\n") + pdus::HELLO + "\r\n\r\nOK\r\n";
+    EXPECT_EQ(POLL_NEW_MESSAGE, Poll("\r\n+CMTI: \"SM\",0\r\n"));
+    EXPECT_EQ(0, mobile.m_received.nReference);
+    EXPECT_EQ(1, mobile.m_received.bInStore);
+    EXPECT_EQ("Hello world", mobile.m_received.strText);
+}
+
 TEST_F(PollFixture, SecondReadSucceeds) {
     device.m_queued["AT+CMGR=3\r"] = {"ERROR\r\n", HELLO_CMGR};
     EXPECT_EQ(POLL_NEW_MESSAGE, Poll("+CMTI: \"SM\",3\r\n"));

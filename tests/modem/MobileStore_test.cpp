@@ -72,7 +72,7 @@ TEST_F(StoreFixture, EmptyPlaces) {
     EXPECT_EQ(-1, mobile.ReadStoredMessage(7));
 
     Cmgr(8, "+CMGR: 0,,0\r\n\r\nOK\r\n");  // length 0, no PDU
-    EXPECT_EQ(1, mobile.ReadMessage(8));
+    EXPECT_EQ(READ_EMPTY, mobile.ReadMessage(8));
     EXPECT_EQ("", mobile.m_pdu.m_strPhone);
     EXPECT_EQ("", mobile.m_pdu.m_strText);
     EXPECT_EQ(-1, mobile.ReadStoredMessage(8));
@@ -99,11 +99,25 @@ TEST_F(StoreFixture, UndecodablePduIsHandedOverAsRead) {
     EXPECT_EQ("", mobile.m_lastRead.strPhone);
 }
 
-TEST_F(StoreFixture, IndexesBelowOneAreRefusedWithoutTalkingToTheModem) {
-    EXPECT_EQ(-1, mobile.ReadMessage(0));
+TEST_F(StoreFixture, NegativeIndexesAreRefusedWithoutTalkingToTheModem) {
+    EXPECT_EQ(-1, mobile.ReadMessage(-1));
     EXPECT_EQ(-1, mobile.ReadStoredMessage(-2));
-    EXPECT_EQ(-1, mobile.DeleteMessage(0));
+    EXPECT_EQ(-1, mobile.DeleteMessage(-1));
     EXPECT_TRUE(device.m_calls.empty());
+    // Stores that number from 0 have a place 0.
+    Cmgr(0, std::string("+CMGR: 1,,29\r\n") + pdus::HELLO + "\r\n\r\nOK\r\n");
+    device.m_answers["AT+CMGD=0\r"] = "OK\r\n";
+    EXPECT_EQ(1, mobile.ReadStoredMessage(0));
+    EXPECT_EQ(0, mobile.m_lastRead.nReference);
+    EXPECT_EQ(1, mobile.DeleteMessage(0));
+}
+
+TEST_F(StoreFixture, AListingThatIsRefusedIsNotAskedForAgain) {
+    std::vector<int> indexes;
+    device.m_answers["AT+CMGL=4\r"] = "+CMS ERROR: 302\r\n";
+    EXPECT_EQ(-1, mobile.ListStoredIndexes(indexes));
+    EXPECT_EQ(-1, mobile.ListStoredIndexes(indexes));
+    EXPECT_EQ(1, device.CountOf("AT+CMGL=4\r"));
 }
 
 TEST_F(StoreFixture, Delete) {

@@ -79,6 +79,25 @@ std::string RunOperation(const std::string& command, const std::string& reply) {
         const int total = m.GetTotalCount();
         return m.m_strStorage + " " + std::to_string(used) + "/" + std::to_string(total);
     }
+    if (command.rfind("AT+CMGR=", 0) == 0) {
+        // result|kind|phone|text of the last-read slot, or result|undecodable.
+        const int result = m.ReadStoredMessage(std::stoi(command.substr(8)));
+        const auto& r = m.m_lastRead;
+        if (!r.bDecoded) return std::to_string(result) + "|undecodable";
+        return std::to_string(result) + "|" + std::to_string(r.nKind) + "|" + r.strPhone + "|" + r.strText;
+    }
+    if (command == "AT+CMGL=4") {
+        std::vector<int> indexes;
+        std::string listed = std::to_string(m.ListStoredIndexes(indexes)) + "|";
+        for (size_t i = 0; i < indexes.size(); ++i) listed += (i ? "," : "") + std::to_string(indexes[i]);
+        return listed;
+    }
+    if (command == "AT+CPMS=?") {
+        m.QueryStoreNames();
+        std::string names;
+        for (const std::string& name : m.m_storeNames) names += (names.empty() ? "" : " ") + name;
+        return names;
+    }
     if (command == "AT+CNMI=?") {
         std::string chosen = CMobile::ChooseCnmiCommand(reply);
         chosen.pop_back();  // the CR

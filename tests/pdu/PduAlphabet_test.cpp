@@ -25,8 +25,11 @@ TEST(PduAlphabet, ClassifyTextChoosesTheCodingThatLosesNothing) {
         // Characters without a septet go as UCS2 rather than as spaces.
         {"canción", ALPHABET_UCS2}, {"ação", ALPHABET_UCS2}, {"olá, você", ALPHABET_UCS2},
         {"a`b", ALPHABET_UCS2}, {"tab\there", ALPHABET_UCS2}, {"\x01", ALPHABET_UCS2},
-        // Characters above U+00FF, Greek capitals included.
-        {"Привет", ALPHABET_UCS2}, {"Δ", ALPHABET_UCS2}, {"😀", ALPHABET_UCS2},
+        // The Greek capitals of the default alphabet are septets; other Greek letters are not.
+        {"ΔΦΓΛΩΠΨΣΘΞ", ALPHABET_GSM7}, {"Ω = 5Ψ, ΣΔ!", ALPHABET_GSM7}, {"Δ", ALPHABET_GSM7},
+        {"Σας", ALPHABET_UCS2}, {"ΓΕΙΑ", ALPHABET_UCS2},  // Greek Epsilon, Iota, Alpha are no septets
+        // Other characters above U+00FF.
+        {"Привет", ALPHABET_UCS2}, {"😀", ALPHABET_UCS2},
         // The "L35" token wins over everything else.
         {"L35", ALPHABET_8BIT}, {"xxL35 Привет 😀 {", ALPHABET_8BIT}, {"L3 5", ALPHABET_GSM7},
     };

@@ -198,6 +198,15 @@ TEST(PduDecode, MalformedPdusAreRefusedWithAReason) {
         {"UDHI without user data", Deliver(0x00, 0, "", 0x44), 0, PDU_MALFORMED},
         {"status report without its status octet", "0006D70B911326880736F41110117195514011101171957140", 0,
          PDU_MALFORMED},
+        // The reserved message type is neither a DELIVER nor a status report.
+        {"reserved message type", Deliver(0x00, 2, "C834", 0x07), 0, PDU_MALFORMED},
+        {"reserved message type, stored", "000300039121F3000002C834", 2, PDU_MALFORMED},
+        {"reserved message type like a report", "0007D70B911326880736F4111011719551401110117195714000", 1,
+         PDU_MALFORMED},
+        // An address value holds at most 20 digits.
+        {"21-digit originator", "0004159121436587092143658709F1000050604121000000" "02C834", 0, PDU_MALFORMED},
+        {"105-digit originator", "00046991" + std::string(106, '1') + "000050604121000000" "02C834", 0,
+         PDU_MALFORMED},
     };
     for (const auto& c : cases) {
         CSmsPdu pdu;
@@ -231,6 +240,7 @@ TEST(PduDecode, AddressKeepsExactlyItsAnnouncedDigits) {
     EXPECT_EQ(Decoded("0004039121E300005060412100000002C834").m_strPhone, "+123");
     EXPECT_EQ(Decoded("0004049121F300005060412100000002C834").m_strPhone, "+123");
     EXPECT_EQ(Decoded(Deliver(0x00, 2, "C83400")).m_strText, "Hi");
+    EXPECT_EQ(Decoded("0004149121436587092143658709000050604121000000" "02C834").m_strPhone, "+12345678901234567890");
 }
 
 // Parts of concatenated messages produced by gammu's PDU encoder (python-gammu 3.2.4, our test

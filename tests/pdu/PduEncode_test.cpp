@@ -111,6 +111,9 @@ TEST(PduEncode, PlainEncodingSplitsIntoIndependentMessages) {
         {"8-bit 141", "L35" + std::string(138, 'x'), KIND_TEXT, {140, 1}},
         // 69 characters then an emoji: the pair moves whole into the second message.
         {"surrogates", std::string(69, 'a') + "😀", KIND_TEXT, {138, 4}},
+        // A text of the Greek capitals of the default alphabet stays 7-bit.
+        {"Greek 160", Repeat("ΔΦΓΛΩΠΨΣΘΞ", 16), KIND_TEXT, {160}},
+        {"Greek 161", Repeat("ΔΦΓΛΩΠΨΣΘΞ", 16) + "Ω", KIND_TEXT, {160, 1}},
     };
     for (const auto& c : cases) {
         CSmsPdu pdu = Message("+123", c.text, c.kind, 1);
@@ -122,6 +125,27 @@ TEST(PduEncode, PlainEncodingSplitsIntoIndependentMessages) {
             EXPECT_EQ(Octet(p, 1), last ? 0x31 : 0x11) << c.name << " first octet, segment " << i;
             EXPECT_EQ(Octet(p, 10), c.udls[i]) << c.name << " TP-UDL, segment " << i;
         }
+    }
+}
+
+// The fill bits after the last septet are zero, also where the next message's septets
+// would follow in one packing of the whole text.
+TEST(PduEncode, FillBitsAfterTheLastSeptetAreZero) {
+    const struct {
+        const char* name;
+        std::string text;
+        int lastOctet;  // of the first message's user data
+    } cases[] = {
+        {"escape after 159 septets", std::string(159, 'a') + "€", 0x01},
+        {"escape after 159 septets, then more", std::string(159, 'a') + "[" + std::string(20, 'b'), 0x01},
+        {"exactly 160 septets", std::string(161, 'a'), 0xC3},
+    };
+    for (const auto& c : cases) {
+        CSmsPdu pdu = Message("+123", c.text);
+        ASSERT_EQ(pdu.EncodeText(), PDU_OK) << c.name;
+        ASSERT_GE(pdu.m_nSegmentCount, 2) << c.name;
+        const std::string& first = pdu.m_pdusOut[0];
+        EXPECT_EQ(Octet(first, first.size() / 2 - 1), c.lastOctet) << c.name;
     }
 }
 

@@ -145,6 +145,8 @@ TEST(PduTool, BadInputGetsOneErrorLineAndExitCodeTwo) {
         {"decode", "0004039121F30"},       // odd length
         {"decode", "00ZZ039121F3"},        // not hex
         {"decode", "00"},                  // too short to decode
+        {"decode", ""},                    // an empty PDU, not "read standard input"
+        {"decode", "0007039121F300005060412100000002C834"},  // reserved message type
         {"decode", "0791947101670000040D91945111325476F80000423050"},  // cut inside the time stamp
         {"encode", "--to", "abc", "--text", "Hi"},
         {"encode", "--to", "+", "--text", "Hi"},

@@ -165,8 +165,11 @@ ControlResult Deliver(Modem& modem, const std::string& verb, const std::string& 
     }
     if (!encoded.error.empty())
         return {Err(encoded.error)};
+    int at = -1;
+    if (o.count("at") && (!ToInt(o["at"], at) || at < 0))
+        return {Err("at must be a place number")};
     std::vector<std::string> lines;
-    if (!modem.Deliver(encoded.pdus, report, via, mem, lines, error))
+    if (!modem.Deliver(encoded.pdus, report, via, mem, lines, error, at))
         return {Err(error)};
     return {Ok(lines)};
 }

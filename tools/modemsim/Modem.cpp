@@ -76,19 +76,32 @@ std::string JsonString(const std::string& text) {
 }
 
 int Store::FirstFree() const {
-    for (int i = 1; i <= capacity; ++i) {
+    for (int i = first; i < first + capacity; ++i) {
         if (!slots.count(i))
             return i;
     }
-    return 0;
+    return -1;
 }
 
 Modem::Modem(ModemOutput& out, const Profile& profile) : m_out(out) {
-    m_stores = {{"SM", 30, {}}, {"ME", 100, {}}, {"MT", 130, {}}};
     SetProfile(profile);
 }
 
+// The profile's stores; a store kept from the previous profile keeps its messages when its
+// numbering stays.
 void Modem::SetProfile(const Profile& profile) {
+    static const std::map<std::string, int> capacities = {{"SM", 30}, {"ME", 100}, {"MT", 130}};
+    std::vector<Store> stores;
+    for (const std::string& name : profile.stores) {
+        Store store{name, capacities.count(name) ? capacities.at(name) : 30, {}, profile.firstIndex};
+        if (const Store* old = FindStore(name); old && old->first == store.first)
+            store.slots = old->slots;
+        stores.push_back(std::move(store));
+    }
+    m_stores = std::move(stores);
+    for (std::string& mem : m_mem)
+        if (!FindStore(mem))
+            mem = m_stores.front().name;
     m_profile = profile;
     m_id.manufacturer = profile.manufacturer;
     m_id.model = profile.model;
@@ -405,7 +418,7 @@ const Store* Modem::FindStore(const std::string& name) const {
 }
 
 bool Modem::Deliver(const std::vector<EncodedPdu>& pdus, bool statusReport, Via via, const std::string& mem,
-                    std::vector<std::string>& lines, std::string& error) {
+                    std::vector<std::string>& lines, std::string& error, int at) {
     if (via == Via::Auto) {
         if (statusReport)
             via = m_cnmi[3] == 1 ? Via::Direct : m_cnmi[3] == 2 ? Via::Store : Via::Silent;
@@ -432,8 +445,12 @@ bool Modem::Deliver(const std::vector<EncodedPdu>& pdus, bool statusReport, Via 
         error = "store full";
         return false;
     }
+    if (at >= 0 && (!store->Holds(at) || store->slots.count(at))) {
+        error = "no free place " + std::to_string(at);
+        return false;
+    }
     for (const auto& p : pdus) {
-        const int index = store->FirstFree();
+        const int index = at >= 0 && &p == &pdus.front() ? at : store->FirstFree();
         store->slots[index] = StoredMessage{0, p.hex, p.tpduLength};
         lines.push_back("STORED " + store->name + " " + std::to_string(index));
         if (via == Via::Store)

@@ -31,8 +31,10 @@ struct StoredMessage {
 struct Store {
     std::string name;
     int capacity = 0;
-    std::map<int, StoredMessage> slots;  // index from 1
-    int FirstFree() const;               // 0 when full
+    std::map<int, StoredMessage> slots;  // index from `first`
+    int first = 1;                       // number of the first place
+    int FirstFree() const;               // -1 when full
+    bool Holds(int index) const { return index >= first && index < first + capacity; }
     int Free() const { return capacity - static_cast<int>(slots.size()); }
 };
 
@@ -80,9 +82,10 @@ public:
     Faults& Fault() { return m_faults; }
     // Puts PDUs into a store or hands them over directly, with the matching indications;
     // `lines` receives "STORED <mem> <index>" or "DIRECT" per PDU. False with `error` set
-    // when the store lacks room (nothing is stored then) or the storage is unknown.
+    // when the store lacks room (nothing is stored then) or the storage is unknown. `at` (0 or
+    // more) puts the first PDU into that free place instead of the first free one.
     bool Deliver(const std::vector<EncodedPdu>& pdus, bool statusReport, Via via, const std::string& mem,
-                 std::vector<std::string>& lines, std::string& error);
+                 std::vector<std::string>& lines, std::string& error, int at = -1);
     void Unsolicited(const std::string& text);
     void Ring(const std::string& number);
     void HangUp() { m_callNumber.clear(); m_ringing = false; }

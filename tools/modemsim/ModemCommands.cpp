@@ -358,7 +358,12 @@ Modem::Result Modem::Storage(const Command& c) {
     if (c.type == Type::Read)
         return {{triple(true)}, Final::Ok, 0};
     if (c.type == Type::Test)
-        return {{"+CPMS: (\"SM\",\"ME\",\"MT\"),(\"SM\",\"ME\",\"MT\"),(\"SM\",\"ME\",\"MT\")"}, Final::Ok, 0};
+    {
+        std::string names;
+        for (const Store& st : m_stores)
+            names += (names.empty() ? "\"" : ",\"") + st.name + "\"";
+        return {{"+CPMS: (" + names + "),(" + names + "),(" + names + ")"}, Final::Ok, 0};
+    }
     if (c.type != Type::Set || c.args.empty() || c.args.size() > 3)
         return {{}, Final::Cms, 302};
     for (const auto& name : c.args) {
@@ -404,13 +409,20 @@ Modem::Result Modem::Messages(const Command& c) {
     if (n == "+CMGR") {
         int index = 0;
         if (c.type == Type::Test) return {};
-        if (c.type != Type::Set || c.args.empty() || !ToInt(c.args[0], index) || index < 1 || index > read->capacity)
+        if (c.type != Type::Set || c.args.empty() || !ToInt(c.args[0], index) || !read->Holds(index))
             return {{}, Final::Cms, 321};
         auto it = read->slots.find(index);
         if (it == read->slots.end())
             return {};  // an empty place: nothing but OK
-        Result r{{"+CMGR: " + std::to_string(it->second.stat) + ",," + std::to_string(it->second.length)},
-                 Final::Ok, 0};
+        const std::string stat = std::to_string(it->second.stat), length = std::to_string(it->second.length);
+        std::string header;
+        switch (m_profile.readLayout) {
+            case ReadLayout::Standard: header = stat + ",," + length; break;
+            case ReadLayout::IndexFirst: header = std::to_string(index) + "," + stat + ",," + length; break;
+            case ReadLayout::NoAlpha: header = stat + "," + length; break;
+            case ReadLayout::LengthOnly: header = length; break;
+        }
+        Result r{{"+CMGR: " + header}, Final::Ok, 0};
         if (!it->second.pdu.empty())
             r.lines.push_back(it->second.pdu);
         if (it->second.stat == 0)
@@ -425,12 +437,13 @@ Modem::Result Modem::Messages(const Command& c) {
             return {{"+CMGD: (" + used + "),(0-4)"}, Final::Ok, 0};
         }
         int index = 0, flag = 0;
-        if (c.type != Type::Set || c.args.empty() || !ToInt(c.args[0], index) || index < 0 || index > read->capacity)
+        if (c.type != Type::Set || c.args.empty() || !ToInt(c.args[0], index) || index < 0 ||
+            index >= read->first + read->capacity)
             return {{}, Final::Cms, 321};
         if (c.args.size() > 1 && (!ToInt(c.args[1], flag) || flag > 4))
             return {{}, Final::Cms, 321};
         if (flag == 0) {
-            if (index < 1)
+            if (!read->Holds(index))
                 return {{}, Final::Cms, 321};
             read->slots.erase(index);
             return {};
@@ -444,6 +457,8 @@ Modem::Result Modem::Messages(const Command& c) {
         return {};
     }
     // AT+CMGL
+    if (!m_profile.listing)
+        return {{}, Final::Cms, 303};
     if (c.type == Type::Test)
         return {{"+CMGL: (0-4)"}, Final::Ok, 0};
     int stat = 0;
@@ -513,7 +528,7 @@ Modem::Result Modem::Submit() {
     if (m_pduWrite) {
         Store* store = FindStore(m_mem[1]);
         const int index = store->FirstFree();
-        if (index == 0) {
+        if (index < 0) {
             Record(head + ",\"result\":\"error\",\"reason\":\"memory full\"}");
             return {{}, Final::Cms, 322};
         }

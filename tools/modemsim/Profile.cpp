@@ -7,7 +7,10 @@ namespace modemsim {
 
 namespace {
 
-const std::array<Profile, 5> kProfiles = {{
+constexpr const char* kPlainCharsets = R"(("GSM","IRA","UCS2"))";
+constexpr const char* kPlainCnmi = "(0-2),(0-3),(0,2),(0-2),(0,1)";
+
+const std::array<Profile, 12> kProfiles = {{
     {"generic", "MODEMSIM", "MS-100", R"(("GSM","IRA","UCS2","HEX","PCCP437","8859-1"))",
      "(0-2),(0-3),(0,2),(0-2),(0,1)"},
     // A phone that offers UCS2 but whose driver rule picks 8859-1 for it.
@@ -22,6 +25,15 @@ const std::array<Profile, 5> kProfiles = {{
      "(0-2),(0-3),(0,2),(0-2),(0,1)"},
     // A device whose indication settings have no fifth (buffer) group.
     {"cnmi4", "MODEMSIM", "MS-4", R"(("GSM","IRA","UCS2"))", "(0-2),(0-3),(0,2),(0-2)"},
+    // Store behaviour seen in real devices: AT+CMGR header layouts, places numbered from 0,
+    // no AT+CMGL, fewer stores.
+    {"indexfirst", "MODEMSIM", "MS-IX", kPlainCharsets, kPlainCnmi, ReadLayout::IndexFirst},
+    {"noalpha", "MODEMSIM", "MS-NA", kPlainCharsets, kPlainCnmi, ReadLayout::NoAlpha},
+    {"lengthonly", "MODEMSIM", "MS-LO", kPlainCharsets, kPlainCnmi, ReadLayout::LengthOnly},
+    {"zerobased", "MODEMSIM", "MS-Z", kPlainCharsets, kPlainCnmi, ReadLayout::Standard, 0, false},
+    {"nolist", "MODEMSIM", "MS-NL", kPlainCharsets, kPlainCnmi, ReadLayout::Standard, 1, false},
+    {"nome", "MODEMSIM", "MS-SIM", kPlainCharsets, kPlainCnmi, ReadLayout::Standard, 1, true, {"SM", "MT"}},
+    {"nomt", "MODEMSIM", "MS-ME", kPlainCharsets, kPlainCnmi, ReadLayout::Standard, 1, true, {"SM", "ME"}},
 }};
 
 }  // namespace

@@ -111,13 +111,19 @@ void DecodeOne(const std::string& hex, int storedStatus, std::ostream& out) {
 
 int Decode(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
     std::string hex;
+    bool given = false;  // an empty argument is a PDU too short to decode, not "read the input"
     int storedStatus = 0;
     for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--stored-status") storedStatus = ToInt(OptionValue(args, i), "--stored-status");
-        else if (hex.empty() && !args[i].starts_with("--")) hex = args[i];
-        else throw BadInput{"unexpected argument: " + args[i]};
+        if (args[i] == "--stored-status") {
+            storedStatus = ToInt(OptionValue(args, i), "--stored-status");
+        } else if (!given && !args[i].starts_with("--")) {
+            hex = args[i];
+            given = true;
+        } else {
+            throw BadInput{"unexpected argument: " + args[i]};
+        }
     }
-    if (!hex.empty()) {
+    if (given) {
         DecodeOne(hex, storedStatus, out);
         return 0;
     }
