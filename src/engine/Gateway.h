@@ -27,6 +27,8 @@
 constexpr int RESULT_SENT = 1;
 constexpr int RESULT_FAILED = -1;
 constexpr int RESULT_UNKNOWN = -2;
+// InsertReceived: refused by the inbox for its content too often, now in the reject table.
+constexpr int INSERT_REJECTED = 98;
 
 // What the Information page shows of the device.
 struct DeviceInfo {
@@ -131,6 +133,9 @@ private:
     void TakeStatusReport();
     bool FlushSpool();
     void Reject(const ModemMessage& message);
+    bool RefusedTooOften(const std::string& key, long long nowMs);
+    bool RejectReceived(const RejectedPdu& rejected);
+    void FlushWaitingReports();
     std::string StateError() const { return m_state ? m_state->LastError() : std::string(); }
     void ScanAllStores();
     int ScanSelectedStore();
@@ -163,6 +168,14 @@ private:
     DeviceLinkSettings m_heldLink;
     CInboxSpool m_spool;
     IStateStore* m_state = nullptr;
+    std::vector<WaitingReport> m_waitingReports;
+    // Messages the inbox refused for their content, by phone, time and text.
+    struct RefusedInsert {
+        int tries = 0;
+        long long firstMs = 0, nextMs = 0;
+    };
+    std::map<std::string, RefusedInsert> m_refusedInserts;
+    bool m_bDatabaseWasLinked = false;
     bool m_bScanAllStores = true;  // at start, and after the inbox did not take a message
     bool m_bInsertFailing = false;
     int m_nFullScanWait = 0;       // passes until the next full scan

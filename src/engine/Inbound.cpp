@@ -1,6 +1,7 @@
 // The inbound cycle: received messages into the inbox table, from the poll, the spool or the
 // store scan. A message leaves the modem (or the spool) only once the inbox holds it: after
-// its row was committed, or after the database reported the same row as already there.
+// its row was committed, or after the database reported the same row as already there; or
+// once the reject table holds it, after the inbox refused it for its content three times.
 #include "db/DbError.h"
 #include "engine/Gateway.h"
 #include "engine/SqlTemplates.h"
@@ -28,7 +29,27 @@ const char* const kStoreOrder[3][3] = {
     {"MT", "SM", "ME"},
 };
 
+// A message the inbox refuses for what it holds is tried again after 30 s, and after its
+// third refusal, 60 s or more after the first, moved to the reject table.
+constexpr long long kContentRetryMs = 30 * 1000;
+constexpr int kContentTries = 3;
+constexpr long long kContentSpanMs = 60 * 1000;
+
 bool InInbox(int result) { return result == 1 || result == kDuplicateKey; }
+// May leave the modem or the spool: in the inbox, or in the reject table.
+bool Settled(int result) { return InInbox(result) || result == INSERT_REJECTED; }
+
+// The inbox refused the message for what it holds, not for the state of the database: a
+// data exception, a constraint other than the unique key (duplicates never throw), a
+// syntax error its text provokes. Lost connections, locks and time-outs are none of these.
+bool RefusedForItsContent(const CDbError& e) {
+    const std::string state = e.SqlState();
+    if (state.rfind("22", 0) == 0 || state.rfind("23", 0) == 0 || state == "42601") return true;
+    if (state == "42000" && e.NativeError() == 1064) return true;  // MySQL and MariaDB: syntax
+    // SQLite's driver reports its engine's own words under HY000.
+    const std::string& text = e.Description();
+    return text.find("constraint failed") != std::string::npos || text.find("datatype mismatch") != std::string::npos;
+}
 
 bool Names(const std::vector<std::string>& stores, const char* name) {
     return std::find(stores.begin(), stores.end(), name) != stores.end();
@@ -53,6 +74,10 @@ std::string LocalTimeText(std::time_t when) {
 }  // namespace
 
 int CGateway::InsertReceived(std::string phone, std::string text, std::string time) {
+    const std::string key = phone + '\x1F' + time + '\x1F' + text;
+    const long long now = m_clock.NowMs();
+    if (auto refused = m_refusedInserts.find(key); refused != m_refusedInserts.end() && now < refused->second.nextMs)
+        return -1;  // refused lately for its content: it waits, the others go on
     m_status.SetStatus(STATUS_INSERTING_SMS);
     std::string sql = BuildInsertSql(m_settings.m_strInsertSql, phone, text, FormatTimeValue(time));
     int result = 0;
@@ -63,16 +88,36 @@ int CGateway::InsertReceived(std::string phone, std::string text, std::string ti
         theLog.WriteTimed(std::string("Insert of a received message failed: ") + e.what() + "\r\n");
         m_status.SetStatus(STATUS_INSERT_ERROR);
         result = -1;
+        if (RefusedForItsContent(e) && RefusedTooOften(key, now) &&
+            RejectReceived({LocalTimeText(std::time(nullptr)), "inbox", 0, "", e.Description(), phone, text}))
+            result = INSERT_REJECTED;
     }
-    NoteInsert(InInbox(result));
+    NoteInsert(Settled(result));
     // A message not taken is tried again, and counted then.
     if (!InInbox(result)) return result;
+    m_refusedInserts.erase(key);
     ++m_settings.m_nReceived;
     ::Journal(JOURNAL_INFO, "received message %s the inbox", result == 1 ? "stored in" : "already in");
     Save();
     // A duplicate is a message stored (and answered) before.
     if (result == 1) AnswerQuery(phone, text);
     return result;
+}
+
+bool CGateway::RefusedTooOften(const std::string& key, long long nowMs) {
+    auto [refused, first] = m_refusedInserts.try_emplace(key, RefusedInsert{0, nowMs, 0});
+    refused->second.nextMs = nowMs + kContentRetryMs;
+    if (++refused->second.tries < kContentTries || nowMs - refused->second.firstMs < kContentSpanMs) return false;
+    m_refusedInserts.erase(refused);
+    return true;
+}
+
+// A message the inbox refused for its content goes to the reject table with the reason.
+bool CGateway::RejectReceived(const RejectedPdu& rejected) {
+    if (!m_state || !m_state->AddRejected(rejected)) return false;
+    ::Journal(JOURNAL_WARNING, "received message from %s refused by the inbox %d times, moved to the reject table: %s",
+              rejected.phone.c_str(), kContentTries, rejected.reason.c_str());
+    return true;
 }
 
 // After inserts failed, the first one that works again makes the next pass scan every store.
@@ -87,9 +132,19 @@ void CGateway::NoteInsert(bool stored) {
 }
 
 void CGateway::ReceiveMessages() {
-    if (m_run.m_bDatabaseLinked != 1) m_bScanAllStores = true;
-    if (!TakeIndications()) return;
-    if (m_bScanAllStores && --m_nFullScanWait <= 0) ScanAllStores();
+    const bool linked = m_run.m_bDatabaseLinked == 1;
+    if (!linked) {
+        m_bScanAllStores = true;
+    } else if (!m_bDatabaseWasLinked) {
+        // Back after an outage: what waited on the SIM is stored now, not after a back-off.
+        m_nFullScanWait = 0;
+        m_nFullScanDelay = kFullScanFirstDelay;
+        m_storeLeft.clear();
+    }
+    m_bDatabaseWasLinked = linked;
+    // A message that waits in the spool never keeps the stores from being scanned.
+    TakeIndications();
+    if (m_run.m_bDatabaseLinked == 1 && m_bScanAllStores && --m_nFullScanWait <= 0) ScanAllStores();
 }
 
 bool CGateway::TakeIndications() {
@@ -102,15 +157,39 @@ bool CGateway::TakeIndications() {
         else if (poll != POLL_STATUS_REPORT && poll != POLL_INCOMING_CALL)
             break;
     }
-    if (m_run.m_bDatabaseLinked != 1 || !FlushSpool()) return false;
+    if (m_run.m_bDatabaseLinked != 1) return false;
+    const bool flushed = FlushSpool();
+    FlushWaitingReports();
     InsertJoinedMessages();
-    return true;
+    return flushed;
 }
 
-// A report announced by the poll; one from a store leaves it once report_sql ran.
+// A report announced by the poll; one from a store leaves it once report_sql ran. One that
+// exists nowhere else (delivered directly, or deleted from its store when read) waits in the
+// state store while report_sql cannot run.
 void CGateway::TakeStatusReport() {
     const ModemReport report = m_modem.Report();
-    if (TakeReport(report) && report.inStore) m_modem.DeleteStored(report.store, report.index);
+    if (TakeReport(report)) {
+        if (report.inStore) m_modem.DeleteStored(report.store, report.index);
+        return;
+    }
+    if (report.inStore) return;  // the store scan finds it again
+    WaitingReport waiting{0, report.reference, report.phone, report.discharge, report.status};
+    if (m_state && !m_state->AddWaitingReport(waiting))
+        ::Journal(JOURNAL_ERR, "cannot keep a status report for reference %d in the state store (%s): kept in memory",
+                  report.reference, StateError().c_str());
+    m_waitingReports.push_back(waiting);
+}
+
+// The waiting reports, oldest first, until one cannot be applied yet.
+void CGateway::FlushWaitingReports() {
+    while (!m_waitingReports.empty() && m_run.m_bDatabaseLinked == 1 && !m_run.m_bStop) {
+        const WaitingReport& w = m_waitingReports.front();
+        if (!TakeReport({w.reference, w.phone, w.discharge, w.status})) return;
+        if (m_state && w.id != 0 && !m_state->DropWaitingReport(w.id))
+            ::Journal(JOURNAL_ERR, "cannot drop an applied status report from the state store: %s", StateError().c_str());
+        m_waitingReports.erase(m_waitingReports.begin());
+    }
 }
 
 void CGateway::TakeReceived(const ModemMessage& message) {
@@ -126,7 +205,7 @@ void CGateway::TakeReceived(const ModemMessage& message) {
     if (!message.inStore) {
         // A direct part: the part spool keeps it (in memory too when the store cannot be written).
         StoreReceived(message);
-    } else if (m_run.m_bDatabaseLinked == 1 && InInbox(StoreReceived(message))) {
+    } else if (m_run.m_bDatabaseLinked == 1 && Settled(StoreReceived(message))) {
         m_modem.DeleteStored(message.store, message.index);
     } else {
         m_bScanAllStores = true;  // it stays in the store for the scan
@@ -141,7 +220,7 @@ bool CGateway::FlushSpool() {
         const SpooledMessage message = m_spool.Entries()[position];
         const int result = InsertReceived(message.phone, message.text, message.time);
         if (result == 0) return false;
-        if (!InInbox(result)) {
+        if (!Settled(result)) {
             ++position;
         } else if (!m_spool.Remove(position)) {
             theLog.WriteTimed("The state store could not be written; a stored message stays in it\r\n");
@@ -261,7 +340,7 @@ int CGateway::ScanStore(int used, int total) {
             }
             m_modem.DeleteMessage(index);
             ++found;
-        } else if (InInbox(StoreReceived(message))) {
+        } else if (Settled(StoreReceived(message))) {
             m_modem.DeleteMessage(index);
             ++found;
         } else {

@@ -34,7 +34,7 @@ void CGateway::InsertJoinedMessages() {
         const std::string text = JoinParts(parts, &missing);
         const MessagePart& first = parts.front();
         const int result = InsertReceived(first.phone, text, first.time);
-        if (result != 1 && result != kDuplicateKey) {
+        if (result != 1 && result != kDuplicateKey && result != INSERT_REJECTED) {
             m_nextJoinMs = m_clock.NowMs() + kRetryMs;  // the parts wait in the spool
             continue;
         }

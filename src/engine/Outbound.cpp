@@ -64,6 +64,7 @@ void CGateway::SetStateStore(IStateStore* store) {
     m_spool.Attach(store);
     m_parts.Attach(store);
     m_reports.Attach(store);
+    m_waitingReports = store ? store->LoadWaitingReports() : std::vector<WaitingReport>{};
     std::vector<std::string> unknown, unsent;
     for (const auto& entry : m_journal.Entries()) {
         if (entry.state == JournalState::Sending) unknown.push_back(entry.msgId);
@@ -235,7 +236,11 @@ void CGateway::SendRows() {
         if (batch.empty()) return;
         for (const auto& row : batch) {
             handled.insert(std::hash<std::string>{}(row.msgId));
-            if (!SendRow(row)) return;
+            const bool goOn = SendRow(row);
+            // What the modem said meanwhile (a direct message among the answers) is taken now,
+            // not after the whole batch.
+            TakeIndications();
+            if (!goOn) return;
         }
     }
 }

@@ -382,7 +382,9 @@ int CSmsPdu::Decode() {
     } else if (coding == Coding::Data8) {
         m_nKind = KIND_DATA;
         m_strText.reserve(2 * payloadOctets);
-        for (std::size_t i = 0; i < payloadOctets; ++i) AppendUtf8(m_strText, payload[i]);
+        // A NUL octet becomes U+FFFD: no database takes a NUL inside a text value.
+        constexpr char32_t NUL_STAND_IN = 0xFFFD;
+        for (std::size_t i = 0; i < payloadOctets; ++i) AppendUtf8(m_strText, payload[i] ? payload[i] : NUL_STAND_IN);
     }
     if ((m_nDcs & 0xF0) == 0x10) m_nKind = KIND_CLASSED;
     return PDU_OK;

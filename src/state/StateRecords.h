@@ -47,11 +47,22 @@ struct Submission {
     long long sentMs = 0;  // wall clock, ms since the epoch
 };
 
-// A received PDU the gateway could not take, kept for the administrator.
+// A status report that could not be applied yet (the database down), waiting in the store.
+struct WaitingReport {
+    long long id = 0;  // the store's key, 0 before it was stored
+    int reference = 0;
+    std::string phone;
+    std::string discharge;  // "YYMMDDhhmmss"
+    int status = 0;         // TP-ST
+};
+
+// A received message the gateway could not take, kept for the administrator: a PDU that
+// does not decode, or a decoded message the inbox refused for its content.
 struct RejectedPdu {
     std::string at;     // local time, "YYYY-MM-DD hh:mm:ss"
     std::string store;  // "direct", a store name, or "-"
     int index = 0;
-    std::string pdu;
+    std::string pdu;    // as the modem gave it, "" for a decoded message
     std::string reason;
+    std::string phone{}, text{};  // of a decoded message
 };

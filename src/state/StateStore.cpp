@@ -43,13 +43,21 @@ create table if not exists submissions(
     msgid text not null,
     phone text not null,
     sent_ms integer not null);
+create table if not exists waiting_reports(
+    id integer primary key,
+    reference integer not null,
+    phone text not null,
+    discharge text not null,
+    status integer not null);
 create table if not exists rejected(
     id integer primary key,
     at text not null,
     store text not null,
     idx integer not null,
     pdu text not null,
-    reason text not null);
+    reason text not null,
+    phone text not null default '',
+    text text not null default '');
 create table if not exists imported(name text primary key, at integer not null);
 )";
 
@@ -276,11 +284,31 @@ bool CStateStore::DropSubmission(const Submission& submission, long long forgetB
     });
 }
 
+std::vector<WaitingReport> CStateStore::LoadWaitingReports() {
+    std::vector<WaitingReport> reports;
+    Statement select(m_db, "select id, reference, phone, discharge, status from waiting_reports order by id");
+    while (select.Row())
+        reports.push_back({select.IntAt(0), static_cast<int>(select.IntAt(1)), select.TextAt(2), select.TextAt(3),
+                           static_cast<int>(select.IntAt(4))});
+    return reports;
+}
+
+bool CStateStore::AddWaitingReport(WaitingReport& report) {
+    Statement add(m_db, "insert into waiting_reports(reference, phone, discharge, status) values(?, ?, ?, ?)");
+    if (!add.Int(report.reference).Text(report.phone).Text(report.discharge).Int(report.status).Run()) return Fail();
+    report.id = sqlite3_last_insert_rowid(m_db);
+    return true;
+}
+
+bool CStateStore::DropWaitingReport(long long id) {
+    return Statement(m_db, "delete from waiting_reports where id = ?").Int(id).Run() || Fail();
+}
+
 bool CStateStore::InsertRejected(const RejectedPdu& rejected) {
-    Statement add(m_db, "insert into rejected(at, store, idx, pdu, reason) values(?, ?, ?, ?, ?)");
+    Statement add(m_db, "insert into rejected(at, store, idx, pdu, reason, phone, text) values(?, ?, ?, ?, ?, ?, ?)");
     Statement trim(m_db, "delete from rejected where id <= (select max(id) from rejected) - ?");
     return (add.Text(rejected.at).Text(rejected.store).Int(rejected.index).Text(rejected.pdu).Text(rejected.reason)
-                .Run() ||
+                .Text(rejected.phone).Text(rejected.text).Run() ||
             Fail()) &&
            (trim.Int(MAX_REJECTED).Run() || Fail());
 }
@@ -291,9 +319,9 @@ bool CStateStore::AddRejected(const RejectedPdu& rejected) {
 
 std::vector<RejectedPdu> CStateStore::LoadRejected() {
     std::vector<RejectedPdu> rejected;
-    Statement select(m_db, "select at, store, idx, pdu, reason from rejected order by id");
+    Statement select(m_db, "select at, store, idx, pdu, reason, phone, text from rejected order by id");
     while (select.Row())
-        rejected.push_back(
-            {select.TextAt(0), select.TextAt(1), static_cast<int>(select.IntAt(2)), select.TextAt(3), select.TextAt(4)});
+        rejected.push_back({select.TextAt(0), select.TextAt(1), static_cast<int>(select.IntAt(2)), select.TextAt(3),
+                            select.TextAt(4), select.TextAt(5), select.TextAt(6)});
     return rejected;
 }

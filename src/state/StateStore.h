@@ -42,6 +42,11 @@ public:
     virtual bool AddSubmission(const Submission& submission, long long forgetBeforeMs) = 0;
     virtual bool DropSubmission(const Submission& submission, long long forgetBeforeMs) = 0;
 
+    // Status reports waiting for the database, oldest first. Add sets report.id.
+    virtual std::vector<WaitingReport> LoadWaitingReports() = 0;
+    virtual bool AddWaitingReport(WaitingReport& report) = 0;
+    virtual bool DropWaitingReport(long long id) = 0;
+
     // Rejected PDUs: the newest MAX_REJECTED are kept.
     static constexpr int MAX_REJECTED = 10000;
     virtual bool AddRejected(const RejectedPdu& rejected) = 0;
@@ -88,6 +93,9 @@ public:
     std::vector<Submission> LoadSubmissions() override;
     bool AddSubmission(const Submission& submission, long long forgetBeforeMs) override;
     bool DropSubmission(const Submission& submission, long long forgetBeforeMs) override;
+    std::vector<WaitingReport> LoadWaitingReports() override;
+    bool AddWaitingReport(WaitingReport& report) override;
+    bool DropWaitingReport(long long id) override;
     bool AddRejected(const RejectedPdu& rejected) override;
     std::vector<RejectedPdu> LoadRejected() override;
     std::string LastError() const override { return m_strError; }

@@ -77,6 +77,7 @@ TEST(PduDecode, CodingFollowsTheDataCodingGroups) {
     const CodingCase cases[] = {
         {0x00, 2, "C834", "Hi", KIND_TEXT},
         {0x04, 2, "4869", "Hi", KIND_DATA},
+        {0x04, 3, "480069", "H\uFFFDi", KIND_DATA},  // a NUL octet stands in as U+FFFD
         {0x08, 4, "00480069", "Hi", KIND_TEXT},  // exactly the characters, no added spaces
         {0x0C, 2, "4869", "Hi", KIND_DATA},
         {0x10, 2, "C834", "Hi", KIND_CLASSED},
@@ -116,7 +117,7 @@ TEST(PduDecode, CodingFollowsTheDataCodingGroups) {
 TEST(PduDecode, UserDataHeaderIsRemovedOnlyWhenIndicated) {
     // Without TP-UDHI a first octet of 01..0F is text: '$' is septet 02.
     EXPECT_EQ(Decoded(Deliver(0x00, 3, "82180C")).m_strText, "$10");
-    EXPECT_EQ(Decoded(Deliver(0x04, 7, "05000312020141")).m_strText, std::string("\x05\0\x03\x12\x02\x01" "A", 7));
+    EXPECT_EQ(Decoded(Deliver(0x04, 7, "05000312020141")).m_strText, "\x05\uFFFD\x03\x12\x02\x01" "A");
     // With TP-UDHI the header goes, and its concatenation element is kept.
     const CSmsPdu data = Decoded(Deliver(0x04, 7, "05000312020141", 0x44));
     EXPECT_EQ(data.m_strText, "A");
