@@ -77,3 +77,25 @@ TEST(GatewayReportsPg, OutboxRowsLearnTheirDeliveryFromStatusReports) {
     if (!rig.UsePostgres(", delivered int, deliverytime text")) GTEST_SKIP() << "no PostgreSQL server: run the tests through ctest";
     OutboxRowsLearnTheirDelivery(rig);
 }
+
+// A report delivered directly while the database is away waits in the state store, also
+// across a restart, and is applied once when the database is back.
+TEST(GatewayReports, DirectReportDuringAnOutageIsAppliedOnceAfterARestart) {
+    GatewayRig rig;
+    rig.Admin("alter table smsout add column delivered INTEGER");
+    rig.Admin("alter table smsout add column deliverytime TEXT");
+    rig.settings.m_strReportSql = "update smsout set delivered=<STATUS>, deliverytime='<TIME>' where msgid=<MSGID>";
+    rig.sim.Control("SET mr 9");
+    rig.Admin("insert into smsout(msgid, phone, msgbody) values(1, '+4917011111', 'reported')");
+    ASSERT_TRUE(PassUntil(rig, [&] { return rig.sim.Submitted().size() == 1; }));
+    rig.Admin("alter table smsout rename to smsout_away");
+    rig.sim.Control("REPORT mr=9 to=+4917011111 status=0 via=direct dt=261207100000+04");
+    ASSERT_TRUE(PassUntil(rig, [&] { return !StateRows(rig.StatePath(), "select id from waiting_reports").empty(); }));
+    rig.Restart();
+    rig.Admin("alter table smsout_away rename to smsout");
+    EXPECT_TRUE(PassUntil(rig, [&] {
+        return rig.Rows("select delivered from smsout", {"delivered"}) == std::vector<std::string>{"1"};
+    }));
+    EXPECT_TRUE(StateRows(rig.StatePath(), "select id from waiting_reports").empty());
+    EXPECT_EQ(0u, rig.gateway->Reports().Size());
+}

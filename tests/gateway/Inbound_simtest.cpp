@@ -127,6 +127,12 @@ std::map<std::string, int> InboxCounts(GatewayRig& rig) {
 
 bool ModemEmpty(GatewayRig& rig) { return rig.sim.Control("LIST") == "OK\n"; }
 
+std::string HexOf(const std::string& text) {
+    std::string hex;
+    for (unsigned char c : text) hex += "0123456789ABCDEF"[c >> 4], hex += "0123456789ABCDEF"[c & 15];
+    return hex;
+}
+
 // Passes until done() holds, at most `limit`; true when it did.
 bool PassUntil(GatewayRig& rig, const std::function<bool()>& done, int limit = 300) {
     for (int i = 0; i < limit; ++i) {
@@ -361,4 +367,37 @@ TEST(GatewayInbound, ABurstOfIndicationsIsStoredInOnePassAndSilentOnesByTheStore
     rig.Passes(5);  // up to the store check
     EXPECT_EQ(13u, rig.Rows("select msgbody from smsin", {"msgbody"}).size());
     EXPECT_EQ("OK", rig.sim.Control("LIST").substr(0, 2));  // nothing left in the modem
+}
+
+// Messages the inbox refuses for their content never hold up the others: thirty 8-bit
+// messages with a NUL are stored (the NUL as U+FFFD) among thirty ordinary ones, and a text
+// breaking a CHECK constraint goes to the reject table after three tries over a minute,
+// stored or direct, with the database's reason. The SIM is empty at the end.
+TEST(GatewayInbound, PoisonMessagesAreRejectedAfterTheirTriesAndNeverHoldUpTheRest) {
+    GatewayRig rig;
+    rig.Sql("drop table smsin");
+    rig.Sql("create table smsin(phone TEXT, msgbody TEXT check (msgbody not like 'refused%'), rectime TIMESTAMP, "
+            "UNIQUE(phone, rectime, msgbody))");
+    rig.Passes(1);
+    std::map<std::string, int> expected;
+    rig.sim.Control("DELIVER from=+499 via=store mem=ME text=refused stored");
+    rig.sim.Control("DELIVER from=+499 via=direct text=refused direct");
+    for (int i = 10; i < 40; ++i) {
+        const std::string n = std::to_string(i);
+        rig.sim.Control("DELIVER from=+49" + n + " via=store mem=ME text=plain " + n);
+        // "N" NUL "N" as 8-bit octets
+        rig.sim.Control("DELIVER from=+48" + n + " via=store mem=ME dcs=8bit hex=" + HexOf(n) + "00" + HexOf(n));
+        expected["plain " + n] = 1;
+        expected[n + "\uFFFD" + n] = 1;
+    }
+    EXPECT_TRUE(PassUntil(rig, [&] { return InboxCounts(rig) == expected; })) << testing::PrintToString(InboxCounts(rig));
+    for (int i = 0; i < 3 && !ModemEmpty(rig); ++i) {
+        rig.clock.now += 31 * 1000;
+        rig.Passes(12);
+    }
+    EXPECT_TRUE(PassUntil(rig, [&] { return ModemEmpty(rig) && rig.gateway->Spool().Empty(); })) << rig.sim.Control("LIST");
+    EXPECT_EQ(expected, InboxCounts(rig));
+    const auto rejected = StateRows(rig.StatePath(), "select store, text, reason like '%CHECK constraint failed%' "
+                                                     "from rejected order by text");
+    EXPECT_EQ((std::vector<std::string>{"inbox|refused direct|1", "inbox|refused stored|1"}), rejected);
 }
