@@ -168,4 +168,33 @@ TEST(GatewayStateFolder, KilledWhilePromptingIsSentOnceAfterTheRestart) {
     EXPECT_EQ(1, accepted);
 }
 
+// A direct message that arrives during an outbox burst is durable before the burst ends:
+// killed right after, the gateway has it once in the inbox after its restart.
+TEST(GatewayStateFolder, DirectMessageDuringABurstSurvivesAKill) {
+    GatewayRig rig;
+    SaveGatewaySettings(rig);
+    for (int id = 1; id <= 40; ++id)
+        rig.Sql("insert into smsout(msgid, phone, msgbody) values(" + std::to_string(id) + ", '+491', 'burst')");
+    rig.sim.Control("FAULT SLOW 300");
+    pid_t gateway = StartGatewayProcess(rig.dir.path());
+    ASSERT_TRUE(WaitFor([&] { return rig.sim.Submitted().size() >= 5; }, 120)) << Stderr(rig);
+    rig.sim.Control("DELIVER from=+4917055555 via=direct text=during the burst");
+    auto held = [&] {
+        return !StateRows(rig.StatePath(), "select id from waiting_messages").empty() ||
+               !rig.Rows("select msgbody from smsin", {"msgbody"}).empty();
+    };
+    const bool durable = WaitFor(held, 120);
+    const size_t submitted = rig.sim.Submitted().size();
+    EndProcess(gateway, SIGKILL);
+    ASSERT_TRUE(durable);
+    EXPECT_LT(submitted, 40u);  // before the burst ended
+
+    rig.sim.Control("FAULT CLEAR");
+    gateway = StartGatewayProcess(rig.dir.path());
+    EXPECT_TRUE(WaitFor([&] {
+        return rig.Rows("select msgbody from smsin", {"msgbody"}) == std::vector<std::string>{"during the burst"};
+    }, 120)) << Stderr(rig);
+    EndProcess(gateway, SIGTERM);
+}
+
 #endif
