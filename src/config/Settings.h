@@ -49,6 +49,10 @@ public:
     std::string m_strReleaseSql;    // gives back a claimed row that never reached the modem
     std::string m_strReclaimSql;    // takes back claims older than m_nClaimTimeout minutes
     int m_nClaimTimeout = 30;       // minutes; 0: a claim is never taken over
+    // Keyword replies: the senders answered (comma list of numbers, a trailing '*' a
+    // prefix; empty: any) and the replies per sender per hour (0: none).
+    std::string m_strReplyNumbers;
+    int m_nReplyLimit = 3;
 
     // Persisted state written by the engine
     int m_bReportSent = 0;

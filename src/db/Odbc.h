@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+struct SqlCommand;
+
 // One ODBC environment and connection handle, connected or not.
 class CDbConnection {
 public:
@@ -42,6 +44,9 @@ public:
     CDbStatement& operator=(const CDbStatement&) = delete;
 
     void Execute(const std::string& sql);
+    // Prepares the statement and binds its values: text as UTF-16 (SQL_WVARCHAR), a bare
+    // whole number as SQL_BIGINT. Without values it runs as Execute(sql) does.
+    void Execute(const SqlCommand& command);
     // Rows the last executed insert, update or delete changed; -1 when the driver cannot tell.
     long RowsChanged();
     // Names of the result columns, in column order; empty when the statement returned no rows.

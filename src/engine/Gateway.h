@@ -8,6 +8,7 @@
 #include "engine/InboxSpool.h"
 #include "engine/OutboxJournal.h"
 #include "engine/PartSpool.h"
+#include "engine/ReplyLimits.h"
 #include "engine/ReportBook.h"
 #include "engine/Ports.h"
 #include "engine/RunState.h"
@@ -109,6 +110,7 @@ private:
     void SetDeviceCondition(int code);
     bool DeviceHeld(const DeviceLinkSettings& link);
     void ApplySettingChanges();
+    void JournalTemplateProblems();
     // One journal line when a link's state, or the reason for it, changes.
     void JournalLink(std::string& last, const char* link, const std::string& state, JournalPriority priority);
     void JournalDbError(const char* step, const CDbError& error);
@@ -155,6 +157,7 @@ private:
     std::unordered_set<std::string> m_unaddressable;  // ids the update cannot name, reported once
     CPartSpool m_parts;
     CReportBook m_reports;
+    CReplyLimiter m_replies;  // keyword replies per sender and per day
     long long m_nextJoinMs = 0;
     int m_nNextStorage = 0;
     // While the SIM waits for the user (PIN missing or refused, PUK), the device is connected

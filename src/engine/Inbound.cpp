@@ -47,10 +47,9 @@ void CGateway::SetInboundFiles(const std::string& spoolPath, const std::string& 
 
 int CGateway::InsertReceived(std::string phone, std::string text, std::string time) {
     m_status.SetStatus(STATUS_INSERTING_SMS);
-    std::string sql = BuildInsertSql(m_settings.m_strInsertSql, phone, text, FormatTimeValue(time));
     int result = 0;
     try {
-        result = m_db.ExecuteSql(sql);
+        result = m_db.ExecuteSql(BuildInsertSql(m_settings.m_strInsertSql, phone, text, FormatTimeValue(time)));
     } catch (const CDbError& e) {
         JournalDbError("storing a received message", e);
         theLog.WriteTimed(std::string("Insert of a received message failed: ") + e.what() + "\r\n");

@@ -24,6 +24,10 @@ namespace {
 // read lock is held while the modem works.
 constexpr size_t BATCH_ROWS = 100;
 constexpr int MAX_PHONE_DIGITS = 20;
+// The most UTF-8 bytes 64 concatenated segments can carry: 153 septets each, every
+// character of the GSM alphabet at most 2 bytes. A longer text is refused by its length
+// alone, before the costly encoding.
+constexpr size_t MAX_TEXT_BYTES = 64 * 153 * 2;
 
 // The number to dial: digits with an optional leading '+', the separators blank, '-',
 // '.', '(' and ')' dropped. Empty when the text is not a dialable number.
@@ -275,6 +279,7 @@ bool CGateway::SendRow(const OutboxRow& row) {
     const std::string phone = DialableNumber(row.phone);
     if (phone.empty()) return Refuse(row, "not a dialable number");
     if (row.text.empty()) return Refuse(row, "empty text");
+    if (row.text.size() > MAX_TEXT_BYTES) return Refuse(row, "text longer than 64 segments can hold");
     if (row.text.find('\0') != std::string::npos) return Refuse(row, "NUL character in the text");
     const int kind = m_settings.m_bLongSms + 1;
     const int segments = m_modem.CountSegments(phone, row.text, kind);
