@@ -48,11 +48,12 @@ std::optional<std::string> NumberList(const std::string& value) {
         std::string entry = value.substr(start, end - start);
         entry.erase(0, entry.find_first_not_of(' '));
         entry.erase(entry.find_last_not_of(' ') + 1);
+        const std::string written = entry;
         if (!entry.empty() && entry.back() == '*') entry.pop_back();
         if (!entry.empty() && entry.front() == '+') entry.erase(0, 1);
         if (entry.empty()) return std::string("an entry of the list is empty");
         if (entry.find_first_not_of("0123456789") != std::string::npos)
-            return "'" + value.substr(start, end - start) + "' is not a number or a prefix ending in '*'";
+            return "'" + written + "' is not a number or a prefix ending in '*'";
         start = end + 1;
     }
     return std::nullopt;

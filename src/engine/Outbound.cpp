@@ -178,8 +178,10 @@ void CGateway::FlushJournal() {
 
 bool CGateway::Addressable(const std::string& msgId) const {
     return TemplateAddressesId(m_settings.m_strUpdateSql, msgId) &&
+           (m_settings.m_strReportSql.empty() || TemplateAddressesId(m_settings.m_strReportSql, msgId)) &&
            (!Sharing() || (TemplateAddressesId(m_settings.m_strClaimSql, msgId) &&
-                           TemplateAddressesId(m_settings.m_strReleaseSql, msgId)));
+                           (m_settings.m_strReleaseSql.empty() ||
+                            TemplateAddressesId(m_settings.m_strReleaseSql, msgId))));
 }
 
 void CGateway::SendPending() {

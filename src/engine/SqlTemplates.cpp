@@ -82,7 +82,7 @@ std::string BuildReclaimSql(const std::string& reclaimTemplate, const std::strin
 }
 
 bool TemplateAddressesId(const std::string& sqlTemplate, const std::string& msgId) {
-    if (msgId.empty()) return false;
+    if (msgId.empty() || TemplateProblem(sqlTemplate)) return false;
     if (msgId.find_first_not_of("0123456789") == std::string::npos) return true;
     // A bare "<MSGID>" compares as a number: another id would fail or match by conversion.
     SqlCommand probe = BindTemplate(sqlTemplate, {{"<MSGID>", msgId}}, {});

@@ -42,7 +42,7 @@ SqlCommand BuildClaimSql(const std::string& claimTemplate, const std::string& ms
 std::string BuildReclaimSql(const std::string& reclaimTemplate, const std::string& instance, int timeoutMinutes);
 // True when the statement (update, claim or release) can name this id and no other row:
 // a template that puts every "<MSGID>" in a literal of its own ('<MSGID>') takes any id,
-// any other template only an id made of digits.
+// any other template only an id made of digits. A template TemplateProblem refuses names none.
 bool TemplateAddressesId(const std::string& sqlTemplate, const std::string& msgId);
 // "<PHONE>", "<MSGBODY>" the received values; "<TIME>" a value made by FormatTimeValue.
 SqlCommand BuildInsertSql(const std::string& insertTemplate, const std::string& phone,

@@ -78,7 +78,9 @@ public:
         sent.push_back({p, t, k});
         return p.empty() ? -1 : sendResult;
     }
+    int encodings = 0;  // CountSegments calls
     int CountSegments(const std::string&, const std::string& t, int) override {
+        ++encodings;
         return t.size() > 160 ? -1 : 1;
     }
     int PollEvents() override {

@@ -67,7 +67,7 @@ TEST_F(OutboundTest, BadRowsAreRefusedBeforeTheModem) {
         {"7", "+491", std::string(161, 'x'), DEFAULT_UPDATE_SQL, "update smsout set status=-1 where msgid='7'"},
         {"1 or 1=1", "+491", "id not digits", "update smsout set status=<RESULT> where msgid=<MSGID>", ""},
         {"8'", "+491", "quote in id", "update smsout set status=<RESULT> where msgid=\"<MSGID>\"", ""},
-        {"9\\", "+491", "backslash in id", DEFAULT_UPDATE_SQL, ""},
+        {"9", "+491", "template that cannot bind the id", "update smsout set status=<RESULT> where msgid='#<MSGID>'", ""},
         {"", "+491", "empty id", DEFAULT_UPDATE_SQL, ""},
     };
     for (const auto& c : cases) {
@@ -85,6 +85,21 @@ TEST_F(OutboundTest, BadRowsAreRefusedBeforeTheModem) {
         EXPECT_EQ(1, e.settings.m_nFailed) << c.id;
         EXPECT_EQ(1, e.run.m_bDatabaseLinked.load()) << c.id;
     }
+}
+
+// A text no 64 segments could hold is refused by its length, before any encoding, and
+// the cycle goes on with the next row.
+TEST_F(OutboundTest, OversizedTextIsRefusedBeforeAnyEncoding) {
+    h.settings.m_bLongSms = 1;
+    h.AddOutboxRow("1", "+491", std::string(1 << 20, 'x'));
+    h.AddOutboxRow("2", "+492", "fits");
+    Cycle();
+    EXPECT_EQ(2, h.modem.encodings);  // the second row's only, with and without its blank
+    ASSERT_EQ(1u, h.modem.sent.size());
+    EXPECT_EQ("+492", h.modem.sent[0].phone);
+    EXPECT_EQ((std::vector<std::string>{"update smsout set status=-1 where msgid='1'",
+                                        "update smsout set status=1 where msgid='2'"}),
+              h.db.executed);
 }
 
 TEST_F(OutboundTest, DialableNumberGoesOutWithoutSeparators) {
