@@ -16,6 +16,7 @@
 #include "link/Journal.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -155,6 +156,10 @@ private:
     std::string m_strInstance;
     bool m_bNamedInstance = false;
     std::unordered_set<std::string> m_unaddressable;  // ids the update cannot name, reported once
+    // Several gateways: where in each batch this one starts, and whether its last claim was
+    // lost (the batch is then read again, and the others' rows are not claimed one by one).
+    std::uint64_t m_claimSeed = 0;
+    bool m_bClaimLost = false;
     CPartSpool m_parts;
     CReportBook m_reports;
     CReplyLimiter m_replies;  // keyword replies per sender and per day

@@ -8,6 +8,9 @@
 // then claim_sql, which must change exactly that row); a row another gateway claimed is
 // left to it, and a claimed row that does not reach the modem is given back with
 // release_sql. Claims older than claim_timeout minutes are taken back with reclaim_sql.
+// Gateways that read the same pending rows would claim them in the same order, and all but
+// one would lose each claim; so each starts at a place of its own in the batch, and a lost
+// claim (it ran into another gateway's rows) has it read the rows again and start anew.
 #include "db/DbError.h"
 #include "engine/Gateway.h"
 #include "engine/SqlTemplates.h"
@@ -222,7 +225,18 @@ void CGateway::SendRows() {
     for (;;) {
         std::vector<OutboxRow> batch = ReadBatch(handled);
         if (batch.empty()) return;
-        for (const auto& row : batch) {
+        size_t start = 0;
+        if (Sharing()) {
+            // A step of a 64-bit linear congruential generator, seeded from the instance name
+            // and the clock: gateways of one outbox start at different places.
+            if (m_claimSeed == 0)
+                m_claimSeed = (std::hash<std::string>{}(m_strInstance) ^ static_cast<std::uint64_t>(m_clock.WallMs())) | 1;
+            m_claimSeed = m_claimSeed * 6364136223846793005ULL + 1442695040888963407ULL;
+            start = static_cast<size_t>(m_claimSeed >> 33) % batch.size();
+        }
+        m_bClaimLost = false;
+        for (size_t k = 0; k < batch.size() && !m_bClaimLost; ++k) {
+            const OutboxRow& row = batch[(start + k) % batch.size()];
             handled.insert(std::hash<std::string>{}(row.msgId));
             if (!SendRow(row)) return;
         }
@@ -273,6 +287,7 @@ bool CGateway::SendRow(const OutboxRow& row) {
             return false;
         case Claim::Lost:
             --m_settings.m_nUnsent;
+            m_bClaimLost = true;
             return true;
         case Claim::Won:
             break;
