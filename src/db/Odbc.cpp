@@ -211,9 +211,10 @@ void CDbStatement::Execute(const std::string& sql) {
 
 void CDbStatement::Execute(const SqlCommand& command) {
     if (command.values.empty()) return Execute(command.sql);
-    SQLRETURN rc = SQLPrepare(m_hStmt, Text(command.sql), static_cast<SQLINTEGER>(command.sql.size()));
-    if (!Succeeded(rc)) ThrowDiagnostics(SQL_HANDLE_STMT, m_hStmt, "preparing");
-    // The buffers must live until SQLExecute has read them.
+    // Bound, then run directly: a prepared statement would cost the server a round trip to
+    // prepare it and another to deallocate it (psqlODBC), for a statement run once.
+    SQLRETURN rc = SQL_SUCCESS;
+    // The buffers must live until the statement has run.
     std::vector<std::vector<SQLWCHAR>> texts(command.values.size());
     std::vector<SQLLEN> lengths(command.values.size());
     for (size_t k = 0; k < command.values.size(); ++k) {
@@ -233,8 +234,7 @@ void CDbStatement::Execute(const SqlCommand& command) {
         }
         if (!Succeeded(rc)) ThrowDiagnostics(SQL_HANDLE_STMT, m_hStmt, "binding a value");
     }
-    rc = SQLExecute(m_hStmt);
-    if (!Succeeded(rc) && rc != SQL_NO_DATA) ThrowDiagnostics(SQL_HANDLE_STMT, m_hStmt, "executing");
+    Execute(command.sql);
 }
 
 long CDbStatement::RowsChanged() {

@@ -44,8 +44,8 @@ public:
     CDbStatement& operator=(const CDbStatement&) = delete;
 
     void Execute(const std::string& sql);
-    // Prepares the statement and binds its values: text as UTF-16 (SQL_WVARCHAR), a bare
-    // whole number as SQL_BIGINT. Without values it runs as Execute(sql) does.
+    // Binds the command's values to its markers, text as UTF-16 (SQL_WVARCHAR), a bare whole
+    // number as SQL_BIGINT, and runs it.
     void Execute(const SqlCommand& command);
     // Rows the last executed insert, update or delete changed; -1 when the driver cannot tell.
     long RowsChanged();
