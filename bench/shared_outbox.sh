@@ -63,12 +63,13 @@ for n in $counts; do
   sql "insert into smsout(phone, msgbody) select '+491', 'bench ' || i from generate_series(1, $rows) as i"
   until [ "$(sql "select count(*) from smsout where status in (0, 2)")" = 0 ]; do sleep 0.2; own=$((own + 1)); done
   end=$(date +%s.%N)
-  sleep 1  # the statistics arrive a moment later
+  # A server process reports its statistics when it ends at the latest.
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  pids=()
+  sleep 1
   statements=$(( $(commits) - before - own - 1 ))
   per_gateway=$(sql "select string_agg(n::text, '/' order by owner) from (select owner, count(*) as n from smsout group by owner) c")
   awk -v n="$n" -v rows="$rows" -v s="$start" -v e="$end" -v per="$per_gateway" -v st="$statements" \
     'BEGIN { printf "%d gateway(s): %d messages in %.1f s = %.0f messages/min, %.2f statements/message (per gateway %s)\n", n, rows, e - s, rows * 60 / (e - s), st / rows, per }'
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  pids=()
 done
