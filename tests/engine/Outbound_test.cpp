@@ -360,3 +360,38 @@ TEST(SharedOutbox, OldClaimsAreTakenBackAndReportsNameTheGateway) {
         EXPECT_EQ("gw/a: Pellwick is running normally.", h.modem.sent[0].text);
     }
 }
+
+// Rows another gateway is sending cost this one a single lost claim per batch: it reads
+// the outbox again (without them) instead of claiming them one by one.
+TEST(SharedOutbox, ALostClaimReadsTheOutboxAgain) {
+    EngineHarness h;
+    h.LinksUp();
+    TempDirJournal journal;
+    h.gateway.SetJournalPath(journal.path);
+    h.gateway.SetInstance("gw/a", false);
+    h.settings.m_strClaimSql = "claim '<MSGID>'";
+    h.settings.m_strReleaseSql = "release '<MSGID>'";
+    for (int id = 1; id <= 40; ++id) h.AddOutboxRow(std::to_string(id), "+491", "x");
+    int claims = 0, lost = 0;
+    h.db.change = [&](const std::string& sql) -> long {
+        const std::string id = sql.substr(sql.find('\'') + 1, sql.rfind('\'') - sql.find('\'') - 1);
+        if (sql.rfind("claim", 0) == 0) {
+            ++claims;
+            // Rows 11 to 40 are claimed by the others, and taken out of the outbox meanwhile.
+            if (std::stoi(id) <= 10) return 1;
+            ++lost;
+            std::erase_if(h.db.outbox, [&](const auto& row) { return row.at("zMsgID") == id; });
+            return 0;
+        }
+        if (sql.rfind("update", 0) == 0)
+            std::erase_if(h.db.outbox, [&](const auto& row) { return row.at("zMsgID") == id; });
+        return 1;
+    };
+    h.gateway.CountUnsent();
+    h.gateway.SendPending();
+    EXPECT_EQ(10u, h.modem.sent.size());
+    // Each lost claim ends its batch: a new select follows every one.
+    EXPECT_GT(lost, 0);
+    EXPECT_LE(lost, static_cast<int>(h.db.queries.size()));
+    EXPECT_EQ(claims, 10 + lost);
+}
