@@ -46,8 +46,8 @@ public:
     // 1 done, 0 no connection, 99 duplicate key; throws when the second attempt fails.
     int ExecuteSql(const SqlCommand& command);
     // The rows the statement changed (0 when the driver cannot tell), -1 without a
-    // connection. Values are bound, never written into the text. Retried once on a new connection, as ExecuteSql; every error, a
-    // duplicate key too, throws.
+    // connection. The command's values are bound, never written into its text. Retried once
+    // on a new connection, as ExecuteSql; every error, a duplicate key too, throws.
     long ExecuteChange(const SqlCommand& command);
     // 1 rows available, 0 failed twice or no connection; never throws.
     int OpenQuery(const std::string& sql);

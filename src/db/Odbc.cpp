@@ -104,7 +104,8 @@ std::vector<SQLWCHAR> Utf16(const std::string& text) {
 // A bare value the statement takes as a number: an optional '-' and 1 to 18 digits.
 bool WholeNumber(const std::string& text) {
     const size_t digits = text.size() - (!text.empty() && text[0] == '-' ? 1 : 0);
-    return digits >= 1 && digits <= 18 && text.find_first_not_of("0123456789", text.size() - digits) == std::string::npos;
+    return digits >= 1 && digits <= 18 &&
+           text.find_first_not_of("0123456789", text.size() - digits) == std::string::npos;
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #pragma once
-// Thin owners of unixODBC handles for CAdoDatabase. Text crosses the ODBC boundary as
-// UTF-8 through the narrow entry points: the driver manager then hands it to the driver
-// unchanged (its own wide-to-narrow mapping is Latin-1 and would corrupt other text).
+// Thin owners of unixODBC handles for CAdoDatabase. Statement text crosses the ODBC
+// boundary as UTF-8 through the narrow entry points: the driver manager then hands it to
+// the driver unchanged (its own wide-to-narrow mapping is Latin-1 and would corrupt other
+// text). Bound text values go as UTF-16 (SQL_C_WCHAR), which every driver converts itself.
 // Every failure is thrown as CDbError with the driver's diagnostic records.
 #include <sql.h>
 #include <sqlext.h>

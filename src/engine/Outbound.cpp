@@ -229,8 +229,10 @@ void CGateway::SendRows() {
         if (Sharing()) {
             // A step of a 64-bit linear congruential generator, seeded from the instance name
             // and the clock: gateways of one outbox start at different places.
-            if (m_claimSeed == 0)
-                m_claimSeed = (std::hash<std::string>{}(m_strInstance) ^ static_cast<std::uint64_t>(m_clock.WallMs())) | 1;
+            if (m_claimSeed == 0) {
+                const auto now = static_cast<std::uint64_t>(m_clock.WallMs());
+                m_claimSeed = (std::hash<std::string>{}(m_strInstance) ^ now) | 1;
+            }
             m_claimSeed = m_claimSeed * 6364136223846793005ULL + 1442695040888963407ULL;
             start = static_cast<size_t>(m_claimSeed >> 33) % batch.size();
         }
