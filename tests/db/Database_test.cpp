@@ -168,6 +168,7 @@ TEST_P(DatabaseTest, HostileTextsAreStoredExactlyAndChangeNothingElse) {
         "line one\nline two\r\n\ttab",
         "Grüße, € and 😀",
         "",
+        std::string(9000, 'a') + "Grüße, € and 😀 at the end of a long joined message",
     };
     // Senders as hostile as the texts, the templates as the manual gives them.
     for (const std::string& text : texts) {
