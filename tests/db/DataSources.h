@@ -8,7 +8,8 @@
 //   PwNoFolder  SQLite file in a folder that does not exist
 //   PwPg        the PostgreSQL server of the test run (PW_PG_STATE names the folder
 //               where pg_server.sh keeps its state)
-//   PwPgLegacy  the same server with standard_conforming_strings off
+//   PwPgLegacy  the same server with standard_conforming_strings off, values inlined by
+//               the driver
 //   PwRefused   PostgreSQL driver aimed at CountingListener (accepts and hangs up)
 //   PwMy        the MariaDB server of the test run (mariadb_server.sh keeps its state in
 //               PW_MY_STATE, by default "my" beside PW_PG_STATE), in its default SQL mode
@@ -135,9 +136,11 @@ private:
         if (HasPostgres()) {
             ini << "[PwPg]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=" << Pg("PGPORT")
                 << "\nDatabase=pellwick\nSSLmode=disable\n\n";
-            // The legacy string mode, in which a backslash escapes a quote.
+            // The legacy string mode, in which a backslash escapes a quote, with the values
+            // written into the statement by the driver rather than sent apart.
             ini << "[PwPgLegacy]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=" << Pg("PGPORT")
-                << "\nDatabase=pellwick\nSSLmode=disable\nConnSettings=set standard_conforming_strings to off\n";
+                << "\nDatabase=pellwick\nSSLmode=disable\nUseServerSidePrepare=0\n"
+                << "ConnSettings=set standard_conforming_strings to off\n";
         }
         if (HasMariaDb()) {
             ini << "\n[PwMy]\nDriver=MariaDB Unicode\nServer=localhost\nSocket=" << My("MYSOCKET")
