@@ -1,11 +1,12 @@
 // Reading the outbox through CAdoDatabase from SQLite (libsqliteodbc): rows per second,
-// and the peak resident memory while reading. Rows are streamed from the cursor, so the
+// and the peak resident memory while reading; and the statements written per second. Rows are streamed from the cursor, so the
 // growth of the peak over the resident size before the first query should not depend
 // on the number of rows.
 //
 // The databases are built by a child process, so that building them does not count
 // in this process's memory.
 #include "db/AdoDatabase.h"
+#include "engine/SqlTemplates.h"
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -138,5 +139,39 @@ void BM_ReadOutbox(benchmark::State& state) {
 }
 
 BENCHMARK(BM_ReadOutbox)->Arg(kSizes[0])->Arg(kSizes[1])->Unit(benchmark::kMillisecond);
+
+// Writing results and received messages through the statement templates (synchronous
+// writes off, so that the statements rather than the disk are measured): statements per second.
+void BM_WriteStatements(benchmark::State& state) {
+    const int rows = kSizes[0];
+    if (!Sources().Ok()) {
+        state.SkipWithError("the outbox databases could not be built");
+        return;
+    }
+    CAdoDatabase db;
+    db.SetDataSource(Dsn(rows));
+    if (db.OpenDatabase() != 1 || db.ExecuteSql("pragma synchronous=off") != 1 ||
+        db.ExecuteSql("create table if not exists smsin(phone text, msgbody text, rectime timestamp)") != 1) {
+        state.SkipWithError("the database cannot be opened");
+        return;
+    }
+    const std::string update = "update smsout set status=<RESULT> where msgid='<MSGID>'";
+    const std::string insert = "insert into smsin(phone, msgbody, rectime) values('<PHONE>', '<MSGBODY>', '<TIME>')";
+    long done = 0;
+    for (auto _ : state) {
+        const std::string id = std::to_string(done % rows + 1);
+        if (db.ExecuteSql(BuildUpdateSql(update, id, done % 2 ? 1 : -1)) != 1 ||
+            db.ExecuteSql(BuildInsertSql(insert, "+4915100" + id, "Received message number " + id + ", it's here.",
+                                         "2026-12-07 09:30:00")) != 1) {
+            state.SkipWithError("a statement failed");
+            return;
+        }
+        done += 1;
+    }
+    db.CloseDatabase();
+    state.counters["statements_per_s"] = benchmark::Counter(static_cast<double>(2 * done), benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(BM_WriteStatements)->MinTime(2.0);
 
 }  // namespace

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Messages per minute of 1, 2 and 3 gateways sharing one PostgreSQL outbox, each with its
-# own simulator, retry interval 0, claims as the manual gives them.
-#   bench/shared_outbox.sh [BIN_DIR [ROWS [SUBMIT_MS]]]   BIN_DIR holds pellwick and modemsim (default build/bin)
+# Messages per minute and statements per message of 1, 3 and 6 gateways sharing one
+# PostgreSQL outbox, each with its own simulator, retry interval 0, claims as the manual
+# gives them.
+#   bench/shared_outbox.sh [BIN_DIR [ROWS [SUBMIT_MS [COUNTS]]]]   BIN_DIR holds pellwick and modemsim (default build/bin)
 # SUBMIT_MS delays the simulator's answer to each submission, as a network would (0: none).
+# COUNTS lists the numbers of gateways to run, "1 3 6" by default. Statements are the
+# database's committed transactions (every statement of the gateways commits on its own),
+# less the script's own queries, and include the gateways' polls while the rows are sent.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=$(realpath "${1:-build/bin}")
 rows=${2:-300}
 submit_ms=${3:-0}
+counts=${4:-1 3 6}
 work=$(mktemp -d /tmp/pellwick-bench-XXXXXX)
 chmod 755 "$work"
 pids=()
@@ -31,7 +36,7 @@ sql() { PGPASSWORD=$password psql -h 127.0.0.1 -p "$port" -U "$user" -d pellwick
 sql "create table smsout(msgid serial primary key, phone text, msgbody text, status int default 0,
      owner text, claimed timestamp)"
 
-for n in 1 2 3; do
+for n in $counts; do
   sql "truncate smsout"
   for i in $(seq "$n"); do
     home=$work/g$n-$i
@@ -50,14 +55,21 @@ for n in 1 2 3; do
       >/dev/null 2>&1 & pids+=($!)
   done
   sleep 5  # the gateways link up before the rows arrive
+  commits() { sql "select xact_commit from pg_stat_database where datname = 'pellwick'"; }
+  sql "select pg_stat_clear_snapshot()" >/dev/null
+  before=$(commits)
+  own=2  # the counter's query and the insert
   start=$(date +%s.%N)
   sql "insert into smsout(phone, msgbody) select '+491', 'bench ' || i from generate_series(1, $rows) as i"
-  until [ "$(sql "select count(*) from smsout where status in (0, 2)")" = 0 ]; do sleep 0.2; done
+  until [ "$(sql "select count(*) from smsout where status in (0, 2)")" = 0 ]; do sleep 0.2; own=$((own + 1)); done
   end=$(date +%s.%N)
-  per_gateway=$(sql "select string_agg(n::text, '/' order by owner) from (select owner, count(*) as n from smsout group by owner) c")
-  awk -v n="$n" -v rows="$rows" -v s="$start" -v e="$end" -v per="$per_gateway" \
-    'BEGIN { printf "%d gateway(s): %d messages in %.1f s = %.0f messages/min (per gateway %s)\n", n, rows, e - s, rows * 60 / (e - s), per }'
+  # A server process reports its statistics when it ends at the latest.
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   pids=()
+  sleep 1
+  statements=$(( $(commits) - before - own - 1 ))
+  per_gateway=$(sql "select string_agg(n::text, '/' order by owner) from (select owner, count(*) as n from smsout group by owner) c")
+  awk -v n="$n" -v rows="$rows" -v s="$start" -v e="$end" -v per="$per_gateway" -v st="$statements" \
+    'BEGIN { printf "%d gateway(s): %d messages in %.1f s = %.0f messages/min, %.2f statements/message (per gateway %s)\n", n, rows, e - s, rows * 60 / (e - s), st / rows, per }'
 done

@@ -8,7 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libxcb1-dev libsystemd-dev
   unixodbc unixodbc-dev odbcinst libodbcinst2 libsqliteodbc odbc-postgresql libsqlite3-dev
-  sqlite3 postgresql dbus-daemon
+  sqlite3 postgresql mariadb-server odbc-mariadb dbus-daemon
   gammu smstools libgammu-dev
   xvfb xauth x11-utils xdotool trayer imagemagick
   procps psmisc
@@ -28,6 +28,6 @@ if ((${#missing[@]})); then
   if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -q
-  # Services shipped by these packages (postgresql, smstools) are started by the tests themselves.
+  # Services shipped by these packages (postgresql, mariadb, smstools) are started by the tests themselves.
   $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi

@@ -4,7 +4,9 @@ CREATE TABLE smsout(
     msgid   INT AUTO_INCREMENT PRIMARY KEY,
     phone   VARCHAR(32) NOT NULL,
     msgbody TEXT NOT NULL,
-    status  INT NOT NULL DEFAULT 0
+    status  INT NOT NULL DEFAULT 0,
+    -- Every poll counts and reads the waiting rows (status 0) in key order.
+    KEY smsout_waiting (status, msgid)
 ) CHARACTER SET utf8mb4;
 CREATE TABLE smsin(
     id          INT AUTO_INCREMENT PRIMARY KEY,

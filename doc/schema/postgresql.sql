@@ -7,6 +7,9 @@ CREATE TABLE smsout(
     msgbody text NOT NULL,
     status  integer NOT NULL DEFAULT 0
 );
+-- Every poll counts and reads the waiting rows: an index on them alone keeps that cheap
+-- however many sent rows the table keeps.
+CREATE INDEX smsout_waiting ON smsout(msgid) WHERE status = 0;
 CREATE TABLE smsin(
     id      serial PRIMARY KEY,
     phone   varchar(32),

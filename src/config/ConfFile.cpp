@@ -9,8 +9,9 @@
 
 namespace {
 
-const char* const kConfNames[] = {"multipart_join", "multipart_timeout", "report_sql",  "claim_sql",
-                                  "release_sql",    "reclaim_sql",       "claim_timeout"};
+const char* const kConfNames[] = {"multipart_join", "multipart_timeout", "report_sql",    "claim_sql",
+                                  "release_sql",    "reclaim_sql",       "claim_timeout", "reply_numbers",
+                                  "reply_limit"};
 
 constexpr std::size_t kMaxConfBytes = 64 * 1024;
 
@@ -84,7 +85,12 @@ bool ReadConfFile(CSettings& settings, const std::string& path) {
             Journal(JOURNAL_WARNING, "%s line %zu: unknown setting '%s' kept unused", path.c_str(), i + 1,
                     name.c_str());
         } else if (auto error = AssignSetting(*field, value, settings)) {
-            Journal(JOURNAL_WARNING, "%s line %zu: %s: %s", path.c_str(), i + 1, name.c_str(), error->c_str());
+            // A statement template that cannot bind its values is kept, to be refused where it
+            // would run: left empty, a claim_sql would let this gateway send without claims.
+            const bool keep = field->check && field->check(value) == error;
+            if (keep) settings.*field->text = value;
+            Journal(keep ? JOURNAL_ERR : JOURNAL_WARNING, "%s line %zu: %s: %s", path.c_str(), i + 1, name.c_str(),
+                    error->c_str());
         }
     }
     return ok;

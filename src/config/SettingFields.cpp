@@ -1,5 +1,7 @@
 #include "config/SettingFields.h"
 
+#include "db/SqlCommand.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -26,6 +28,37 @@ SettingField Text(const char* name, std::string CSettings::*member, std::size_t 
     return {name, SettingField::Text, nullptr, member, 0, 0, maxBytes, nullptr, secret, effect};
 }
 
+// A statement template whose outside values (a message, a sender, an outbox id) can be bound.
+std::optional<std::string> BindableTemplate(const std::string& value) {
+    return BindingProblem(value, {"<MSGID>", "<PHONE>", "<MSGBODY>"});
+}
+SettingField Statement(const char* name, std::string CSettings::*member, std::size_t maxBytes) {
+    SettingField field = Text(name, member, maxBytes);
+    field.check = BindableTemplate;
+    return field;
+}
+
+// Numbers and prefixes ("4917*") separated by commas; blanks around them allowed.
+std::optional<std::string> NumberList(const std::string& value) {
+    if (value.find_first_not_of(' ') == std::string::npos) return std::nullopt;
+    std::size_t start = 0;
+    while (start <= value.size()) {
+        std::size_t end = value.find(',', start);
+        if (end == std::string::npos) end = value.size();
+        std::string entry = value.substr(start, end - start);
+        entry.erase(0, entry.find_first_not_of(' '));
+        entry.erase(entry.find_last_not_of(' ') + 1);
+        const std::string written = entry;
+        if (!entry.empty() && entry.back() == '*') entry.pop_back();
+        if (!entry.empty() && entry.front() == '+') entry.erase(0, 1);
+        if (entry.empty()) return std::string("an entry of the list is empty");
+        if (entry.find_first_not_of("0123456789") != std::string::npos)
+            return "'" + written + "' is not a number or a prefix ending in '*'";
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
 const std::vector<SettingField> kFields = {
     Number("port", &CSettings::m_nPort, 0, 16, EFFECT_DEVICE),
     {"baud_rate", SettingField::Choice, &CSettings::m_nBaudRate, nullptr, 0, 4, 0, &kBaudRates, false, EFFECT_DEVICE},
@@ -38,8 +71,8 @@ const std::vector<SettingField> kFields = {
     Text("db_user", &CSettings::m_strDbUser, SHORT_TEXT_BYTES, EFFECT_DATABASE),
     Text("db_password", &CSettings::m_strDbPassword, SHORT_TEXT_BYTES, EFFECT_DATABASE, true),
     Text("select_sql", &CSettings::m_strSelectSql, LONG_TEXT_BYTES),
-    Text("update_sql", &CSettings::m_strUpdateSql, LONG_TEXT_BYTES),
-    Text("insert_sql", &CSettings::m_strInsertSql, LONG_TEXT_BYTES),
+    Statement("update_sql", &CSettings::m_strUpdateSql, LONG_TEXT_BYTES),
+    Statement("insert_sql", &CSettings::m_strInsertSql, LONG_TEXT_BYTES),
     // The worker takes its tick counter modulo this value.
     Number("query_interval", &CSettings::m_nQueryInterval, 1, INT_MAX),
     Flag("sending_period", &CSettings::m_bSendingPeriod),
@@ -54,11 +87,14 @@ const std::vector<SettingField> kFields = {
     // Kept in Pellwick.conf (config/ConfFile.h).
     Flag("multipart_join", &CSettings::m_bMultipartJoin),
     Number("multipart_timeout", &CSettings::m_nMultipartTimeout, 1, 7 * 24 * 60),
-    Text("report_sql", &CSettings::m_strReportSql, CONF_SQL_BYTES),
-    Text("claim_sql", &CSettings::m_strClaimSql, CONF_SQL_BYTES),
-    Text("release_sql", &CSettings::m_strReleaseSql, CONF_SQL_BYTES),
-    Text("reclaim_sql", &CSettings::m_strReclaimSql, CONF_SQL_BYTES),
+    Statement("report_sql", &CSettings::m_strReportSql, CONF_SQL_BYTES),
+    Statement("claim_sql", &CSettings::m_strClaimSql, CONF_SQL_BYTES),
+    Statement("release_sql", &CSettings::m_strReleaseSql, CONF_SQL_BYTES),
+    Statement("reclaim_sql", &CSettings::m_strReclaimSql, CONF_SQL_BYTES),
     Number("claim_timeout", &CSettings::m_nClaimTimeout, 0, 7 * 24 * 60),
+    {"reply_numbers", SettingField::Text, nullptr, &CSettings::m_strReplyNumbers, 0, 0, CONF_SQL_BYTES, nullptr, false,
+     EFFECT_NONE, NumberList},
+    Number("reply_limit", &CSettings::m_nReplyLimit, 0, 1000),
 };
 
 bool ValidUtf8(const std::string& text) {
@@ -125,6 +161,8 @@ std::optional<std::string> AssignSetting(const SettingField& field, const std::s
             return "longer than " + std::to_string(field.maxBytes) + " bytes";
         if (!ValidUtf8(value)) return std::string("not UTF-8 text");
         if (HasControlCharacter(value)) return std::string("holds a control character");
+        if (field.check)
+            if (auto problem = field.check(value)) return problem;
         settings.*field.text = value;
         return std::nullopt;
     case SettingField::Choice:

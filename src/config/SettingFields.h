@@ -28,6 +28,8 @@ struct SettingField {
     const std::vector<std::string>* choices;  // Choice: the value of each index
     bool secret;                   // shown masked
     int effect;                    // SettingEffect bits
+    // Text: a further check of the value, its refusal or nullopt.
+    std::optional<std::string> (*check)(const std::string&) = nullptr;
 };
 
 // The settings in the order -show prints them.

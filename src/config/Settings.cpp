@@ -58,6 +58,8 @@ void CSettings::SetDefaults() {
     m_strReleaseSql.clear();
     m_strReclaimSql.clear();
     m_nClaimTimeout = 30;
+    m_strReplyNumbers.clear();
+    m_nReplyLimit = 3;
 
     m_bReportSent = 0;
     m_bBatteryWarned = 0;

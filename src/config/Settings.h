@@ -49,6 +49,10 @@ public:
     std::string m_strReleaseSql;    // gives back a claimed row that never reached the modem
     std::string m_strReclaimSql;    // takes back claims older than m_nClaimTimeout minutes
     int m_nClaimTimeout = 30;       // minutes; 0: a claim is never taken over
+    // Keyword replies: the senders answered (comma list of numbers, a trailing '*' a
+    // prefix; empty: any) and the replies per sender per hour (0: none).
+    std::string m_strReplyNumbers;
+    int m_nReplyLimit = 3;
 
     // Persisted state written by the engine
     int m_bReportSent = 0;
@@ -101,7 +105,7 @@ std::string StateFolder();
 // `path` (mode 0600), so the file is either the old one or the new one, never a short
 // one. False with errno set.
 bool ReplaceStateFile(const std::string& path, const std::string& data);
-// The path of a file of the state folder ("Pellwick.journal" -> "<folder>/Pellwick.journal").
+// The path of a file of the state folder ("Pellwick.pin" -> "<folder>/Pellwick.pin").
 std::string StatePath(const std::string& name);
 
 // This gateway's name among several that share one outbox: the host name and the state

@@ -79,9 +79,9 @@ bool CAdoDatabase::Connected() {
     return s_bConnected != 0;
 }
 
-int CAdoDatabase::ExecuteSql(const std::string& sql) {
+int CAdoDatabase::ExecuteSql(const SqlCommand& command) {
     try {
-        return ExecuteChange(sql) < 0 ? 0 : 1;
+        return ExecuteChange(command) < 0 ? 0 : 1;
     } catch (const CDbError& e) {
         // The row exists already: the connection is sound, nothing to retry.
         if (e.IsDuplicateKey()) return DUPLICATE_KEY;
@@ -89,13 +89,13 @@ int CAdoDatabase::ExecuteSql(const std::string& sql) {
     }
 }
 
-long CAdoDatabase::ExecuteChange(const std::string& sql) {
+long CAdoDatabase::ExecuteChange(const SqlCommand& command) {
     std::lock_guard lock(ConnectionLock());
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
             if (!Connected()) return -1;
             CDbStatement statement(s_pConnection, TIMEOUT_SECONDS);
-            statement.Execute(sql);
+            statement.Execute(command);
             return std::max(0L, statement.RowsChanged());
         } catch (const CDbError& e) {
             if (e.IsDuplicateKey()) throw;

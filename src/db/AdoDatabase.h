@@ -7,6 +7,7 @@
 // Every operation holds one process-wide lock while it uses the connection, so the
 // final close from the user-interface thread waits for a worker call in progress.
 #include "db/DbError.h"
+#include "db/SqlCommand.h"
 
 #include <cstdint>
 #include <memory>
@@ -43,11 +44,11 @@ public:
     // Drops the rows and the connection; always 1.
     int CloseDatabase();
     // 1 done, 0 no connection, 99 duplicate key; throws when the second attempt fails.
-    int ExecuteSql(const std::string& sql);
+    int ExecuteSql(const SqlCommand& command);
     // The rows the statement changed (0 when the driver cannot tell), -1 without a
-    // connection. Retried once on a new connection, as ExecuteSql; every error, a
-    // duplicate key too, throws.
-    long ExecuteChange(const std::string& sql);
+    // connection. The command's values are bound, never written into its text. Retried once
+    // on a new connection, as ExecuteSql; every error, a duplicate key too, throws.
+    long ExecuteChange(const SqlCommand& command);
     // 1 rows available, 0 failed twice or no connection; never throws.
     int OpenQuery(const std::string& sql);
     // Drops the rows of the last query. An open cursor holds a read lock on some

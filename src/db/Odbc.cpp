@@ -1,6 +1,7 @@
 #include "db/Odbc.h"
 
 #include "db/DbError.h"
+#include "db/SqlCommand.h"
 
 #include <strings.h>
 
@@ -63,6 +64,48 @@ std::string FirstState(SQLSMALLINT handleType, SQLHANDLE handle) {
     SQLCHAR message[8];
     if (!Succeeded(SQLGetDiagRec(handleType, handle, 1, state, &native, message, sizeof message, &length))) return {};
     return reinterpret_cast<char*>(state);
+}
+
+// UTF-8 as UTF-16 code units, characters above U+FFFF as surrogate pairs. A byte that
+// starts no valid sequence stands for the character of the same value (Latin-1), so no
+// input is refused or dropped.
+std::vector<SQLWCHAR> Utf16(const std::string& text) {
+    std::vector<SQLWCHAR> out;
+    out.reserve(text.size() + 1);
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    for (size_t i = 0; i < n;) {
+        const unsigned c = s[i];
+        size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        char32_t code = length == 1 ? c : length == 2 ? (c & 0x1F) : length == 3 ? (c & 0x0F) : (c & 0x07);
+        bool valid = length > 0 && i + length <= n;
+        for (size_t k = 1; valid && k < length; ++k) {
+            valid = (s[i + k] & 0xC0) == 0x80;
+            code = (code << 6) | (s[i + k] & 0x3F);
+        }
+        static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (!valid || code < kLeast[length] || code > 0x10FFFF) {
+            out.push_back(static_cast<SQLWCHAR>(c));
+            ++i;
+            continue;
+        }
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            out.push_back(static_cast<SQLWCHAR>(0xD800 + (code >> 10)));
+            out.push_back(static_cast<SQLWCHAR>(0xDC00 + (code & 0x3FF)));
+        } else {
+            out.push_back(static_cast<SQLWCHAR>(code));
+        }
+        i += length;
+    }
+    return out;
+}
+
+// A bare value the statement takes as a number: an optional '-' and 1 to 18 digits.
+bool WholeNumber(const std::string& text) {
+    const size_t digits = text.size() - (!text.empty() && text[0] == '-' ? 1 : 0);
+    return digits >= 1 && digits <= 18 &&
+           text.find_first_not_of("0123456789", text.size() - digits) == std::string::npos;
 }
 
 }  // namespace
@@ -165,6 +208,34 @@ void CDbStatement::Execute(const std::string& sql) {
     SQLRETURN rc = SQLExecDirect(m_hStmt, Text(sql), static_cast<SQLINTEGER>(sql.size()));
     // SQL_NO_DATA: an update or delete that matched no row, which is not a failure.
     if (!Succeeded(rc) && rc != SQL_NO_DATA) ThrowDiagnostics(SQL_HANDLE_STMT, m_hStmt, "executing");
+}
+
+void CDbStatement::Execute(const SqlCommand& command) {
+    if (command.values.empty()) return Execute(command.sql);
+    // Bound, then run directly: a prepared statement would cost the server a round trip to
+    // prepare it and another to deallocate it (psqlODBC), for a statement run once.
+    SQLRETURN rc = SQL_SUCCESS;
+    // The buffers must live until the statement has run.
+    std::vector<std::vector<SQLWCHAR>> texts(command.values.size());
+    std::vector<SQLLEN> lengths(command.values.size());
+    for (size_t k = 0; k < command.values.size(); ++k) {
+        const SqlCommand::Value& value = command.values[k];
+        const auto number = static_cast<SQLUSMALLINT>(k + 1);
+        if (!value.quoted && WholeNumber(value.text)) {
+            lengths[k] = static_cast<SQLLEN>(value.text.size());
+            rc = SQLBindParameter(m_hStmt, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_BIGINT, 20, 0,
+                                  Text(value.text), lengths[k], &lengths[k]);
+        } else {
+            texts[k] = Utf16(value.text);
+            const size_t units = texts[k].size();
+            texts[k].push_back(0);
+            lengths[k] = static_cast<SQLLEN>(units * sizeof(SQLWCHAR));
+            rc = SQLBindParameter(m_hStmt, number, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+                                  std::max<SQLULEN>(units, 1), 0, texts[k].data(), lengths[k], &lengths[k]);
+        }
+        if (!Succeeded(rc)) ThrowDiagnostics(SQL_HANDLE_STMT, m_hStmt, "binding a value");
+    }
+    Execute(command.sql);
 }
 
 long CDbStatement::RowsChanged() {

@@ -1,7 +1,8 @@
 #pragma once
-// Thin owners of unixODBC handles for CAdoDatabase. Text crosses the ODBC boundary as
-// UTF-8 through the narrow entry points: the driver manager then hands it to the driver
-// unchanged (its own wide-to-narrow mapping is Latin-1 and would corrupt other text).
+// Thin owners of unixODBC handles for CAdoDatabase. Statement text crosses the ODBC
+// boundary as UTF-8 through the narrow entry points: the driver manager then hands it to
+// the driver unchanged (its own wide-to-narrow mapping is Latin-1 and would corrupt other
+// text). Bound text values go as UTF-16 (SQL_C_WCHAR), which every driver converts itself.
 // Every failure is thrown as CDbError with the driver's diagnostic records.
 #include <sql.h>
 #include <sqlext.h>
@@ -10,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+struct SqlCommand;
 
 // One ODBC environment and connection handle, connected or not.
 class CDbConnection {
@@ -42,6 +45,9 @@ public:
     CDbStatement& operator=(const CDbStatement&) = delete;
 
     void Execute(const std::string& sql);
+    // Binds the command's values to its markers, text as UTF-16 (SQL_WVARCHAR), a bare whole
+    // number as SQL_BIGINT, and runs it.
+    void Execute(const SqlCommand& command);
     // Rows the last executed insert, update or delete changed; -1 when the driver cannot tell.
     long RowsChanged();
     // Names of the result columns, in column order; empty when the statement returned no rows.

@@ -65,8 +65,8 @@ public:
     }
     int OpenDatabase() override { return m_db.OpenDatabase(); }
     int CloseDatabase() override { return m_db.CloseDatabase(); }
-    int ExecuteSql(const std::string& sql) override { return m_db.ExecuteSql(sql); }
-    long ExecuteChange(const std::string& sql) override { return m_db.ExecuteChange(sql); }
+    int ExecuteSql(const SqlCommand& command) override { return m_db.ExecuteSql(command); }
+    long ExecuteChange(const SqlCommand& command) override { return m_db.ExecuteChange(command); }
     int OpenQuery(const std::string& sql) override { return m_db.OpenQuery(sql); }
     void CloseQuery() override { m_db.CloseQuery(); }
     int IsEof() override { return m_db.IsEof(); }

@@ -14,10 +14,9 @@ bool CGateway::TakeReport(const ModemReport& report) {
     }
     if (m_run.m_bDatabaseLinked != 1) return false;
     const int status = ReportStatusValue(report.status);
-    const std::string sql = BuildReportSql(m_settings.m_strReportSql, submission->msgId, report.phone,
-                                           FormatTimeValue(report.discharge), status);
     try {
-        m_db.ExecuteSql(sql);
+        m_db.ExecuteSql(BuildReportSql(m_settings.m_strReportSql, submission->msgId, report.phone,
+                                       FormatTimeValue(report.discharge), status));
     } catch (const CDbError& e) {
         JournalDbError("writing a delivery report", e);
         return false;

@@ -8,6 +8,7 @@
 #include "engine/InboxSpool.h"
 #include "engine/OutboxJournal.h"
 #include "engine/PartSpool.h"
+#include "engine/ReplyLimits.h"
 #include "engine/ReportBook.h"
 #include "engine/Ports.h"
 #include "engine/RunState.h"
@@ -15,6 +16,7 @@
 #include "link/Journal.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -110,6 +112,7 @@ private:
     void SetDeviceCondition(int code);
     bool DeviceHeld(const DeviceLinkSettings& link);
     void ApplySettingChanges();
+    void JournalTemplateProblems();
     // One journal line when a link's state, or the reason for it, changes.
     void JournalLink(std::string& last, const char* link, const std::string& state, JournalPriority priority);
     void JournalDbError(const char* step, const CDbError& error);
@@ -158,8 +161,13 @@ private:
     std::string m_strInstance;
     bool m_bNamedInstance = false;
     std::unordered_set<std::string> m_unaddressable;  // ids the update cannot name, reported once
+    // Several gateways: where in each batch this one starts, and whether its last claim was
+    // lost (the batch is then read again, and the others' rows are not claimed one by one).
+    std::uint64_t m_claimSeed = 0;
+    bool m_bClaimLost = false;
     CPartSpool m_parts;
     CReportBook m_reports;
+    CReplyLimiter m_replies;  // keyword replies per sender and per day
     long long m_nextJoinMs = 0;
     int m_nNextStorage = 0;
     // While the SIM waits for the user (PIN missing or refused, PUK), the device is connected

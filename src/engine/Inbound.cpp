@@ -79,10 +79,9 @@ int CGateway::InsertReceived(std::string phone, std::string text, std::string ti
     if (auto refused = m_refusedInserts.find(key); refused != m_refusedInserts.end() && now < refused->second.nextMs)
         return -1;  // refused lately for its content: it waits, the others go on
     m_status.SetStatus(STATUS_INSERTING_SMS);
-    std::string sql = BuildInsertSql(m_settings.m_strInsertSql, phone, text, FormatTimeValue(time));
     int result = 0;
     try {
-        result = m_db.ExecuteSql(sql);
+        result = m_db.ExecuteSql(BuildInsertSql(m_settings.m_strInsertSql, phone, text, FormatTimeValue(time)));
     } catch (const CDbError& e) {
         JournalDbError("storing a received message", e);
         theLog.WriteTimed(std::string("Insert of a received message failed: ") + e.what() + "\r\n");

@@ -9,6 +9,9 @@
 // then claim_sql, which must change exactly that row); a row another gateway claimed is
 // left to it, and a claimed row that does not reach the modem is given back with
 // release_sql. Claims older than claim_timeout minutes are taken back with reclaim_sql.
+// Gateways that read the same pending rows would claim them in the same order, and all but
+// one would lose each claim; so each starts at a place of its own in the batch, and a lost
+// claim (it ran into another gateway's rows) has it read the rows again and start anew.
 #include "db/DbError.h"
 #include "engine/Gateway.h"
 #include "engine/SqlTemplates.h"
@@ -25,6 +28,10 @@ namespace {
 // read lock is held while the modem works.
 constexpr size_t BATCH_ROWS = 100;
 constexpr int MAX_PHONE_DIGITS = 20;
+// The most UTF-8 bytes 64 concatenated segments can carry: 153 septets each, every
+// character of the GSM alphabet at most 2 bytes. A longer text is refused by its length
+// alone, before the costly encoding.
+constexpr size_t MAX_TEXT_BYTES = 64 * 153 * 2;
 
 // The number to dial: digits with an optional leading '+', the separators blank, '-',
 // '.', '(' and ')' dropped. Empty when the text is not a dialable number.
@@ -192,8 +199,10 @@ void CGateway::FlushJournal() {
 
 bool CGateway::Addressable(const std::string& msgId) const {
     return TemplateAddressesId(m_settings.m_strUpdateSql, msgId) &&
+           (m_settings.m_strReportSql.empty() || TemplateAddressesId(m_settings.m_strReportSql, msgId)) &&
            (!Sharing() || (TemplateAddressesId(m_settings.m_strClaimSql, msgId) &&
-                           TemplateAddressesId(m_settings.m_strReleaseSql, msgId)));
+                           (m_settings.m_strReleaseSql.empty() ||
+                            TemplateAddressesId(m_settings.m_strReleaseSql, msgId))));
 }
 
 void CGateway::SendPending() {
@@ -234,7 +243,20 @@ void CGateway::SendRows() {
     for (;;) {
         std::vector<OutboxRow> batch = ReadBatch(handled);
         if (batch.empty()) return;
-        for (const auto& row : batch) {
+        size_t start = 0;
+        if (Sharing()) {
+            // A step of a 64-bit linear congruential generator, seeded from the instance name
+            // and the clock: gateways of one outbox start at different places.
+            if (m_claimSeed == 0) {
+                const auto now = static_cast<std::uint64_t>(m_clock.WallMs());
+                m_claimSeed = (std::hash<std::string>{}(m_strInstance) ^ now) | 1;
+            }
+            m_claimSeed = m_claimSeed * 6364136223846793005ULL + 1442695040888963407ULL;
+            start = static_cast<size_t>(m_claimSeed >> 33) % batch.size();
+        }
+        m_bClaimLost = false;
+        for (size_t k = 0; k < batch.size() && !m_bClaimLost; ++k) {
+            const OutboxRow& row = batch[(start + k) % batch.size()];
             handled.insert(std::hash<std::string>{}(row.msgId));
             const bool goOn = SendRow(row);
             // What the modem said meanwhile (a direct message among the answers) is taken now,
@@ -289,6 +311,7 @@ bool CGateway::SendRow(const OutboxRow& row) {
             return false;
         case Claim::Lost:
             --m_settings.m_nUnsent;
+            m_bClaimLost = true;
             return true;
         case Claim::Won:
             break;
@@ -297,6 +320,7 @@ bool CGateway::SendRow(const OutboxRow& row) {
     const std::string phone = DialableNumber(row.phone);
     if (phone.empty()) return Refuse(row, "not a dialable number");
     if (row.text.empty()) return Refuse(row, "empty text");
+    if (row.text.size() > MAX_TEXT_BYTES) return Refuse(row, "text longer than 64 segments can hold");
     if (row.text.find('\0') != std::string::npos) return Refuse(row, "NUL character in the text");
     const int kind = m_settings.m_bLongSms + 1;
     const int segments = m_modem.CountSegments(phone, row.text, kind);

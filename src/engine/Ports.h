@@ -1,6 +1,8 @@
 #pragma once
 // What the engine needs of the modem driver and the database layer. The shell
 // hands it adapters over `CMobile` and `CAdoDatabase`; tests hand it scripted fakes.
+#include "db/SqlCommand.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -119,9 +121,9 @@ public:
     virtual void SetCredentials(const std::string& user, const std::string& password) = 0;
     virtual int OpenDatabase() = 0;
     virtual int CloseDatabase() = 0;
-    virtual int ExecuteSql(const std::string& sql) = 0;
+    virtual int ExecuteSql(const SqlCommand& command) = 0;
     // The rows the statement changed, -1 without a connection; a duplicate key throws.
-    virtual long ExecuteChange(const std::string& sql) = 0;
+    virtual long ExecuteChange(const SqlCommand& command) = 0;
     virtual int OpenQuery(const std::string& sql) = 0;
     virtual void CloseQuery() = 0;  // releases the cursor (and any lock it holds)
     virtual int IsEof() = 0;

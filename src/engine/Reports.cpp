@@ -84,7 +84,19 @@ void CGateway::CheckReports() {
 
 void CGateway::AnswerQuery(const std::string& phone, const std::string& text) {
     const CSettings& s = m_settings;
-    if (text.find("<REPORT>") != std::string::npos) {
+    const bool report = text.find("<REPORT>") != std::string::npos;
+    if (!report && text.find("<STATUS>") == std::string::npos) return;
+    const long long now = m_clock.WallMs();
+    const auto verdict = m_replies.Take(phone, s.m_strReplyNumbers, s.m_nReplyLimit, now);
+    if (verdict != CReplyLimiter::Verdict::Reply) {
+        if (verdict != CReplyLimiter::Verdict::Off && m_replies.FirstRefusal(phone, now))
+            ::Journal(JOURNAL_NOTICE, "keyword from %s not answered: %s (no further note for an hour)", phone.c_str(),
+                      verdict == CReplyLimiter::Verdict::NotListed     ? "not in reply_numbers"
+                      : verdict == CReplyLimiter::Verdict::SenderLimit ? "over reply_limit replies an hour"
+                                                                       : "the day's replies are used up");
+        return;
+    }
+    if (report) {
         m_status.SetStatus(STATUS_SERVICE_REPLY);
         Send(phone, Format("SMS Service report: unsent:%d, sent:%d, fail:%d, recevied:%d", s.m_nUnsent, s.m_nSent,
                            s.m_nFailed, s.m_nReceived));

@@ -62,16 +62,18 @@ std::string BuildSelectSql(const std::string& selectTemplate) {
                                {{"<PHONE>", COLUMN_PHONE}, {"<MSGBODY>", COLUMN_MSGBODY}, {"<MSGID>", COLUMN_MSGID}});
 }
 
-std::string BuildUpdateSql(const std::string& updateTemplate, const std::string& msgId, int result,
-                           const std::string& instance) {
-    return ReplacePlaceholders(updateTemplate, {{"<MSGID>", QuoteSqlText(msgId)},
-                                                {"<RESULT>", std::to_string(result)},
-                                                {"<INSTANCE>", QuoteSqlText(instance)}});
+std::optional<std::string> TemplateProblem(const std::string& sqlTemplate) {
+    return BindingProblem(sqlTemplate, {"<MSGID>", "<PHONE>", "<MSGBODY>"});
 }
 
-std::string BuildClaimSql(const std::string& claimTemplate, const std::string& msgId, const std::string& instance) {
-    return ReplacePlaceholders(claimTemplate,
-                               {{"<MSGID>", QuoteSqlText(msgId)}, {"<INSTANCE>", QuoteSqlText(instance)}});
+SqlCommand BuildUpdateSql(const std::string& updateTemplate, const std::string& msgId, int result,
+                          const std::string& instance) {
+    return BindTemplate(updateTemplate, {{"<MSGID>", msgId}},
+                        {{"<RESULT>", std::to_string(result)}, {"<INSTANCE>", QuoteSqlText(instance)}});
+}
+
+SqlCommand BuildClaimSql(const std::string& claimTemplate, const std::string& msgId, const std::string& instance) {
+    return BindTemplate(claimTemplate, {{"<MSGID>", msgId}}, {{"<INSTANCE>", QuoteSqlText(instance)}});
 }
 
 std::string BuildReclaimSql(const std::string& reclaimTemplate, const std::string& instance, int timeoutMinutes) {
@@ -80,24 +82,16 @@ std::string BuildReclaimSql(const std::string& reclaimTemplate, const std::strin
 }
 
 bool TemplateAddressesId(const std::string& sqlTemplate, const std::string& msgId) {
-    if (msgId.empty()) return false;
+    if (msgId.empty() || TemplateProblem(sqlTemplate)) return false;
     if (msgId.find_first_not_of("0123456789") == std::string::npos) return true;
-    static const std::string placeholder = "<MSGID>";
-    for (size_t at = sqlTemplate.find(placeholder); at != std::string::npos;
-         at = sqlTemplate.find(placeholder, at + 1)) {
-        size_t end = at + placeholder.size();
-        if (at == 0 || sqlTemplate[at - 1] != '\'' || end >= sqlTemplate.size() || sqlTemplate[end] != '\'')
-            return false;
-    }
-    // MySQL reads a backslash inside a literal as an escape, which could end it early.
-    return std::none_of(msgId.begin(), msgId.end(),
-                        [](unsigned char c) { return c < 0x20 || c == 0x7F || c == '\\'; });
+    // A bare "<MSGID>" compares as a number: another id would fail or match by conversion.
+    SqlCommand probe = BindTemplate(sqlTemplate, {{"<MSGID>", msgId}}, {});
+    return std::all_of(probe.values.begin(), probe.values.end(), [](const SqlCommand::Value& v) { return v.quoted; });
 }
 
-std::string BuildInsertSql(const std::string& insertTemplate, const std::string& phone,
-                           const std::string& body, const std::string& time) {
-    return ReplacePlaceholders(insertTemplate,
-                               {{"<PHONE>", QuoteSqlText(phone)}, {"<MSGBODY>", QuoteSqlText(body)}, {"<TIME>", time}});
+SqlCommand BuildInsertSql(const std::string& insertTemplate, const std::string& phone, const std::string& body,
+                          const std::string& time) {
+    return BindTemplate(insertTemplate, {{"<PHONE>", phone}, {"<MSGBODY>", body}}, {{"<TIME>", time}});
 }
 
 std::string BuildCountSql(const std::string& selectTemplate) {
@@ -116,10 +110,8 @@ std::string FormatTimeValue(const std::string& stamp) {
            stamp.substr(6, 2) + ":" + stamp.substr(8, 2) + ":" + stamp.substr(10, 2);
 }
 
-std::string BuildReportSql(const std::string& reportTemplate, const std::string& msgId, const std::string& phone,
-                           const std::string& time, int status) {
-    return ReplacePlaceholders(reportTemplate, {{"<MSGID>", QuoteSqlText(msgId)},
-                                                {"<PHONE>", QuoteSqlText(phone)},
-                                                {"<TIME>", time},
-                                                {"<STATUS>", std::to_string(status)}});
+SqlCommand BuildReportSql(const std::string& reportTemplate, const std::string& msgId, const std::string& phone,
+                          const std::string& time, int status) {
+    return BindTemplate(reportTemplate, {{"<MSGID>", msgId}, {"<PHONE>", phone}},
+                        {{"<TIME>", time}, {"<STATUS>", std::to_string(status)}});
 }

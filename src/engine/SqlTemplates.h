@@ -1,8 +1,12 @@
 #pragma once
-// The four statements the gateway runs, built from fresh copies of the user's templates.
-// Placeholders are replaced in one pass over the template, so a value is never searched
-// for further placeholders; single quotes inside values are doubled so that no value
-// can end the quoted literal it stands in.
+// The statements the gateway runs, built from fresh copies of the user's templates in
+// one pass, so a value is never searched for further placeholders. Values from outside
+// the gateway (a received text or sender, an outbox row's id) are bound parameters
+// (db/SqlCommand.h); the gateway's own values (numbers, times, its instance name, with
+// single quotes doubled) are written into the text.
+#include "db/SqlCommand.h"
+
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,22 +32,28 @@ std::string BuildSelectSql(const std::string& selectTemplate);
 // "<MSGID>" the row's key, "<RESULT>" the send result as "%d" (1 sent, -1 failed,
 // -2 unknown: the gateway died or the modem fell silent after the message was handed over),
 // "<INSTANCE>" the gateway's instance name.
-std::string BuildUpdateSql(const std::string& updateTemplate, const std::string& msgId, int result,
+SqlCommand BuildUpdateSql(const std::string& updateTemplate, const std::string& msgId, int result,
                            const std::string& instance = {});
+// The build functions throw CDbError, the statement not run, for a template that
+// TemplateProblem refuses.
 // The claim and release statements: "<MSGID>" the row's key, "<INSTANCE>" the gateway's name.
-std::string BuildClaimSql(const std::string& claimTemplate, const std::string& msgId, const std::string& instance);
+SqlCommand BuildClaimSql(const std::string& claimTemplate, const std::string& msgId, const std::string& instance);
 // The take-over of old claims: "<INSTANCE>" the gateway's name, "<TIMEOUT>" the minutes.
 std::string BuildReclaimSql(const std::string& reclaimTemplate, const std::string& instance, int timeoutMinutes);
 // True when the statement (update, claim or release) can name this id and no other row:
-// a template that puts every "<MSGID>" between single quotes takes any id without '\' or
-// control characters, any other template only an id made of digits.
+// a template that puts every "<MSGID>" in a literal of its own ('<MSGID>') takes any id,
+// any other template only an id made of digits. A template TemplateProblem refuses names none.
 bool TemplateAddressesId(const std::string& sqlTemplate, const std::string& msgId);
 // "<PHONE>", "<MSGBODY>" the received values; "<TIME>" a value made by FormatTimeValue.
-std::string BuildInsertSql(const std::string& insertTemplate, const std::string& phone,
+SqlCommand BuildInsertSql(const std::string& insertTemplate, const std::string& phone,
                            const std::string& body, const std::string& time);
 // "<MSGID>", "<PHONE>" quoted; "<TIME>" a value made by FormatTimeValue; "<STATUS>" 1, 0 or -1.
-std::string BuildReportSql(const std::string& reportTemplate, const std::string& msgId, const std::string& phone,
+SqlCommand BuildReportSql(const std::string& reportTemplate, const std::string& msgId, const std::string& phone,
                            const std::string& time, int status);
+// Why a statement template (update, insert, report, claim, release, reclaim) cannot be
+// run with its outside values bound ("<MSGID>", "<PHONE>", "<MSGBODY>"), or nullopt.
+std::optional<std::string> TemplateProblem(const std::string& sqlTemplate);
+
 // "select count(*) as count " and the select template from its first "from" (any case);
 // "" when the template has no "from".
 std::string BuildCountSql(const std::string& selectTemplate);

@@ -3,6 +3,7 @@
 #include "config/SettingFields.h"
 #include "db/DbError.h"
 #include "engine/Gateway.h"
+#include "engine/SqlTemplates.h"
 #include "link/LogFile.h"
 #include "modem/Mobile.h"
 
@@ -109,6 +110,18 @@ void CGateway::JournalDbError(const char* step, const CDbError& error) {
     ::Journal(JOURNAL_ERR, "%s failed: %s", step, error.what());
 }
 
+// Templates whose outside values cannot be bound are refused each time they would run;
+// the journal names them whenever the database link comes up.
+void CGateway::JournalTemplateProblems() {
+    const std::pair<const char*, const std::string*> templates[] = {
+        {"update_sql", &m_settings.m_strUpdateSql}, {"insert_sql", &m_settings.m_strInsertSql},
+        {"report_sql", &m_settings.m_strReportSql}, {"claim_sql", &m_settings.m_strClaimSql},
+        {"release_sql", &m_settings.m_strReleaseSql}, {"reclaim_sql", &m_settings.m_strReclaimSql}};
+    for (const auto& [name, sql] : templates)
+        if (auto problem = TemplateProblem(*sql))
+            ::Journal(JOURNAL_ERR, "%s refused, not run: %s", name, problem->c_str());
+}
+
 void CGateway::ApplySettingChanges() {
     const int effect = m_sync ? m_sync() : EFFECT_NONE;
     if (effect == EFFECT_NONE) return;
@@ -142,6 +155,7 @@ void CGateway::ConnectLinks() {
         else
             JournalLink(m_strDbState, "database", "down: cannot open " + source + reason, JOURNAL_ERR);
         if (opened == 1) {
+            JournalTemplateProblems();
             m_run.m_bDatabaseLinked = 1;
             CountUnsent();
         } else {

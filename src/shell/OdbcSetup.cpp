@@ -26,6 +26,7 @@ constexpr unsigned short ODBC_SYSTEM_DSN = 2;
 const char* const DATABASE_SCHEMA =
     "PRAGMA journal_mode=WAL;"
     "CREATE TABLE smsout(msgid INTEGER PRIMARY KEY, phone TEXT, msgbody TEXT, status INTEGER NOT NULL DEFAULT 0);"
+    "CREATE INDEX smsout_waiting ON smsout(msgid) WHERE status = 0;"
     "CREATE TABLE smsin(phone TEXT, msgbody TEXT, rectime TIMESTAMP, UNIQUE(phone, rectime, msgbody));";
 
 template <typename Fn>

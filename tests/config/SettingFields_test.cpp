@@ -21,7 +21,7 @@ TEST(SettingFields, EveryNameInShowOrder) {
               "port baud_rate retry_interval retry_count smsc long_sms pin dsn db_user db_password select_sql "
               "update_sql insert_sql query_interval sending_period start_time end_time daily_report report_time "
               "battery_warning db_lost_warning report_phone auto_start multipart_join multipart_timeout report_sql "
-              "claim_sql release_sql reclaim_sql claim_timeout ");
+              "claim_sql release_sql reclaim_sql claim_timeout reply_numbers reply_limit ");
 }
 
 // Each value checked as the configuration window checks it: accepted values shown back
@@ -71,6 +71,22 @@ TEST(SettingFields, AssignChecksAndShowsBack) {
         {"report_sql", std::string(1001, 'z'), "", "longer than 1000 bytes"},
         {"claim_timeout", "0", "0", ""},
         {"claim_timeout", "-1", "", "Please enter an integer between 0 and 10080."},
+        {"insert_sql", "insert into smsin(phone, msgbody, rectime) values('<PHONE>', '<MSGBODY>', '<TIME>')", "", ""},
+        {"insert_sql", "insert into smsin(phone) values('+<PHONE>')", "",
+         "<PHONE> is part of a longer quoted text: an outside value must fill a whole literal ('<PHONE>') or stand "
+         "bare"},
+        {"report_sql", "update smsout set delivered=<STATUS> where msgid=<MSGID>", "", ""},
+        {"report_sql", "update smsout set delivered=<STATUS> where msgid=\"<MSGID>\"", "",
+         "<MSGID> stands inside double quotes: an outside value must fill a whole literal ('<MSGID>') or stand bare"},
+        {"claim_sql", "update smsout set owner='<INSTANCE>' where msgid='<MSGID>x'", "",
+         "<MSGID> is part of a longer quoted text: an outside value must fill a whole literal ('<MSGID>') or stand "
+         "bare"},
+        {"select_sql", "select msgid as <MSGID> from smsout where phone like '<PHONE>%'", "", ""},
+        {"reply_numbers", "+4917012345, 4930*, 0049 151*", "", "'0049 151*' is not a number or a prefix ending in '*'"},
+        {"reply_numbers", "+4917012345, 4930*", "+4917012345, 4930*", ""},
+        {"reply_numbers", "4917,,4930", "", "an entry of the list is empty"},
+        {"reply_limit", "0", "0", ""},
+        {"reply_limit", "-1", "", "Please enter an integer between 0 and 1000."},
     };
     for (const Case& c : cases) {
         const SettingField* field = FindSettingField(c.name);
@@ -194,7 +210,7 @@ TEST_F(SharedSettings, ConfFileKeepsWhatItDoesNotKnowAndTakesChangesFromTheShell
     };
     EXPECT_EQ(read(), "# Settings of the gateway beyond Pellwick.ini: name=value, one per line.\n"
                       "multipart_join=1\nmultipart_timeout=10\nreport_sql=\nclaim_sql=\nrelease_sql=\n"
-                      "reclaim_sql=\nclaim_timeout=30\n");
+                      "reclaim_sql=\nclaim_timeout=30\nreply_numbers=\nreply_limit=3\n");
 
     JournalCapture journal(dir.file("log.sock"));
     std::ofstream(conf) << "# mine\n report_sql = update smsout set delivered=<STATUS> where msgid='<MSGID>'\n"
@@ -211,7 +227,7 @@ TEST_F(SharedSettings, ConfFileKeepsWhatItDoesNotKnowAndTakesChangesFromTheShell
     ASSERT_EQ(SaveSettings(), 1);
     EXPECT_EQ(read(), "# mine\nreport_sql=update smsout set delivered=<STATUS> where msgid='<MSGID>'\n"
                       "colour=blue\nmultipart_timeout=30\nmultipart_join=0\nclaim_sql=\nrelease_sql=\n"
-                      "reclaim_sql=\nclaim_timeout=30\n");
+                      "reclaim_sql=\nclaim_timeout=30\nreply_numbers=\nreply_limit=3\n");
     EXPECT_EQ(fs::status(conf).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 
     SetFromShell([](CSettings& s) { s.m_strReportSql.clear(); });

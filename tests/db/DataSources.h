@@ -8,7 +8,11 @@
 //   PwNoFolder  SQLite file in a folder that does not exist
 //   PwPg        the PostgreSQL server of the test run (PW_PG_STATE names the folder
 //               where pg_server.sh keeps its state)
+//   PwPgLegacy  the same server with standard_conforming_strings off, values inlined by
+//               the driver
 //   PwRefused   PostgreSQL driver aimed at CountingListener (accepts and hangs up)
+//   PwMy        the MariaDB server of the test run (mariadb_server.sh keeps its state in
+//               PW_MY_STATE, by default "my" beside PW_PG_STATE), in its default SQL mode
 #include "support/TempDir.h"
 
 #include <arpa/inet.h>
@@ -77,6 +81,12 @@ public:
 
     bool PostgresExpected() const { return !m_pgState.empty(); }
     bool HasPostgres() const { return !Pg("PGPORT").empty(); }
+    bool MariaDbExpected() const { return !m_myState.empty(); }
+    bool HasMariaDb() const { return !My("MYSOCKET").empty(); }
+    std::string My(const std::string& key) const {
+        auto it = m_my.find(key);
+        return it == m_my.end() ? std::string() : it->second;
+    }
     // Values of the server's state file: PGPORT, PW_PG_USER, PW_PG_PASSWORD...
     std::string Pg(const std::string& key) const {
         auto it = m_pg.find(key);
@@ -101,11 +111,22 @@ private:
                 if (eq != std::string::npos) m_pg[line.substr(0, eq)] = line.substr(eq + 1);
             }
         }
+        if (const char* state = std::getenv("PW_MY_STATE")) m_myState = state;
+        else if (!m_pgState.empty()) m_myState = m_pgState.substr(0, m_pgState.find_last_of('/') + 1) + "my";
+        if (!m_myState.empty()) {
+            std::ifstream env(m_myState + "/env");
+            std::string line;
+            while (std::getline(env, line)) {
+                auto eq = line.find('=');
+                if (eq != std::string::npos) m_my[line.substr(0, eq)] = line.substr(eq + 1);
+            }
+        }
         const std::string lib = "/usr/lib/x86_64-linux-gnu/odbc/";
         std::ofstream(m_dir.file("odbcinst.ini"))
             << "[SQLite3]\nDriver=" << lib << "libsqlite3odbc.so\n\n"
             << "[PostgreSQL Unicode]\nDriver=" << lib << "psqlodbcw.so\n\n"
-            << "[PostgreSQL]\nDriver=" << lib << "psqlodbca.so\n";
+            << "[PostgreSQL]\nDriver=" << lib << "psqlodbca.so\n\n"
+            << "[MariaDB Unicode]\nDriver=" << lib << "libmaodbc.so\n";
         std::ostringstream ini;
         ini << "[PwSqlite]\nDriver=SQLite3\nDatabase=" << m_dir.file("test.db") << "\nTimeout=10000\n\n"
             << "[PwSqliteQuick]\nDriver=SQLite3\nDatabase=" << m_dir.file("test.db") << "\nTimeout=500\n\n"
@@ -114,7 +135,16 @@ private:
             << "\nDatabase=pellwick\nSSLmode=disable\n\n";
         if (HasPostgres()) {
             ini << "[PwPg]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=" << Pg("PGPORT")
-                << "\nDatabase=pellwick\nSSLmode=disable\n";
+                << "\nDatabase=pellwick\nSSLmode=disable\n\n";
+            // The legacy string mode, in which a backslash escapes a quote, with the values
+            // written into the statement by the driver rather than sent apart.
+            ini << "[PwPgLegacy]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort=" << Pg("PGPORT")
+                << "\nDatabase=pellwick\nSSLmode=disable\nUseServerSidePrepare=0\n"
+                << "ConnSettings=set standard_conforming_strings to off\n";
+        }
+        if (HasMariaDb()) {
+            ini << "\n[PwMy]\nDriver=MariaDB Unicode\nServer=localhost\nSocket=" << My("MYSOCKET")
+                << "\nDatabase=pellwick\nCharset=utf8mb4\n";
         }
         std::ofstream(m_dir.file("odbc.ini")) << ini.str();
         ::setenv("ODBCSYSINI", m_dir.path().c_str(), 1);
@@ -125,4 +155,6 @@ private:
     CountingListener m_listener;
     std::string m_pgState;
     std::map<std::string, std::string> m_pg;
+    std::string m_myState;
+    std::map<std::string, std::string> m_my;
 };

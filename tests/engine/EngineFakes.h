@@ -89,7 +89,9 @@ public:
     }
     void SetBeforePdu(std::function<bool()> hook) override { beforePdu = std::move(hook); }
     bool TakeReset() override { return std::exchange(reset, false); }
+    int encodings = 0;  // CountSegments calls
     int CountSegments(const std::string&, const std::string& t, int) override {
+        ++encodings;
         return t.size() > 160 ? -1 : 1;
     }
     int PollEvents() override {
@@ -159,7 +161,8 @@ public:
         ++closes;
         return 1;
     }
-    int ExecuteSql(const std::string& sql) override {
+    int ExecuteSql(const SqlCommand& command) override {
+        const std::string sql = command.Inline();
         if (!reachable || failExecutes > 0) {
             if (failExecutes > 0) --failExecutes;
             throw CDbError(-1, "connection lost");
@@ -175,13 +178,14 @@ public:
     }
     // `change` decides the rows changed; without it ExecuteSql's answers are taken as the
     // real layer gives them: 99 a duplicate key, 0 no connection.
-    long ExecuteChange(const std::string& sql) override {
+    long ExecuteChange(const SqlCommand& command) override {
+        const std::string sql = command.Inline();
         if (change) {
             if (!reachable) throw CDbError(-1, "connection lost");
             executed.push_back(sql);
             return change(sql);
         }
-        const int answer = ExecuteSql(sql);
+        const int answer = ExecuteSql(command);
         if (answer == 99) throw CDbError(-1, "duplicate", {"23505"});
         return answer == 0 ? -1 : answer;
     }

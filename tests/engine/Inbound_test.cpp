@@ -1,4 +1,6 @@
 #include "EngineHarness.h"
+#include "support/JournalCapture.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -114,4 +116,20 @@ TEST_F(InboundTest, StoreCheckScansOnlyStoresHoldingSomethingNew) {
     h.gateway.CheckStores();
     EXPECT_EQ((std::vector<std::string>{"GetStoreUse", "GetStoreUse", "SetStorage SM"}), h.modem.calls);
     EXPECT_EQ((std::vector<int>{3, 7}), h.modem.deleted);
+}
+
+// An insert template that cannot bind the received values is named in the journal when
+// the database comes up and never run: the message is not taken, to be tried again.
+TEST_F(InboundTest, TemplateThatCannotBindIsJournalledAndNeverRun) {
+    TempDir dir;
+    JournalCapture journal(dir.file("log"));
+    h.settings.m_strInsertSql = "insert into smsin(phone, msgbody) values('+<PHONE>', '<MSGBODY>')";
+    h.run.m_bDatabaseLinked = 0;
+    h.gateway.ConnectLinks();
+    journal.Lines("insert_sql refused");
+    EXPECT_TRUE(journal.Has("insert_sql refused, not run: <PHONE> is part of a longer quoted text"));
+    EXPECT_EQ(-1, h.gateway.InsertReceived("+4917", "x\\', now()); --", "261207093000"));
+    EXPECT_TRUE(h.db.executed.empty());
+    EXPECT_EQ(STATUS_INSERT_ERROR, h.status.LastStatus());
+    EXPECT_EQ(0, h.settings.m_nReceived);
 }

@@ -67,7 +67,7 @@ TEST_F(OutboundTest, BadRowsAreRefusedBeforeTheModem) {
         {"7", "+491", std::string(161, 'x'), DEFAULT_UPDATE_SQL, "update smsout set status=-1 where msgid='7'"},
         {"1 or 1=1", "+491", "id not digits", "update smsout set status=<RESULT> where msgid=<MSGID>", ""},
         {"8'", "+491", "quote in id", "update smsout set status=<RESULT> where msgid=\"<MSGID>\"", ""},
-        {"9\\", "+491", "backslash in id", DEFAULT_UPDATE_SQL, ""},
+        {"9", "+491", "template that cannot bind the id", "update smsout set status=<RESULT> where msgid='#<MSGID>'", ""},
         {"", "+491", "empty id", DEFAULT_UPDATE_SQL, ""},
     };
     for (const auto& c : cases) {
@@ -85,6 +85,21 @@ TEST_F(OutboundTest, BadRowsAreRefusedBeforeTheModem) {
         EXPECT_EQ(1, e.settings.m_nFailed) << c.id;
         EXPECT_EQ(1, e.run.m_bDatabaseLinked.load()) << c.id;
     }
+}
+
+// A text no 64 segments could hold is refused by its length, before any encoding, and
+// the cycle goes on with the next row.
+TEST_F(OutboundTest, OversizedTextIsRefusedBeforeAnyEncoding) {
+    h.settings.m_bLongSms = 1;
+    h.AddOutboxRow("1", "+491", std::string(1 << 20, 'x'));
+    h.AddOutboxRow("2", "+492", "fits");
+    Cycle();
+    EXPECT_EQ(2, h.modem.encodings);  // the second row's only, with and without its blank
+    ASSERT_EQ(1u, h.modem.sent.size());
+    EXPECT_EQ("+492", h.modem.sent[0].phone);
+    EXPECT_EQ((std::vector<std::string>{"update smsout set status=-1 where msgid='1'",
+                                        "update smsout set status=1 where msgid='2'"}),
+              h.db.executed);
 }
 
 TEST_F(OutboundTest, DialableNumberGoesOutWithoutSeparators) {
@@ -352,4 +367,39 @@ TEST(SharedOutbox, OldClaimsAreTakenBackAndReportsNameTheGateway) {
         ASSERT_EQ(1u, h.modem.sent.size());
         EXPECT_EQ("gw/a: Pellwick is running normally.", h.modem.sent[0].text);
     }
+}
+
+// Rows another gateway is sending cost this one a single lost claim per batch: it reads
+// the outbox again (without them) instead of claiming them one by one.
+TEST(SharedOutbox, ALostClaimReadsTheOutboxAgain) {
+    EngineHarness h;
+    h.LinksUp();
+    TempDirState state;
+    h.gateway.SetStateStore(&state.store);
+    h.gateway.SetInstance("gw/a", false);
+    h.settings.m_strClaimSql = "claim '<MSGID>'";
+    h.settings.m_strReleaseSql = "release '<MSGID>'";
+    for (int id = 1; id <= 40; ++id) h.AddOutboxRow(std::to_string(id), "+491", "x");
+    int claims = 0, lost = 0;
+    h.db.change = [&](const std::string& sql) -> long {
+        const std::string id = sql.substr(sql.find('\'') + 1, sql.rfind('\'') - sql.find('\'') - 1);
+        if (sql.rfind("claim", 0) == 0) {
+            ++claims;
+            // Rows 11 to 40 are claimed by the others, and taken out of the outbox meanwhile.
+            if (std::stoi(id) <= 10) return 1;
+            ++lost;
+            std::erase_if(h.db.outbox, [&](const auto& row) { return row.at("zMsgID") == id; });
+            return 0;
+        }
+        if (sql.rfind("update", 0) == 0)
+            std::erase_if(h.db.outbox, [&](const auto& row) { return row.at("zMsgID") == id; });
+        return 1;
+    };
+    h.gateway.CountUnsent();
+    h.gateway.SendPending();
+    EXPECT_EQ(10u, h.modem.sent.size());
+    // Each lost claim ends its batch: a new select follows every one.
+    EXPECT_GT(lost, 0);
+    EXPECT_LE(lost, static_cast<int>(h.db.queries.size()));
+    EXPECT_EQ(claims, 10 + lost);
 }

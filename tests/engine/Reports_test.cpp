@@ -1,6 +1,13 @@
 #include "EngineHarness.h"
 
+#include "support/JournalCapture.h"
+#include "support/TempDir.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 struct ReportsTest : ::testing::Test {
     EngineHarness h;
@@ -140,6 +147,7 @@ TEST_F(ReportsTest, QueryReplies) {
         {1, 1, 1, "<STATUS><REPORT>", "SMS Service report: unsent:1, sent:2, fail:3, recevied:4"},
         {1, 1, 1, "<status> <report>", nullptr},
     };
+    h.settings.m_nReplyLimit = 100;
     for (const auto& c : cases) {
         h.modem.sent.clear();
         h.run.m_bRunning = c.running;
@@ -154,4 +162,49 @@ TEST_F(ReportsTest, QueryReplies) {
         EXPECT_EQ("+4915", h.modem.sent[0].phone);
         EXPECT_EQ(c.reply, h.modem.sent[0].text);
     }
+}
+
+// Replies go only to listed senders, at most reply_limit an hour each and 100 a day in
+// all; a refused sender is journalled once an hour.
+TEST_F(ReportsTest, RepliesStayWithinTheirLimits) {
+    struct Case {
+        const char* numbers;
+        int limit;
+        std::vector<std::string> senders;  // one <STATUS> from each, in order
+        std::vector<std::string> answered;
+    } cases[] = {
+        {"", 3, {"+4915", "+4915", "+4915", "+4915", "+4916"}, {"+4915", "+4915", "+4915", "+4916"}},
+        {"", 0, {"+4915"}, {}},
+        {"4915, +4930*", 3, {"+4915", "4915", "+49151", "+493012", "+4930", "+4931", "0900123"},
+         {"+4915", "4915", "+493012", "+4930"}},
+        {"49170*", 1, {"+4917012", "+4917012", "+4917013"}, {"+4917012", "+4917013"}},
+    };
+    for (const auto& c : cases) {
+        EngineHarness e;
+        e.LinksUp();
+        e.settings.m_strReplyNumbers = c.numbers;
+        e.settings.m_nReplyLimit = c.limit;
+        for (const auto& sender : c.senders) e.gateway.AnswerQuery(sender, "<STATUS>");
+        std::vector<std::string> answered;
+        for (const auto& sent : e.modem.sent) answered.push_back(sent.phone);
+        EXPECT_EQ(c.answered, answered) << c.numbers << " " << c.limit;
+    }
+
+    // An hour later the sender is answered again; the day's total holds across senders.
+    TempDir dir;
+    JournalCapture journal(dir.file("log"));
+    for (int i = 0; i < 5; ++i) h.gateway.AnswerQuery("+4915", "<REPORT>");
+    EXPECT_EQ(3u, h.modem.sent.size());
+    const std::vector<std::string> lines = journal.Lines("not answered");
+    EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+                  return line.find("+4915 not answered: over reply_limit") != std::string::npos;
+              }));
+    h.clock.now += 60 * 60 * 1000;
+    h.gateway.AnswerQuery("+4915", "<REPORT>");
+    EXPECT_EQ(4u, h.modem.sent.size());
+    for (int i = 0; i < 200; ++i) h.gateway.AnswerQuery("+49" + std::to_string(i), "<STATUS>");
+    EXPECT_EQ(100u, h.modem.sent.size());
+    h.clock.now += 24 * 60 * 60 * 1000LL;
+    h.gateway.AnswerQuery("+4999", "<STATUS>");
+    EXPECT_EQ(101u, h.modem.sent.size());
 }

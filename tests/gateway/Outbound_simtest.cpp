@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -356,3 +357,23 @@ TEST(GatewayOutbound, KilledBetweenCtrlZAndTheAnswerGivesUnknownAndNoSecondSubmi
     EXPECT_NE(std::string::npos, FileText(rig.dir.file("Pellwick.log")).find("result unknown (-2)"));
 }
 #endif
+
+// A text no 64 segments could hold is refused by its length at once, and a message that
+// arrives meanwhile is stored on the same passes.
+TEST(GatewayOutbound, OversizedTextIsRefusedAtOnceWhileTheInboxGoesOn) {
+    GatewayRig rig;
+    rig.settings.m_bLongSms = 1;
+    rig.Passes(1);
+    rig.Sql("insert into smsout(msgid, phone, msgbody) values(6, '+491', '" + std::string(1 << 20, 'x') + "')");
+    rig.sim.Control("DELIVER from=+4917011111 via=direct text=meanwhile");
+    const auto start = std::chrono::steady_clock::now();
+    for (int pass = 0; pass < 20 && rig.Rows("select msgid from smsout where status=-1", {"msgid"}).empty(); ++pass)
+        rig.Passes(1);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    rig.Passes(2);
+    EXPECT_EQ((std::vector<std::string>{"6|-1"}), rig.Rows("select msgid, status from smsout", {"msgid", "status"}));
+    EXPECT_LT(elapsed, std::chrono::seconds(1));
+    EXPECT_TRUE(rig.Submitted().empty());
+    EXPECT_EQ((std::vector<std::string>{"+4917011111|meanwhile"}),
+              rig.Rows("select phone, msgbody from smsin", {"phone", "msgbody"}));
+}
