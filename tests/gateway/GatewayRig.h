@@ -78,6 +78,17 @@ struct GatewayRig {
         gateway->SetStateStore(&state);
     }
     std::string StatePath() const { return dir.file(CStateStore::FILE_NAME); }
+    // Settings for the gateway binary run in the rig's folder: its database, no sending
+    // window, no pauses, the outbox read every pass.
+    bool SaveSettingsForTheBinary() const {
+        CSettings binary;
+        binary.SetDefaults();
+        binary.m_strDsn = "PwSqlite";
+        binary.m_bSendingPeriod = 0;
+        binary.m_nRetryInterval = 0;
+        binary.m_nQueryInterval = 1;
+        return SaveSettingsFile(binary, dir.file("Pellwick.ini")) == 1;
+    }
 
     void ResetTables() {
         db.SetDataSource("PwSqlite");

@@ -326,13 +326,7 @@ TEST(GatewayOutbound, ModemRestartAtThePromptSendsLaterAndAfterThePduGivesUnknow
 // is written as unknown (-2) and never submitted again, and the outbox goes on.
 TEST(GatewayOutbound, KilledBetweenCtrlZAndTheAnswerGivesUnknownAndNoSecondSubmission) {
     GatewayRig rig;
-    CSettings settings;
-    settings.SetDefaults();
-    settings.m_strDsn = "PwSqlite";
-    settings.m_bSendingPeriod = 0;
-    settings.m_nRetryInterval = 0;
-    settings.m_nQueryInterval = 1;
-    ASSERT_EQ(1, SaveSettingsFile(settings, rig.dir.file("Pellwick.ini")));
+    ASSERT_TRUE(rig.SaveSettingsForTheBinary());
     rig.Sql("insert into smsout(msgid, phone, msgbody) values(1, '+491', 'in flight')");
     rig.sim.Control("FAULT CMGS 1 silent");
 

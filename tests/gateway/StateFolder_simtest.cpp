@@ -17,16 +17,6 @@
 
 namespace {
 
-void SaveGatewaySettings(GatewayRig& rig) {
-    CSettings settings;
-    settings.SetDefaults();
-    settings.m_strDsn = "PwSqlite";
-    settings.m_bSendingPeriod = 0;
-    settings.m_nRetryInterval = 0;
-    settings.m_nQueryInterval = 1;
-    ASSERT_EQ(1, SaveSettingsFile(settings, rig.dir.file("Pellwick.ini")));
-}
-
 std::vector<std::string> Statuses(GatewayRig& rig) {
     return rig.Rows("select msgid, status from smsout order by msgid", {"msgid", "status"});
 }
@@ -39,7 +29,7 @@ std::string Stderr(GatewayRig& rig) { return FileText(rig.dir.file("stderr.txt")
 // nothing: every row goes out once, none gets -2.
 TEST(GatewayStateFolder, SecondGatewayOnTheSameFolderIsRefused) {
     GatewayRig rig;
-    SaveGatewaySettings(rig);
+    ASSERT_TRUE(rig.SaveSettingsForTheBinary());
     std::vector<std::string> expected;
     for (int id = 1; id <= 30; ++id) {
         rig.Sql("insert into smsout(msgid, phone, msgbody) values(" + std::to_string(id) + ", '+491', 'row " +
@@ -67,7 +57,7 @@ TEST(GatewayStateFolder, SecondGatewayOnTheSameFolderIsRefused) {
 // modem or any file is touched, by the gateway and by -set.
 TEST(GatewayStateFolder, UnsafeFolderAndPlantedLinksAreRefusedAndLeftUntouched) {
     GatewayRig rig;
-    SaveGatewaySettings(rig);
+    ASSERT_TRUE(rig.SaveSettingsForTheBinary());
     rig.Sql("insert into smsout(msgid, phone, msgbody) values(1, '+491', 'never')");
 
     ASSERT_EQ(0, ::chmod(rig.dir.path().c_str(), 0770));
@@ -99,7 +89,7 @@ TEST(GatewayStateFolder, UnsafeFolderAndPlantedLinksAreRefusedAndLeftUntouched) 
 // A damaged store stops the start with a message naming it; nothing is sent.
 TEST(GatewayStateFolder, DamagedStateStoreStopsTheStart) {
     GatewayRig rig;
-    SaveGatewaySettings(rig);
+    ASSERT_TRUE(rig.SaveSettingsForTheBinary());
     rig.state.PutJournal({"1", JournalState::Result, 1});
     rig.state.Close();
     {
@@ -118,7 +108,7 @@ TEST(GatewayStateFolder, DamagedStateStoreStopsTheStart) {
 // gets -2 once, a spooled message reaches the inbox once, a waiting part and a reference stay.
 TEST(GatewayStateFolder, StateFilesOfThePreviousVersionAreImportedOnce) {
     GatewayRig rig;
-    SaveGatewaySettings(rig);
+    ASSERT_TRUE(rig.SaveSettingsForTheBinary());
     rig.Sql("insert into smsout(msgid, phone, msgbody) values(1, '+491', 'was in flight')");
     std::ofstream(rig.dir.file("Pellwick.journal")) << "sending 1\n";
     std::ofstream(rig.dir.file("Pellwick.spool")) << "1765099801 2B343932 323631323037303933313030 73706F6F6C6564\n";
@@ -149,7 +139,7 @@ TEST(GatewayStateFolder, StateFilesOfThePreviousVersionAreImportedOnce) {
 // the restart, not written as unknown.
 TEST(GatewayStateFolder, KilledWhilePromptingIsSentOnceAfterTheRestart) {
     GatewayRig rig;
-    SaveGatewaySettings(rig);
+    ASSERT_TRUE(rig.SaveSettingsForTheBinary());
     rig.Sql("insert into smsout(msgid, phone, msgbody) values(1, '+491', 'after the prompt')");
     rig.sim.Control("FAULT CMGS 1 noprompt");
     pid_t gateway = StartGatewayProcess(rig.dir.path());
@@ -172,7 +162,7 @@ TEST(GatewayStateFolder, KilledWhilePromptingIsSentOnceAfterTheRestart) {
 // killed right after, the gateway has it once in the inbox after its restart.
 TEST(GatewayStateFolder, DirectMessageDuringABurstSurvivesAKill) {
     GatewayRig rig;
-    SaveGatewaySettings(rig);
+    ASSERT_TRUE(rig.SaveSettingsForTheBinary());
     for (int id = 1; id <= 40; ++id)
         rig.Sql("insert into smsout(msgid, phone, msgbody) values(" + std::to_string(id) + ", '+491', 'burst')");
     rig.sim.Control("FAULT SLOW 300");
