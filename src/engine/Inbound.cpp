@@ -99,7 +99,9 @@ bool CGateway::TakeIndications() {
             TakeReceived(m_modem.Received());
         else if (poll == POLL_STATUS_REPORT && !m_settings.m_strReportSql.empty())
             TakeStatusReport();
-        else if (poll != POLL_STATUS_REPORT && poll != POLL_INCOMING_CALL)
+        else if (poll == POLL_STATUS_REPORT)
+            AcknowledgeDirect();  // reports are not kept without report_sql
+        else if (poll != POLL_INCOMING_CALL)
             break;
     }
     if (m_run.m_bDatabaseLinked != 1 || !FlushSpool()) return false;
@@ -110,7 +112,11 @@ bool CGateway::TakeIndications() {
 // A report announced by the poll; one from a store leaves it once report_sql ran.
 void CGateway::TakeStatusReport() {
     const ModemReport report = m_modem.Report();
-    if (TakeReport(report) && report.inStore) m_modem.DeleteStored(report.store, report.index);
+    if (!TakeReport(report)) return;
+    if (report.inStore)
+        m_modem.DeleteStored(report.store, report.index);
+    else
+        AcknowledgeDirect();
 }
 
 void CGateway::TakeReceived(const ModemMessage& message) {
@@ -121,11 +127,13 @@ void CGateway::TakeReceived(const ModemMessage& message) {
         if (!m_spool.Add({0, static_cast<long long>(std::time(nullptr)), message.phone, message.text, message.time}))
             theLog.WriteTimed("The state store could not be written (" + m_state->LastError() +
                               "); the message is kept in memory\r\n");
+        else
+            AcknowledgeDirect();
         return;
     }
     if (!message.inStore) {
         // A direct part: the part spool keeps it (in memory too when the store cannot be written).
-        StoreReceived(message);
+        if (InInbox(StoreReceived(message))) AcknowledgeDirect();
     } else if (m_run.m_bDatabaseLinked == 1 && InInbox(StoreReceived(message))) {
         m_modem.DeleteStored(message.store, message.index);
     } else {
@@ -166,7 +174,10 @@ void CGateway::Reject(const ModemMessage& message) {
     ::Journal(JOURNAL_WARNING, "received message (%s) moved to the reject table: %s", where.c_str(),
               rejected.reason.c_str());
     theLog.WriteTimed("Undecodable message moved to the reject table: " + where + "\r\n");
-    if (message.inStore) m_modem.DeleteStored(message.store, message.index);
+    if (message.inStore)
+        m_modem.DeleteStored(message.store, message.index);
+    else
+        AcknowledgeDirect();
 }
 
 int CGateway::ScanStorage() {
