@@ -133,7 +133,8 @@ void CMobile::ChooseIndicationRouting() {
 // a modem that takes the command but cannot receive in it goes back to service 0.
 void CMobile::ChooseMessageService() {
     const std::string reply = AskSim("AT+CSMS=1\r", "OK", 2000);
-    m_bAckDirect = HasOk(reply) && ParseReply(reply, "+CSMS:") == 1 && m_nFieldCount >= 1 && DecimalValue(m_fields[0]) == 1;
+    m_bAckDirect = HasOk(reply) && ParseReply(reply, "+CSMS:") == 1 && m_nFieldCount >= 1 &&
+                   DecimalValue(m_fields[0]) == 1;
     if (HasOk(reply) && !m_bAckDirect) Ask("AT+CSMS=0\r", "OK", 2000);
     theLog.WriteTimed(m_bAckDirect ? "\r\nCSMS: direct messages are acknowledged once kept"
                                    : "\r\nCSMS: no acknowledgements (phase 2)");

@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
                 0},
         AckCase{"ReportWithoutReportSql", POLL_STATUS_REPORT, [](EngineHarness&, TempDirState&) {}, 1},
         AckCase{"ReportTaken", POLL_STATUS_REPORT,
-                [](EngineHarness& h, TempDirState&) { h.settings.m_strReportSql = "update smsout set status=<STATUS>"; },
+                [](EngineHarness& h, TempDirState&) { h.settings.m_strReportSql = "update smsout set status=1"; },
                 1}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -19,8 +19,8 @@ namespace {
 
 int Records(GatewayRig& rig, const std::string& what) {
     const auto records = rig.sim.Records();
-    return static_cast<int>(
-        std::count_if(records.begin(), records.end(), [&](const std::string& r) { return r.find(what) != std::string::npos; }));
+    return static_cast<int>(std::count_if(records.begin(), records.end(),
+                                          [&](const std::string& r) { return r.find(what) != std::string::npos; }));
 }
 const char* const ACKED = "\"kind\":\"ack\",\"result\":\"ok\"";
 const char* const ACK_MISSED = "\"kind\":\"ack\",\"result\":\"timeout\"";

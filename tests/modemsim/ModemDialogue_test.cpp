@@ -334,7 +334,8 @@ TEST_F(ModemSimDialogue, IndicatesNewMessagesAsAT_CNMIAsks) {
 TEST_F(ModemSimDialogue, DirectDeliveriesWaitForTheirAcknowledgement) {
     auto count = [this](const std::string& what) {
         const auto& r = modem.Records();
-        return std::count_if(r.begin(), r.end(), [&](const std::string& l) { return l.find(what) != std::string::npos; });
+        return std::count_if(r.begin(), r.end(),
+                             [&](const std::string& l) { return l.find(what) != std::string::npos; });
     };
     EXPECT_EQ(At("AT+CNMA"), "\r\nERROR\r\n");  // nothing to acknowledge (CMEE=0)
     EXPECT_EQ(At("AT+CSMS=1"), "\r\n+CSMS: 1,1,1\r\n" + OK);

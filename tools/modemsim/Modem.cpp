@@ -465,7 +465,8 @@ bool Modem::Deliver(const std::vector<EncodedPdu>& pdus, bool statusReport, Via 
 }
 
 void Modem::ShowDirect(const EncodedPdu& pdu, bool report) {
-    const std::string head = report ? "+CDS: " + std::to_string(pdu.tpduLength) : "+CMT: ," + std::to_string(pdu.tpduLength);
+    const std::string head =
+        report ? "+CDS: " + std::to_string(pdu.tpduLength) : "+CMT: ," + std::to_string(pdu.tpduLength);
     RecordUnsolicited(head + "\r\n" + pdu.hex);
     Emit(m_verbose ? "\r\n" + head + "\r\n" + pdu.hex + "\r\n" : head + "\r\n" + pdu.hex + "\r\n");
 }
