@@ -176,11 +176,16 @@ int CMobile::PollStored(const std::string& text, size_t at, bool reports) {
     return result;  // 0: left in the store for the store scan
 }
 
+// Some modems take only the form with <n> in PDU mode; 340 says no acknowledgement is expected.
 bool CMobile::SendAcknowledgement() {
     if (!m_bAckPending) return true;
     m_bAckPending = false;
-    const std::string reply = Ask("AT+CNMA\r", "", 2000);
-    if (reply.find("OK") != std::string::npos) return true;
+    std::string reply;
+    for (const char* command : {"AT+CNMA\r", "AT+CNMA=0\r"}) {
+        reply = Ask(command, "", 2000);
+        if (FindFinalOk(reply) != std::string::npos) return true;
+        if (reply.find("+CMS ERROR: 340") != std::string::npos) break;
+    }
     theLog.WriteTimed("Acknowledgement refused: " + reply + "\r\n");
     return false;
 }

@@ -279,6 +279,7 @@ INSTANTIATE_TEST_SUITE_P(
         AckCase{"PhaseTwoPlus", "+CSMS: 1,1,1\r\n\r\nOK\r\n", "OK\r\n", 1, 1, {"AT+CNMA\r"}},
         AckCase{"AckRefused", "+CSMS: 1,1,1\r\n\r\nOK\r\n", "+CMS ERROR: 340\r\n", 1, 0,
                 {"AT+CNMA\r", "AT+CNMI=2,3,0,1,0\r"}},
+        AckCase{"SecondForm", "+CSMS: 1,1,1\r\n\r\nOK\r\n", "ERROR\r\n", 1, 1, {"AT+CNMA\r", "AT+CNMA=0\r"}},
         AckCase{"PhaseTwoOnly", "+CMS ERROR: 303\r\n", "OK\r\n", 0, 1, {}},
         AckCase{"NoReceivingInPhaseTwoPlus", "+CSMS: 0,1,1\r\n\r\nOK\r\n", "OK\r\n", 0, 1, {}}),
     [](const auto& info) { return std::string(info.param.name); });
