@@ -27,6 +27,8 @@ public:
         return m_mobile.CountSegments(phone, text, kind);
     }
     int PollEvents() override { return m_mobile.PollEvents(); }
+    int AcknowledgeDirect() override { return m_mobile.AcknowledgeDirect(); }
+    int CheckRouting() override { return m_mobile.CheckRouting(); }
     ModemMessage Received() const override;
     ModemReport Report() const override;
     void SetReportRequest(int request) override { m_mobile.m_bReportRequest = request; }

@@ -141,6 +141,10 @@ private:
     void FlushWaitingReports();
     std::string StateError() const { return m_state ? m_state->LastError() : std::string(); }
     void ScanAllStores();
+    // A message or report taken directly is kept: the modem may let it go.
+    void AcknowledgeDirect();
+    // Routing to the gateway was off for a while: what came meanwhile is in the stores.
+    void ScanAfterRoutingLoss();
     int ScanSelectedStore();
     std::vector<OutboxRow> ReadBatch(const std::unordered_set<size_t>& handled);
     bool SendRow(const OutboxRow& row);

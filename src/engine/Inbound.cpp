@@ -153,7 +153,9 @@ bool CGateway::TakeIndications() {
             TakeReceived(m_modem.Received());
         else if (poll == POLL_STATUS_REPORT && !m_settings.m_strReportSql.empty())
             TakeStatusReport();
-        else if (poll != POLL_STATUS_REPORT && poll != POLL_INCOMING_CALL)
+        else if (poll == POLL_STATUS_REPORT)
+            AcknowledgeDirect();  // reports are not kept without report_sql
+        else if (poll != POLL_INCOMING_CALL)
             break;
     }
     if (m_run.m_bDatabaseLinked != 1) return false;
@@ -169,15 +171,20 @@ bool CGateway::TakeIndications() {
 void CGateway::TakeStatusReport() {
     const ModemReport report = m_modem.Report();
     if (TakeReport(report)) {
-        if (report.inStore) m_modem.DeleteStored(report.store, report.index);
+        if (report.inStore)
+            m_modem.DeleteStored(report.store, report.index);
+        else
+            AcknowledgeDirect();
         return;
     }
     if (report.inStore) return;  // the store scan finds it again
     WaitingReport waiting{0, report.reference, report.phone, report.discharge, report.status};
-    if (m_state && !m_state->AddWaitingReport(waiting))
+    const bool kept = !m_state || m_state->AddWaitingReport(waiting);
+    if (!kept)
         ::Journal(JOURNAL_ERR, "cannot keep a status report for reference %d in the state store (%s): kept in memory",
                   report.reference, StateError().c_str());
     m_waitingReports.push_back(waiting);
+    if (kept) AcknowledgeDirect();
 }
 
 // The waiting reports, oldest first, until one cannot be applied yet.
@@ -199,11 +206,13 @@ void CGateway::TakeReceived(const ModemMessage& message) {
         if (!m_spool.Add({0, static_cast<long long>(std::time(nullptr)), message.phone, message.text, message.time}))
             theLog.WriteTimed("The state store could not be written (" + m_state->LastError() +
                               "); the message is kept in memory\r\n");
+        else
+            AcknowledgeDirect();
         return;
     }
     if (!message.inStore) {
         // A direct part: the part spool keeps it (in memory too when the store cannot be written).
-        StoreReceived(message);
+        if (Settled(StoreReceived(message))) AcknowledgeDirect();
     } else if (m_run.m_bDatabaseLinked == 1 && Settled(StoreReceived(message))) {
         m_modem.DeleteStored(message.store, message.index);
     } else {
@@ -244,7 +253,10 @@ void CGateway::Reject(const ModemMessage& message) {
     ::Journal(JOURNAL_WARNING, "received message (%s) moved to the reject table: %s", where.c_str(),
               rejected.reason.c_str());
     theLog.WriteTimed("Undecodable message moved to the reject table: " + where + "\r\n");
-    if (message.inStore) m_modem.DeleteStored(message.store, message.index);
+    if (message.inStore)
+        m_modem.DeleteStored(message.store, message.index);
+    else
+        AcknowledgeDirect();
 }
 
 int CGateway::ScanStorage() {

@@ -80,6 +80,14 @@ public:
     // PDUs the message would be sent as; negative when it cannot be encoded. No I/O.
     virtual int CountSegments(const std::string& phone, const std::string& text, int kind) = 0;
     virtual int PollEvents() = 0;  // POLL_NEW_MESSAGE and POLL_UNDECODABLE fill Received()
+    // Acknowledges the message or report the last poll took directly, once it is kept: a modem
+    // that asks for acknowledgements has the network deliver again what it was not given.
+    // 1 done (or nothing owed); 0 the modem had stopped waiting and turned routing off: it is
+    // set again and the message comes back through a store; -1 not possible now.
+    virtual int AcknowledgeDirect() { return 1; }
+    // 0 when the modem had turned routing to the gateway off and it was set again (what came
+    // meanwhile waits in its stores); 1 routing as set; -1 not known.
+    virtual int CheckRouting() { return 1; }
     virtual ModemMessage Received() const = 0;
     virtual ModemReport Report() const { return {}; }
     // Whether the next submissions ask for a status report (on their last segment).

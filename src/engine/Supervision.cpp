@@ -228,6 +228,7 @@ void CGateway::RefreshDeviceInfo() {
         ClearDeviceInfo();
         return;
     }
+    if (m_modem.CheckRouting() == 0) ScanAfterRoutingLoss();
     // The device answered AT: it is alive, whatever it says (or not) about itself.
     DeviceInfo info;
     info.brand = m_modem.GetManufacturer();
@@ -240,6 +241,16 @@ void CGateway::RefreshDeviceInfo() {
     info.battery = m_modem.GetBatteryLevel();
     std::lock_guard lock(m_deviceMutex);
     m_device = info;
+}
+
+void CGateway::AcknowledgeDirect() {
+    if (m_modem.AcknowledgeDirect() == 0) ScanAfterRoutingLoss();
+}
+
+void CGateway::ScanAfterRoutingLoss() {
+    ::Journal(JOURNAL_WARNING, "the modem had stopped passing new messages on; its stores are scanned");
+    m_bScanAllStores = true;
+    m_nFullScanWait = 0;
 }
 
 void CGateway::DisconnectLinks() {

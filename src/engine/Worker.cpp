@@ -9,9 +9,6 @@ namespace {
 
 constexpr int RUNNING_PASS_MS = 500;
 constexpr int PAUSED_PASS_MS = 1000;
-// After the first bytes of an indication arrive, the rest of its line is given this
-// long to follow before the received text is examined.
-constexpr int INPUT_SETTLE_MS = 20;
 // Between two checks of the stores' counts, for messages that came without indication;
 // the same period as the device information, so both share one wake-up.
 constexpr std::uint32_t STORE_CHECK_PASSES = 10;
@@ -123,7 +120,7 @@ void CWorker::WaitUntil(long long deadline, bool watchModem) {
             input = -1;  // a link that hung up is left to the next pass
             break;
         case WaitResult::Input:
-            m_clock.SleepMs(INPUT_SETTLE_MS);
+            // Read at once: an indication not complete yet is taken when the rest arrives.
             if (m_run.m_bRunning == 1 && m_run.m_bDeviceLinked == 1)
                 m_gateway.TakeIndications();
             else

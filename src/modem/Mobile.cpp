@@ -66,6 +66,7 @@ int CMobile::Connect() {
     m_nSimState = SIM_READY;
     BusyScope busy(*this);
     if (m_pConnection->Connect() != 1) return -1;
+    RestartScan();
     if (m_nConnectionMode == 1) m_pConnection->SetLines(m_nLines);
     if (Initialize() == 1) {
         theLog.Printf("CMobile::Connect()=1\r");
@@ -80,6 +81,7 @@ int CMobile::Disconnect() {
     if (WaitNotBusy()) return -1;
     BusyScope busy(*this);
     if (m_pConnection->Disconnect() != 1) return -1;
+    RestartScan();
     theLog.Printf("CMobile::Disconnect()=1\r");
     return 1;
 }

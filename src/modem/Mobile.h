@@ -134,6 +134,17 @@ public:
 
     // --- Unsolicited indications ---------------------------------------------------------
     int PollEvents();
+    // Acknowledges (AT+CNMA) the direct message or status report the last poll took, when the
+    // modem waits for that (AT+CSMS=1): call it once the message is kept safely, since the
+    // network delivers again what is not acknowledged. 1 acknowledged or nothing to
+    // acknowledge; 0 the modem had stopped waiting and turned routing off: routing is set
+    // again and the message comes back later, so its stores should be scanned; -1 busy or
+    // link down (the acknowledgement is still owed).
+    int AcknowledgeDirect();
+    // Whether direct routing is still as the initialisation set it; a modem turns it off after
+    // an acknowledgement it did not get. 1 as set; 0 it was off and is set again (what came
+    // meanwhile waits in the stores); -1 not known now. Always 1 without acknowledgements.
+    int CheckRouting();
 
     CConnection& Connection() { return *m_pConnection; }
 
@@ -160,6 +171,9 @@ public:
     std::string m_strStorage;
     std::vector<std::string> m_storeNames;  // readable storages; empty when the modem named none
     int m_nListing = 0;  // "AT+CMGL=4": 0 not tried since the connect, 1 answered, -1 refused
+    // AT+CSMS=1 accepted: direct messages and reports are acknowledged with AT+CNMA.
+    int m_bAckDirect = 0;
+    std::string m_strCnmi;  // the AT+CNMI command the modem accepted (with its CR), empty if none
 
     // Message slots.
     struct LastRead {
@@ -219,6 +233,11 @@ private:
     std::string Ask(const std::string& command, const std::string& extra, int timeoutMs);
     std::string QueryIdentity(const char* first, const char* second);
     void ChooseIndicationRouting();
+    // Asks for AT+CSMS=1; sets m_bAckDirect.
+    void ChooseMessageService();
+    bool SendAcknowledgement();
+    // The received text starts afresh with every (re)opened link, so do the scan positions.
+    void RestartScan();
     // Asks AT+CPIN? and presents the PIN only when the SIM asks for it; a SIM_* state.
     int UnlockSim();
     // Waits, bounded and stoppable, until AT+CPMS? succeeds; false when the SIM stayed busy.
@@ -253,6 +272,7 @@ private:
     int m_nReportPos = 0;
     int m_nCallPos = 0;
     bool m_bCallSeen = false;
+    bool m_bAckPending = false;  // a direct delivery was taken and not yet acknowledged
     long long m_nLastCallMs = 0;
     std::string m_strLastCaller;
 

@@ -42,6 +42,11 @@ size_t CMobile::FindIndication(const std::string& text, int from, const char* di
     return std::string::npos;
 }
 
+void CMobile::RestartScan() {
+    m_nMessagePos = m_nReportPos = m_nCallPos = 0;
+    m_bAckPending = false;  // owed to the old link; the modem delivers it again
+}
+
 int CMobile::PollEvents() {
     if (m_pConnection->IsOpen() != 1) return 0;
     if (m_bBusy) return -1;
@@ -85,17 +90,20 @@ int CMobile::PollDirect(const std::string& text, size_t at, bool reports) {
     const int length = DecimalValue(header.substr(comma == std::string::npos ? 5 : comma + 1));
     const std::string pdu = text.substr(pduStart, pduEnd - pduStart);
     (reports ? m_nReportPos : m_nMessagePos) = static_cast<int>(pduEnd);
+    m_bAckPending = m_bAckDirect != 0;
 
     m_pdu.m_strPduIn = pdu;
     m_pdu.m_nStorageStatus = 0;
     m_pdu.m_nDecodeCodePage = 0;
     const bool decoded = HoldsLength(pdu, length) && m_pdu.Decode() == PDU_OK;
+    // What no one can keep (a report that does not decode, a report announced as a message)
+    // is acknowledged at once, so that the network does not deliver it again and again.
     if (reports) {
-        if (!decoded || m_pdu.m_nKind != KIND_STATUS_REPORT) return 0;
+        if (!decoded || m_pdu.m_nKind != KIND_STATUS_REPORT) return SendAcknowledgement(), 0;
         m_statusReport = {m_pdu.m_nReference, m_pdu.m_bDelivered, m_pdu.m_strPhone, m_pdu.m_strTime};
         return POLL_STATUS_REPORT;
     }
-    if (decoded && m_pdu.m_nKind == KIND_STATUS_REPORT) return 0;
+    if (decoded && m_pdu.m_nKind == KIND_STATUS_REPORT) return SendAcknowledgement(), 0;
     m_received = Received{};
     m_received.strPdu = pdu;
     m_received.bDecoded = decoded ? 1 : 0;
@@ -166,6 +174,49 @@ int CMobile::PollStored(const std::string& text, size_t at, bool reports) {
     }
     if (switched) SelectStorage(previous);
     return result;  // 0: left in the store for the store scan
+}
+
+// Some modems take only the form with <n> in PDU mode; 340 says no acknowledgement is expected.
+bool CMobile::SendAcknowledgement() {
+    if (!m_bAckPending) return true;
+    m_bAckPending = false;
+    std::string reply;
+    for (const char* command : {"AT+CNMA\r", "AT+CNMA=0\r"}) {
+        reply = Ask(command, "", 2000);
+        if (FindFinalOk(reply) != std::string::npos) return true;
+        if (reply.find("+CMS ERROR: 340") != std::string::npos) break;
+    }
+    theLog.WriteTimed("Acknowledgement refused: " + reply + "\r\n");
+    return false;
+}
+
+int CMobile::AcknowledgeDirect() {
+    if (!m_bAckPending) return 1;
+    if (m_pConnection->IsOpen() != 1 || WaitNotBusy()) return -1;
+    BusyScope busy(*this);
+    if (SendAcknowledgement()) return 1;
+    // Refused: the wait ran out and the modem turned routing off.
+    if (!m_strCnmi.empty()) Ask(m_strCnmi, "OK", 2000);
+    return 0;
+}
+
+int CMobile::CheckRouting() {
+    if (!m_bAckDirect || m_strCnmi.empty()) return 1;
+    if (m_pConnection->IsOpen() != 1 || WaitNotBusy()) return -1;
+    BusyScope busy(*this);
+    const std::string reply = Ask("AT+CNMI?\r", "OK", 2000);
+    if (reply.find("OK") == std::string::npos || ParseReply(reply, "+CNMI:") != 1 || m_nFieldCount < 4) return -1;
+    const ReplyFields current = m_fields;
+    // The values set: "AT+CNMI=<mode>,<mt>,<bm>,<ds>[,<bfr>]\r".
+    if (ParseReply(m_strCnmi.substr(m_strCnmi.find('=') + 1), "") != 1 || m_nFieldCount < 4) return 1;
+    constexpr int MT = 1, DS = 3;
+    bool off = false;
+    for (const int field : {MT, DS})
+        off = off || (DecimalValue(current[field]) == 0 && DecimalValue(m_fields[field]) != 0);
+    if (!off) return 1;
+    theLog.WriteTimed("\r\nRouting of new messages was turned off; set again: " + m_strCnmi);
+    Ask(m_strCnmi, "OK", 2000);
+    return 0;
 }
 
 // A caller seen again within 8 seconds is the same call ringing on: 0. A new one: 9003.

@@ -114,16 +114,30 @@ std::vector<std::string> CMobile::CnmiCandidates(const std::string& testReply) {
 }
 
 void CMobile::ChooseIndicationRouting() {
+    m_strCnmi.clear();
     const std::string reply = Ask("AT+CNMI=?\r", "OK", 2000);
     if (!HasOk(reply)) return;
     for (const std::string& command : CnmiCandidates(reply)) {
         if (HasOk(AskSim(command, "OK", 2000))) {
             theLog.WriteTimed("\r\nCNMI: " + command);
+            m_strCnmi = command;
             return;
         }
         theLog.WriteTimed("\r\nCNMI Error: " + command);
         if (m_nSimState == SIM_NOT_READY) return;
     }
+}
+
+// Phase 2+ (AT+CSMS=1): a direct message is acknowledged only once it is kept, so one lost
+// before that is delivered again. The answer names the services supported in that mode;
+// a modem that takes the command but cannot receive in it goes back to service 0.
+void CMobile::ChooseMessageService() {
+    const std::string reply = AskSim("AT+CSMS=1\r", "OK", 2000);
+    m_bAckDirect = HasOk(reply) && ParseReply(reply, "+CSMS:") == 1 && m_nFieldCount >= 1 &&
+                   DecimalValue(m_fields[0]) == 1;
+    if (HasOk(reply) && !m_bAckDirect) Ask("AT+CSMS=0\r", "OK", 2000);
+    theLog.WriteTimed(m_bAckDirect ? "\r\nCSMS: direct messages are acknowledged once kept"
+                                   : "\r\nCSMS: no acknowledgements (phase 2)");
 }
 
 bool CMobile::WaitForSim() {
@@ -219,6 +233,7 @@ int CMobile::Initialize() {
     if (!HasOk(AskSim("AT+CMGF=0\r", "OK", 2000))) return -1;
 
     PumpPaintMessages();
+    ChooseMessageService();
     ChooseIndicationRouting();
 
     PumpPaintMessages();

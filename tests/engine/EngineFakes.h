@@ -61,6 +61,8 @@ public:
     DeviceLinkSettings prepared;
     std::function<bool()> beforePdu;
     bool reset = false;  // the next TakeReset answer
+    int acks = 0;        // AcknowledgeDirect calls
+    ModemReport report;
     ModemMessage lastRead;
 
     void Prepare(const DeviceLinkSettings& link) override { prepared = link; }
@@ -101,6 +103,8 @@ public:
         return r;
     }
     ModemMessage Received() const override { return received; }
+    int AcknowledgeDirect() override { return ++acks, 1; }
+    ModemReport Report() const override { return report; }
     int SetStorage(const std::string& s) override {
         calls.push_back("SetStorage " + s);
         for (const auto& r : refusedStores)

@@ -234,4 +234,72 @@ TEST_F(PollFixture, TakenIndicationsAreDroppedAndNeverTakenAgain) {
     EXPECT_TRUE(device.m_calls.empty());  // nothing read again
 }
 
+// The received text of a reopened link starts empty: the scan starts again with it.
+TEST_F(PollFixture, AReopenedLinkIsScannedFromItsStart) {
+    rig.AnswerLikeAModem();
+    std::string noise;
+    while (noise.size() < 1000) noise += "+CSQ: 17,99\r\n\r\nOK\r\n";
+    EXPECT_EQ(1, Poll(noise));
+    ASSERT_EQ(1, mobile.Disconnect());
+    ASSERT_EQ(1, mobile.Connect());
+    EXPECT_EQ(POLL_NEW_MESSAGE, Poll(std::string("\r\n+CMT: ,29\r\n") + pdus::HELLO + "\r\n"));
+}
+
+// AT+CSMS=1 at connect decides whether a direct message is acknowledged; a refused
+// acknowledgement (the modem stopped waiting and turned routing off) sets routing again.
+struct AckCase {
+    const char* name;
+    const char* csmsReply;
+    const char* cnmaReply;
+    int ackDirect;
+    int acknowledged;
+    std::vector<std::string> sent;  // after the poll
+};
+
+struct AckFixture : PollFixture, ::testing::WithParamInterface<AckCase> {};
+
+TEST_P(AckFixture, DirectMessageIsAcknowledgedWhenTheModemAsks) {
+    const AckCase& c = GetParam();
+    rig.AnswerLikeAModem();
+    device.m_answers["AT+CSMS=1\r"] = c.csmsReply;
+    device.m_answers["AT+CNMA\r"] = c.cnmaReply;
+    ASSERT_EQ(1, mobile.Connect());
+    EXPECT_EQ(c.ackDirect, mobile.m_bAckDirect);
+    device.m_calls.clear();
+    ASSERT_EQ(POLL_NEW_MESSAGE, Poll(std::string("\r\n+CMT: ,29\r\n") + pdus::HELLO + "\r\n"));
+    EXPECT_TRUE(device.m_calls.empty());  // not before the engine has kept it
+    EXPECT_EQ(c.acknowledged, mobile.AcknowledgeDirect());
+    EXPECT_EQ(1, mobile.AcknowledgeDirect());  // nothing owed any more
+    EXPECT_EQ(c.sent, device.Commands());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Services, AckFixture,
+    ::testing::Values(
+        AckCase{"PhaseTwoPlus", "+CSMS: 1,1,1\r\n\r\nOK\r\n", "OK\r\n", 1, 1, {"AT+CNMA\r"}},
+        AckCase{"AckRefused", "+CSMS: 1,1,1\r\n\r\nOK\r\n", "+CMS ERROR: 340\r\n", 1, 0,
+                {"AT+CNMA\r", "AT+CNMI=2,3,0,1,0\r"}},
+        AckCase{"SecondForm", "+CSMS: 1,1,1\r\n\r\nOK\r\n", "ERROR\r\n", 1, 1, {"AT+CNMA\r", "AT+CNMA=0\r"}},
+        AckCase{"PhaseTwoOnly", "+CMS ERROR: 303\r\n", "OK\r\n", 0, 1, {}},
+        AckCase{"NoReceivingInPhaseTwoPlus", "+CSMS: 0,1,1\r\n\r\nOK\r\n", "OK\r\n", 0, 1, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PollFixture, RoutingTurnedOffIsSetAgain) {
+    rig.AnswerLikeAModem();
+    device.m_answers["AT+CSMS=1\r"] = "+CSMS: 1,1,1\r\n\r\nOK\r\n";
+    ASSERT_EQ(1, mobile.Connect());
+    struct Row {
+        const char* reply;
+        int result;
+        int resent;
+    };
+    for (const Row& row : {Row{"+CNMI: 2,3,0,1,0\r\n\r\nOK\r\n", 1, 0}, Row{"+CNMI: 2,0,0,0,0\r\n\r\nOK\r\n", 0, 1},
+                           Row{"ERROR\r\n", -1, 0}}) {
+        device.m_answers["AT+CNMI?\r"] = row.reply;
+        device.m_calls.clear();
+        EXPECT_EQ(row.result, mobile.CheckRouting()) << row.reply;
+        EXPECT_EQ(row.resent, device.CountOf("AT+CNMI=2,3,0,1,0\r")) << row.reply;
+    }
+}
+
 }  // namespace

@@ -25,7 +25,7 @@ TEST_F(InitFixture, ConnectRunsTheInitialisationDialogue) {
     EXPECT_EQ(1, mobile.Connect());
     const std::vector<std::string> expected = {
         "AT\r", "AT&F\r", "ATE1\r", "ATV1\r", "ATQ0\r", "ATX4\r", "AT+CMEE=1\r", "AT+CMER=1\r",
-        "AT+CPIN?\r", "AT+CGSN\r", "AT+CGMI\r", "AT+CGMM\r", "AT+CLIP=1\r", "AT+CMGF=0\r", "AT+CNMI=?\r",
+        "AT+CPIN?\r", "AT+CGSN\r", "AT+CGMI\r", "AT+CGMM\r", "AT+CLIP=1\r", "AT+CMGF=0\r", "AT+CSMS=1\r", "AT+CNMI=?\r",
         "AT+CNMI=2,3,0,1,0\r", "AT+CSCS=?\r", "AT+CSCS=\"UCS2\"\r", "AT+CPMS?\r", "AT+CPMS=?\r"};
     EXPECT_EQ(expected, Sent());
     EXPECT_EQ("MODEMSIM", mobile.m_strManufacturer);

@@ -31,6 +31,7 @@ public:
     int Close() override {
         ++m_closes;
         m_open = false;
+        m_strReceived.clear();  // as the real transports do
         return 1;
     }
     int IsOpen() override { return m_open ? 1 : 0; }

@@ -329,6 +329,46 @@ TEST_F(ModemSimDialogue, IndicatesNewMessagesAsAT_CNMIAsks) {
     EXPECT_EQ(DataLines(Ctl("LIST")).size(), 3u);
 }
 
+// Under AT+CSMS=1 a direct delivery waits for AT+CNMA: the next one is shown only after it;
+// without an acknowledgement in time routing goes off and the network delivers again later.
+TEST_F(ModemSimDialogue, DirectDeliveriesWaitForTheirAcknowledgement) {
+    auto count = [this](const std::string& what) {
+        const auto& r = modem.Records();
+        return std::count_if(r.begin(), r.end(),
+                             [&](const std::string& l) { return l.find(what) != std::string::npos; });
+    };
+    EXPECT_EQ(At("AT+CNMA"), "\r\nERROR\r\n");  // nothing to acknowledge (CMEE=0)
+    EXPECT_EQ(At("AT+CSMS=1"), "\r\n+CSMS: 1,1,1\r\n" + OK);
+    EXPECT_EQ(At("AT+CNMI=2,2,0,1,0"), OK);
+    Ctl("SET ackwait 0");
+    Ctl("SET retrywait 0");
+    line.text.clear();
+    EXPECT_EQ(Ctl("DELIVER text=one"), "DIRECT\nOK\n");
+    EXPECT_EQ(Ctl("REPORT mr=3"), "DIRECT\nOK\n");
+    EXPECT_EQ(count("+CMT: ,"), 1);
+    EXPECT_EQ(count("+CDS: "), 0);  // waits behind the message
+    EXPECT_EQ(At("AT+CNMA"), OK);
+    line.text.clear();
+    modem.Pump();
+    EXPECT_EQ(line.text.substr(0, 14), "\r\n+CDS: 25\r\n07");
+    EXPECT_EQ(count("\"kind\":\"ack\",\"result\":\"ok\""), 1);
+    EXPECT_EQ(State("unacked"), "1");
+
+    // The report is not acknowledged: routing goes off, and its retry (due at once) is stored.
+    modem.Pump();
+    EXPECT_EQ(count("\"result\":\"timeout\""), 1);
+    EXPECT_EQ(State("cnmi"), "2,0,0,0,0");
+    EXPECT_EQ(DataLines(Ctl("LIST")).size(), 1u);
+    EXPECT_EQ(State("retries"), "0");
+
+    // Refused where the modem offers phase 2 only; AT&F goes back to service 0.
+    Ctl("SET phase2plus 0");
+    EXPECT_EQ(At("AT+CSMS=1"), "\r\nERROR\r\n");
+    EXPECT_EQ(State("csms"), "1");
+    At("AT&F");
+    EXPECT_EQ(State("csms"), "0");
+}
+
 TEST_F(ModemSimDialogue, ChecksCnmiValuesAgainstItsRanges) {
     At("AT+CMEE=1");
     EXPECT_EQ(At("AT+CNMI=?"), "\r\n+CNMI: (0-2),(0-3),(0,2),(0-2),(0,1)\r\n" + OK);

@@ -276,6 +276,16 @@ ControlResult HandleControl(Modem& modem, const std::string& rawLine) {
                 return {Err("mr needs a message reference 0..255")};
             modem.SetNextMessageReference(mr);
         }
+        else if (key == "ackwait" || key == "retrywait") {
+            int ms = 0;
+            if (!ToInt(value, ms) || ms < 0)
+                return {Err(key + " needs milliseconds")};
+            key == "ackwait" ? modem.SetAckWait(ms) : modem.SetRetryWait(ms);
+        } else if (key == "phase2plus") {
+            if (value != "0" && value != "1")
+                return {Err("phase2plus needs 0 or 1")};
+            modem.SetPhase2Plus(value == "1");
+        }
         else if (key == "creg" || key == "cereg") {
             int stat = -1;
             if ((!value.empty() || key == "creg") && (!ToInt(value, stat) || stat > 10))

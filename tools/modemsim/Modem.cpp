@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 #include "Gsm7.h"
 
@@ -428,12 +429,15 @@ bool Modem::Deliver(const std::vector<EncodedPdu>& pdus, bool statusReport, Via 
     }
     if (via == Via::Direct) {
         for (const auto& p : pdus) {
-            const std::string head = statusReport ? "+CDS: " + std::to_string(p.tpduLength)
-                                                  : "+CMT: ," + std::to_string(p.tpduLength);
-            RecordUnsolicited(head + "\r\n" + p.hex);
-            Emit(m_verbose ? "\r\n" + head + "\r\n" + p.hex + "\r\n" : head + "\r\n" + p.hex + "\r\n");
+            // With AT+CSMS=1 one delivery at a time is shown; the next waits for its acknowledgement.
+            if (m_csms == 1)
+                m_directQueue.push_back({p, statusReport, 0});
+            else
+                ShowDirect(p, statusReport);
             lines.push_back("DIRECT");
         }
+        if (!m_unacked)
+            ShowNextDirect();
         return true;
     }
     Store* store = FindStore(mem.empty() ? m_mem[2] : mem);
@@ -460,6 +464,64 @@ bool Modem::Deliver(const std::vector<EncodedPdu>& pdus, bool statusReport, Via 
     return true;
 }
 
+void Modem::ShowDirect(const EncodedPdu& pdu, bool report) {
+    const std::string head =
+        report ? "+CDS: " + std::to_string(pdu.tpduLength) : "+CMT: ," + std::to_string(pdu.tpduLength);
+    RecordUnsolicited(head + "\r\n" + pdu.hex);
+    Emit(m_verbose ? "\r\n" + head + "\r\n" + pdu.hex + "\r\n" : head + "\r\n" + pdu.hex + "\r\n");
+}
+
+void Modem::ShowNextDirect() {
+    if (m_unacked || m_directQueue.empty())
+        return;
+    m_unacked = m_directQueue.front();
+    m_directQueue.pop_front();
+    m_unacked->due = NowMs() + m_ackWaitMs;
+    ShowDirect(m_unacked->pdu, m_unacked->report);
+}
+
+// No acknowledgement in time: as 27.005 has it, the modem answers the network with an
+// error and turns direct routing off (mt and ds 0); the service centre keeps the message
+// and every one queued behind it, and delivers them again later.
+void Modem::FailAck(const char* result) {
+    Record("{\"t\":" + std::to_string(NowMs()) + ",\"kind\":\"ack\",\"result\":\"" + result + "\",\"pdu\":" +
+           JsonString(m_unacked->pdu.hex) + "}");
+    m_cnmi[1] = 0;
+    m_cnmi[3] = 0;
+    const int64_t due = NowMs() + m_retryWaitMs;
+    m_retries.push_back({m_unacked->pdu, m_unacked->report, due});
+    m_unacked.reset();
+    for (const auto& d : m_directQueue)
+        m_retries.push_back({d.pdu, d.report, due});
+    m_directQueue.clear();
+}
+
+int Modem::Pump() {
+    const int64_t now = NowMs();
+    if (m_unacked && m_unacked->due <= now)
+        FailAck("timeout");
+    ShowNextDirect();
+    std::vector<DirectDelivery> later;
+    for (auto& retry : std::exchange(m_retries, {})) {
+        std::vector<std::string> lines;
+        std::string error;
+        if (retry.due > now) {
+            later.push_back(retry);
+        } else if (!Deliver({retry.pdu}, retry.report, Via::Auto, "", lines, error)) {
+            retry.due = now + m_retryWaitMs;  // a full store: the network tries again later
+            later.push_back(retry);
+        }
+    }
+    m_retries.insert(m_retries.end(), later.begin(), later.end());
+    int64_t next = -1;
+    auto consider = [&](int64_t due) { next = next < 0 ? due : std::min(next, due); };
+    if (m_unacked)
+        consider(m_unacked->due);
+    for (const auto& r : m_retries)
+        consider(r.due);
+    return next < 0 ? -1 : static_cast<int>(std::max<int64_t>(0, next - now));
+}
+
 std::vector<std::string> Modem::StateLines() const {
     auto join = [](const std::vector<int>& v) {
         std::string s;
@@ -476,6 +538,9 @@ std::vector<std::string> Modem::StateLines() const {
         "cmgf=" + std::to_string(m_cmgf),
         "cscs=" + m_cscs,
         "cnmi=" + join(m_cnmi),
+        "csms=" + std::to_string(m_csms),
+        "unacked=" + std::to_string(m_unacked ? 1 : 0),
+        "retries=" + std::to_string(m_retries.size()),
         "clip=" + std::to_string(m_clip),
         "creg=" + std::to_string(m_creg),
         "pin=" + std::string(m_simReady ? "READY" : m_pinTries > 0 ? "SIM PIN" : "SIM PUK"),

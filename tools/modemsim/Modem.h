@@ -4,6 +4,8 @@
 // answers and unsolicited lines leave through ModemOutput, which the event loop turns
 // into (possibly delayed or chunked) writes to the pseudo-terminal.
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <functional>
 #include <map>
 #include <string>
@@ -101,6 +103,14 @@ public:
     int NextReference() { return m_nextReference++ & 0xFFFF; }
     // The TP-MR the next accepted AT+CMGS answers (then counting on, 255 wrapping to 0).
     void SetNextMessageReference(int mr) { m_nextMr = mr & 0xFF; }
+    // Direct deliveries under AT+CSMS=1: whether the modem offers service 1 at all, how long it
+    // waits for AT+CNMA, and after how long the network delivers an unacknowledged message again.
+    void SetPhase2Plus(bool offered) { m_phase2Plus = offered; }
+    void SetAckWait(int ms) { m_ackWaitMs = ms; }
+    void SetRetryWait(int ms) { m_retryWaitMs = ms; }
+    // Runs what has come due (a missed acknowledgement, a network retry); returns the
+    // milliseconds until the next such event, -1 when none is pending.
+    int Pump();
 
 private:
     enum class Final { Ok, Error, Cme, Cms, Prompt, Silent };
@@ -142,6 +152,17 @@ private:
     bool SimNeeded(const std::string& name) const;
     Result Pin(const Command& c);
     std::string EncodeText(const std::string& text) const;
+    // Direct deliveries waiting for their turn (one is shown at a time while acknowledgements
+    // are needed), the one shown and not yet acknowledged, and those the network retries later.
+    struct DirectDelivery {
+        EncodedPdu pdu;
+        bool report = false;
+        int64_t due = 0;  // the acknowledgement deadline, or the time of the retry
+    };
+    void ShowDirect(const EncodedPdu& pdu, bool report);
+    void ShowNextDirect();
+    void FailAck(const char* result);
+    Result Acknowledge(const Command& c);
     bool DecodeText(const std::string& text, std::string& plain) const;
 
     ModemOutput& m_out;
@@ -181,6 +202,13 @@ private:
     int m_pinTries = PIN_TRIES;  // 0: the SIM wants the PUK
     int64_t m_simBusyUntil = 0;  // NowMs() until which the SIM is still starting
     int m_nextMr = 0;
+    int m_csms = 0;            // AT+CSMS service: 1 = direct deliveries need AT+CNMA
+    bool m_phase2Plus = true;  // AT+CSMS=1 accepted
+    int m_ackWaitMs = 5000;
+    int m_retryWaitMs = 5000;
+    std::deque<DirectDelivery> m_directQueue;
+    std::optional<DirectDelivery> m_unacked;
+    std::vector<DirectDelivery> m_retries;
 
     // Call state.
     std::string m_callNumber;

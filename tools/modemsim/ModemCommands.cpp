@@ -45,6 +45,7 @@ void Modem::Reset() {
     m_creg = 0;
     m_cscs = "GSM";
     m_cnmi = {0, 0, 0, 0, 0};
+    m_csms = 0;
 }
 
 bool Modem::SimNeeded(const std::string& name) const {
@@ -247,10 +248,11 @@ Modem::Result Modem::Extended(const Command& c) {
         return {};
     }
     if (n == "+CSMS") {
-        if (c.type == Type::Read) return {{"+CSMS: 0,1,1,1"}, Final::Ok, 0};
-        if (c.type == Type::Test) return {{"+CSMS: (0,1)"}, Final::Ok, 0};
+        if (c.type == Type::Read) return {{"+CSMS: " + std::to_string(m_csms) + ",1,1,1"}, Final::Ok, 0};
+        if (c.type == Type::Test) return {{m_phase2Plus ? "+CSMS: (0,1)" : "+CSMS: (0)"}, Final::Ok, 0};
         int v = 0;
-        if (a.empty() || !ToInt(a[0], v) || v > 1) return {{}, Final::Cms, 303};
+        if (a.empty() || !ToInt(a[0], v) || v < 0 || v > (m_phase2Plus ? 1 : 0)) return {{}, Final::Cms, 303};
+        m_csms = v;
         return {{"+CSMS: 1,1,1"}, Final::Ok, 0};
     }
     if (n == "+CSMP") {
@@ -258,7 +260,7 @@ Modem::Result Modem::Extended(const Command& c) {
         return {};
     }
     if (n == "+CNMA")
-        return {};
+        return Acknowledge(c);
     if (n == "+CNMI") {
         if (c.type == Type::Test) return {{"+CNMI: " + m_profile.cnmiRanges}, Final::Ok, 0};
         if (c.type == Type::Read) {
@@ -540,6 +542,28 @@ Modem::Result Modem::Submit() {
     m_nextMr = (m_nextMr + 1) & 0xFF;
     Record(head + ",\"result\":\"ok\",\"mr\":" + std::to_string(mr) + "}");
     return {{"+CMGS: " + std::to_string(mr)}, Final::Ok, 0};
+}
+
+Modem::Result Modem::Acknowledge(const Command& c) {
+    if (c.type == Type::Test)
+        return {{"+CNMA: (0-2)"}, Final::Ok, 0};
+    int n = 0;
+    if (c.type == Type::Set && (c.args.empty() || !ToInt(c.args[0], n) || n < 0 || n > 2))
+        return {{}, Final::Cms, 303};
+    // 340: no acknowledgement expected (none asked for, or the wait ran out).
+    if (m_csms != 1 || !m_unacked) {
+        Record("{\"t\":" + std::to_string(NowMs()) + ",\"kind\":\"ack\",\"result\":\"unexpected\"}");
+        return {{}, Final::Cms, 340};
+    }
+    const std::string pdu = JsonString(m_unacked->pdu.hex);
+    if (n == 2) {
+        // A negative acknowledgement: the network tries again later; routing stays as it is.
+        m_retries.push_back({m_unacked->pdu, m_unacked->report, NowMs() + m_retryWaitMs});
+    }
+    Record("{\"t\":" + std::to_string(NowMs()) + ",\"kind\":\"ack\",\"result\":\"" + (n == 2 ? "nack" : "ok") +
+           "\",\"pdu\":" + pdu + "}");
+    m_unacked.reset();  // the next delivery follows from Pump, after this answer
+    return {};
 }
 
 }  // namespace modemsim

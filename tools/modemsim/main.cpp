@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -363,7 +364,9 @@ int main(int argc, char** argv) {
     std::list<Client> clients;
     bool quit = false;
     while (!quit) {
-        const int timeout = serial.Pump();
+        const int writes = serial.Pump();
+        const int events = modem.Pump();
+        const int timeout = writes < 0 ? events : events < 0 ? writes : std::min(writes, events);
         std::vector<pollfd> fds = {{pty.master, POLLIN, 0}, {listener, POLLIN, 0}, {sigfd, POLLIN, 0}};
         for (const auto& c : clients)
             fds.push_back({c.fd, static_cast<short>(POLLIN | (c.out.empty() ? 0 : POLLOUT)), 0});
