@@ -139,6 +139,7 @@ private:
     bool RefusedTooOften(const std::string& key, long long nowMs);
     bool RejectReceived(const RejectedPdu& rejected);
     void FlushWaitingReports();
+    void PollIndications();
     std::string StateError() const { return m_state ? m_state->LastError() : std::string(); }
     void ScanAllStores();
     // A message or report taken directly is kept: the modem may let it go.

@@ -146,7 +146,13 @@ void CGateway::ReceiveMessages() {
     if (m_run.m_bDatabaseLinked == 1 && m_bScanAllStores && --m_nFullScanWait <= 0) ScanAllStores();
 }
 
-bool CGateway::TakeIndications() {
+// The modem is read by this one worker thread, between its database statements: every
+// statement is bounded (the layer's time-outs), and the loops that run several of them
+// (the spool, the store scan, an outbox burst) take what the modem said before each one.
+// A direct message is thus in the state store at most one statement's time after it
+// arrived; where the modem takes acknowledgements, it is acknowledged only then, so one
+// the gateway loses meanwhile is delivered again.
+void CGateway::PollIndications() {
     for (int i = 0; i < kMaxIndications && !m_run.m_bStop; ++i) {
         const int poll = m_modem.PollEvents();
         if (poll == POLL_NEW_MESSAGE || poll == POLL_UNDECODABLE)
@@ -158,6 +164,10 @@ bool CGateway::TakeIndications() {
         else if (poll != POLL_INCOMING_CALL)
             break;
     }
+}
+
+bool CGateway::TakeIndications() {
+    PollIndications();
     if (m_run.m_bDatabaseLinked != 1) return false;
     const bool flushed = FlushSpool();
     FlushWaitingReports();
@@ -225,6 +235,7 @@ void CGateway::TakeReceived(const ModemMessage& message) {
 bool CGateway::FlushSpool() {
     for (size_t position = 0; position < m_spool.Entries().size();) {
         if (m_run.m_bStop) return false;
+        if (position > 0) PollIndications();  // it only adds to the spool
         const SpooledMessage message = m_spool.Entries()[position];
         const int result = InsertReceived(message.phone, message.text, message.time);
         if (result == 0) return false;
@@ -336,6 +347,7 @@ int CGateway::ScanStore(int used, int total) {
     for (const int index : indexes) {
         if (!listed && found + left >= used) break;
         if (m_run.m_bStop) return -1;
+        PollIndications();
         if (m_modem.ReadStoredMessage(index) <= 0) continue;
         ModemMessage message = m_modem.LastRead();
         message.index = index;

@@ -261,7 +261,7 @@ void CGateway::SendRows() {
             const bool goOn = SendRow(row);
             // What the modem said meanwhile (a direct message among the answers) is taken now,
             // not after the whole batch.
-            TakeIndications();
+            PollIndications();
             if (!goOn) return;
         }
     }
