@@ -147,10 +147,7 @@ TEST(GatewayAcknowledge, MissedAcknowledgementRoutingIsSetAgain) {
 // restarted gateway stores it once. Prints the time from a delivery to its acknowledgement.
 TEST(GatewayAcknowledge, KilledBeforeTheAcknowledgementGetsTheMessageAgain) {
     GatewayRig rig;
-    CSettings settings;
-    settings.SetDefaults();
-    settings.m_strDsn = "PwSqlite";
-    ASSERT_EQ(1, SaveSettingsFile(settings, rig.dir.file("Pellwick.ini")));
+    ASSERT_TRUE(rig.SaveSettingsForTheBinary());
     rig.sim.Control("SET ackwait 2000");
     rig.sim.Control("SET retrywait 2000");
     const std::string stderrPath = rig.dir.file("stderr.txt");
@@ -184,6 +181,29 @@ TEST(GatewayAcknowledge, KilledBeforeTheAcknowledgementGetsTheMessageAgain) {
         return 0LL;
     };
     std::cout << "delivery to acknowledgement: " << time(ACKED) - time("\"text\":\"+CMT: ") << " ms\n";
+    EndProcess(gateway, SIGTERM);
+}
+
+// A direct message 0 to 30 ms before a kill, again and again: each is in the inbox once in
+// the end, kept before the kill or delivered again after it.
+TEST(GatewayAcknowledge, DirectMessagesJustBeforeKillsAreNeitherLostNorDoubled) {
+    GatewayRig rig;
+    ASSERT_TRUE(rig.SaveSettingsForTheBinary());
+    rig.sim.Control("SET ackwait 1000");
+    rig.sim.Control("SET retrywait 1000");
+    std::vector<std::string> texts;
+    pid_t gateway = StartGatewayProcess(rig.dir.path());
+    for (int round = 0; round < 8; ++round) {
+        ASSERT_TRUE(WaitFor([&] { return Records(rig, "\"AT+CNMI=") > round; }, 120)) << round;
+        texts.push_back("round " + std::to_string(round));
+        rig.sim.Control("DELIVER from=+49" + std::to_string(round) + " via=direct text=" + texts.back());
+        std::this_thread::sleep_for(std::chrono::milliseconds(round * 4));
+        EndProcess(gateway, SIGKILL);
+        gateway = StartGatewayProcess(rig.dir.path());
+    }
+    const auto expected = Once(texts);
+    EXPECT_TRUE(WaitFor([&] { return InboxCounts(rig) == expected && rig.sim.Control("LIST") == "OK\n"; }, 180))
+        << testing::PrintToString(InboxCounts(rig));
     EndProcess(gateway, SIGTERM);
 }
 
