@@ -12,11 +12,9 @@ COutboxJournal::Entry* COutboxJournal::Slot(const std::string& msgId) {
     return it == m_entries.end() ? nullptr : &*it;
 }
 
-const COutboxJournal::Entry* COutboxJournal::Find(const std::string& msgId) const {
-    return const_cast<COutboxJournal*>(this)->Slot(msgId);
+bool COutboxJournal::Contains(const std::string& msgId) const {
+    return std::any_of(m_entries.begin(), m_entries.end(), [&](const Entry& e) { return e.msgId == msgId; });
 }
-
-bool COutboxJournal::Contains(const std::string& msgId) const { return Find(msgId) != nullptr; }
 
 bool COutboxJournal::Move(const std::string& msgId, State state, int result) {
     const Entry updated{msgId, state, result};
@@ -33,12 +31,12 @@ bool COutboxJournal::MarkClaimed(const std::string& msgId) {
 }
 
 bool COutboxJournal::MarkPrompting(const std::string& msgId) {
-    const Entry* e = Find(msgId);
+    const Entry* e = Slot(msgId);
     return (!e || e->state == State::Claimed) && Move(msgId, State::Prompting);
 }
 
 bool COutboxJournal::MarkSending(const std::string& msgId) {
-    const Entry* e = Find(msgId);
+    const Entry* e = Slot(msgId);
     return (!e || e->state == State::Claimed || e->state == State::Prompting) && Move(msgId, State::Sending);
 }
 

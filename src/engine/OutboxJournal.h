@@ -34,7 +34,6 @@ public:
     bool Remove(const std::string& msgId);
 
     bool Contains(const std::string& msgId) const;
-    const Entry* Find(const std::string& msgId) const;
     const std::vector<Entry>& Entries() const { return m_entries; }
     bool Empty() const { return m_entries.empty(); }
     std::string LastError() const { return m_store ? m_store->LastError() : std::string(); }

@@ -116,7 +116,6 @@ bool CStateStore::Transaction(const std::function<bool()>& change) {
 
 bool CStateStore::Open(const std::string& path, std::string& error) {
     Close();
-    m_path = path;
     if (!path.empty()) {
         // SQLite's NOFOLLOW covers the database itself; its companions are checked here.
         for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {

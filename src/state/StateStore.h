@@ -71,7 +71,6 @@ public:
     bool Open(const std::string& path, std::string& error);
     bool IsOpen() const { return m_db != nullptr; }
     void Close();
-    const std::string& Path() const { return m_path; }
 
     // The state files of earlier versions in `folder` (Pellwick.journal, .spool, .parts,
     // .references, .rejected): read into the store in one transaction, then each renamed
@@ -110,6 +109,5 @@ private:
     bool InsertRejected(const RejectedPdu& rejected);
 
     sqlite3* m_db = nullptr;
-    std::string m_path;
     std::string m_strError;
 };
