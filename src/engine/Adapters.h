@@ -29,6 +29,7 @@ public:
     int PollEvents() override { return m_mobile.PollEvents(); }
     int AcknowledgeDirect() override { return m_mobile.AcknowledgeDirect(); }
     int CheckRouting() override { return m_mobile.CheckRouting(); }
+    int HoldDirectDelivery(bool hold) override { return m_mobile.HoldDirectDelivery(hold); }
     ModemMessage Received() const override;
     ModemReport Report() const override;
     void SetReportRequest(int request) override { m_mobile.m_bReportRequest = request; }

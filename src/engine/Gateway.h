@@ -140,6 +140,10 @@ private:
     bool RejectReceived(const RejectedPdu& rejected);
     void FlushWaitingReports();
     void PollIndications();
+    // The state store refused a direct message or report: the modem keeps new ones in its
+    // stores until what waits in memory is written. KeptAgain is checked every pass.
+    void HoldDirectDelivery();
+    void KeptAgain();
     std::string StateError() const { return m_state ? m_state->LastError() : std::string(); }
     void ScanAllStores();
     // A message or report taken directly is kept: the modem may let it go.
@@ -189,6 +193,7 @@ private:
     };
     std::map<std::string, RefusedInsert> m_refusedInserts;
     bool m_bDatabaseWasLinked = false;
+    bool m_bStoreFailing = false;
     bool m_bScanAllStores = true;  // at start, and after the inbox did not take a message
     bool m_bInsertFailing = false;
     int m_nFullScanWait = 0;       // passes until the next full scan

@@ -166,7 +166,27 @@ void CGateway::PollIndications() {
     }
 }
 
+void CGateway::HoldDirectDelivery() {
+    if (!m_bStoreFailing)
+        ::Journal(JOURNAL_ERR, "the state store cannot be written (%s): new messages stay in the modem's stores",
+                  StateError().c_str());
+    m_bStoreFailing = true;
+    m_modem.HoldDirectDelivery(true);  // again after a reconnect, which sets the routing anew
+}
+
+void CGateway::KeptAgain() {
+    if (!m_bStoreFailing) return;
+    bool kept = m_spool.StoreKept();
+    for (WaitingReport& w : m_waitingReports)
+        if (kept && m_state && w.id == 0) kept = m_state->AddWaitingReport(w);
+    if (!kept) return HoldDirectDelivery();
+    if (m_modem.HoldDirectDelivery(false) != 1) return;
+    m_bStoreFailing = false;
+    ::Journal(JOURNAL_NOTICE, "the state store can be written again: direct delivery is back");
+}
+
 bool CGateway::TakeIndications() {
+    KeptAgain();
     PollIndications();
     if (m_run.m_bDatabaseLinked != 1) return false;
     const bool flushed = FlushSpool();
@@ -190,11 +210,11 @@ void CGateway::TakeStatusReport() {
     if (report.inStore) return;  // the store scan finds it again
     WaitingReport waiting{0, report.reference, report.phone, report.discharge, report.status};
     const bool kept = !m_state || m_state->AddWaitingReport(waiting);
-    if (!kept)
-        ::Journal(JOURNAL_ERR, "cannot keep a status report for reference %d in the state store (%s): kept in memory",
-                  report.reference, StateError().c_str());
     m_waitingReports.push_back(waiting);
-    if (kept) AcknowledgeDirect();
+    if (kept)
+        AcknowledgeDirect();
+    else
+        HoldDirectDelivery();
 }
 
 // The waiting reports, oldest first, until one cannot be applied yet.
@@ -213,11 +233,10 @@ void CGateway::TakeReceived(const ModemMessage& message) {
     if (!message.decoded || (message.phone.empty() && message.text.empty())) return Reject(message);
     if (!message.inStore && !(m_settings.m_bMultipartJoin && message.partCount > 1)) {
         // Delivered directly, it exists nowhere else: the spool keeps it until the inbox does.
-        if (!m_spool.Add({0, static_cast<long long>(std::time(nullptr)), message.phone, message.text, message.time}))
-            theLog.WriteTimed("The state store could not be written (" + m_state->LastError() +
-                              "); the message is kept in memory\r\n");
-        else
+        if (m_spool.Add({0, static_cast<long long>(std::time(nullptr)), message.phone, message.text, message.time}))
             AcknowledgeDirect();
+        else
+            HoldDirectDelivery();  // this one waits in memory, unacknowledged
         return;
     }
     if (!message.inStore) {

@@ -21,3 +21,9 @@ bool CInboxSpool::Remove(size_t position) {
     // One kept only in memory (the store refused it) has nothing to drop.
     return !m_store || id == 0 || m_store->DropSpooled(id);
 }
+
+bool CInboxSpool::StoreKept() {
+    for (SpooledMessage& m : m_entries)
+        if (m_store && m.id == 0 && !m_store->AddSpooled(m)) return false;
+    return true;
+}

@@ -13,6 +13,8 @@ public:
     // false when the store could not be written; the message is kept in memory all the same.
     bool Add(SpooledMessage message);
     bool Remove(size_t position);
+    // Writes the messages kept only in memory to the store; true when none is left so.
+    bool StoreKept();
     const std::deque<SpooledMessage>& Entries() const { return m_entries; }
     bool Empty() const { return m_entries.empty(); }
 

@@ -88,6 +88,9 @@ public:
     // 0 when the modem had turned routing to the gateway off and it was set again (what came
     // meanwhile waits in its stores); 1 routing as set; -1 not known.
     virtual int CheckRouting() { return 1; }
+    // While `hold`, new messages and reports wait in the modem's stores instead of coming
+    // directly; 1 done or nothing to do.
+    virtual int HoldDirectDelivery(bool /*hold*/) { return 1; }
     virtual ModemMessage Received() const = 0;
     virtual ModemReport Report() const { return {}; }
     // Whether the next submissions ask for a status report (on their last segment).

@@ -145,6 +145,10 @@ public:
     // an acknowledgement it did not get. 1 as set; 0 it was off and is set again (what came
     // meanwhile waits in the stores); -1 not known now. Always 1 without acknowledgements.
     int CheckRouting();
+    // While `hold`, new messages and reports are stored and announced (+CMTI, +CDSI) instead
+    // of delivered directly, for a gateway that cannot keep a direct one safely; the routing
+    // the initialisation chose comes back with hold false. 1 done or nothing to do, -1 not now.
+    int HoldDirectDelivery(bool hold);
 
     CConnection& Connection() { return *m_pConnection; }
 
@@ -174,6 +178,7 @@ public:
     // AT+CSMS=1 accepted: direct messages and reports are acknowledged with AT+CNMA.
     int m_bAckDirect = 0;
     std::string m_strCnmi;  // the AT+CNMI command the modem accepted (with its CR), empty if none
+    bool m_bDirectHeld = false;  // routing to the stores instead (HoldDirectDelivery)
 
     // Message slots.
     struct LastRead {

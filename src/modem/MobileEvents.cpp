@@ -219,6 +219,30 @@ int CMobile::CheckRouting() {
     return 0;
 }
 
+int CMobile::HoldDirectDelivery(bool hold) {
+    if (m_strCnmi.empty() || hold == m_bDirectHeld) return 1;
+    if (m_pConnection->IsOpen() != 1 || WaitNotBusy()) return -1;
+    BusyScope busy(*this);
+    std::string command = m_strCnmi;
+    if (hold) {
+        // "AT+CNMI=<mode>,<mt>,<bm>,<ds>[,<bfr>]": mt 1 stores messages, ds 2 stores reports.
+        if (ParseReply(m_strCnmi.substr(m_strCnmi.find('=') + 1), "") != 1 || m_nFieldCount < 2) return -1;
+        constexpr int MT = 1, DS = 3;
+        command = "AT+CNMI=";
+        for (int i = 0; i < m_nFieldCount; ++i) {
+            std::string value = m_fields[static_cast<size_t>(i)];
+            if (i == MT && DecimalValue(value) >= 2) value = "1";
+            if (i == DS && DecimalValue(value) == 1) value = "2";
+            command += (i ? "," : "") + value;
+        }
+        command += "\r";
+    }
+    if (FindFinalOk(Ask(command, "OK", 2000)) == std::string::npos) return -1;
+    m_bDirectHeld = hold;
+    theLog.WriteTimed(std::string("\r\nDirect delivery ") + (hold ? "held: " : "back: ") + command);
+    return 1;
+}
+
 // A caller seen again within 8 seconds is the same call ringing on: 0. A new one: 9003.
 int CMobile::NoteCaller(const std::string& number) {
     const long long now = m_clock.NowMs();

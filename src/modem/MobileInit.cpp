@@ -115,6 +115,7 @@ std::vector<std::string> CMobile::CnmiCandidates(const std::string& testReply) {
 
 void CMobile::ChooseIndicationRouting() {
     m_strCnmi.clear();
+    m_bDirectHeld = false;
     const std::string reply = Ask("AT+CNMI=?\r", "OK", 2000);
     if (!HasOk(reply)) return;
     for (const std::string& command : CnmiCandidates(reply)) {

@@ -62,6 +62,7 @@ public:
     std::function<bool()> beforePdu;
     bool reset = false;  // the next TakeReset answer
     int acks = 0;        // AcknowledgeDirect calls
+    bool held = false;   // HoldDirectDelivery as last asked
     ModemReport report;
     ModemMessage lastRead;
 
@@ -104,6 +105,7 @@ public:
     }
     ModemMessage Received() const override { return received; }
     int AcknowledgeDirect() override { return ++acks, 1; }
+    int HoldDirectDelivery(bool hold) override { return held = hold, 1; }
     ModemReport Report() const override { return report; }
     int SetStorage(const std::string& s) override {
         calls.push_back("SetStorage " + s);

@@ -140,6 +140,33 @@ TEST(GatewayAcknowledge, MissedAcknowledgementRoutingIsSetAgain) {
     EXPECT_EQ(1, Records(rig, "\"kind\":\"unsolicited\",\"text\":\"+CMT: "));
 }
 
+// A state store that cannot be written (locked here; a full disk alike) on a modem without
+// acknowledgements: the direct message in hand waits in memory and the modem keeps new ones
+// in its stores, from where they reach the inbox; once the store takes writes again, the
+// message in memory is written and direct delivery comes back.
+TEST(GatewayAcknowledge, UnwritableStateStoreSendsNewMessagesToTheStores) {
+    GatewayRig rig;
+    rig.sim.Control("SET phase2plus 0");
+    ASSERT_TRUE(PassUntil(rig, [&] { return rig.run.m_bDeviceLinked == 1; }));
+    const std::string routing = State(rig, "cnmi");
+    {
+        StateLock lock(rig.StatePath());
+        rig.sim.Control("DELIVER from=+491 via=direct text=while locked");
+        ASSERT_TRUE(PassUntil(rig, [&] { return State(rig, "cnmi") != routing; }, 20));
+        EXPECT_EQ('1', State(rig, "cnmi").at(2));  // stored and announced
+        rig.sim.Control("DELIVER from=+492 via=auto text=kept by the modem");
+        EXPECT_TRUE(PassUntil(rig, [&] { return InboxCounts(rig) == Once({"while locked", "kept by the modem"}); }, 20))
+            << testing::PrintToString(InboxCounts(rig));
+    }
+    ASSERT_TRUE(PassUntil(rig, [&] { return State(rig, "cnmi") == routing; }, 20));
+    rig.sim.Control("DELIVER from=+493 via=direct text=direct again");
+    EXPECT_TRUE(PassUntil(rig, [&] {
+        return InboxCounts(rig) == Once({"while locked", "kept by the modem", "direct again"}) &&
+               rig.sim.Control("LIST") == "OK\n";
+    }));
+    EXPECT_EQ(2, Records(rig, "\"text\":\"+CMT: "));  // the first and the last came directly
+}
+
 #ifdef PELLWICK_BINARY
 
 // The gateway binary killed (SIGKILL) after it read a +CMT and before it could keep it (its
