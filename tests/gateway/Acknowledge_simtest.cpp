@@ -49,19 +49,6 @@ bool PassUntil(GatewayRig& rig, const std::function<bool()>& done, int limit = 3
 }
 
 // An exclusive lock on the gateway's state store: every write to it waits, then fails.
-class StateLock {
-public:
-    explicit StateLock(const std::string& path) {
-        sqlite3_open(path.c_str(), &m_db);
-        sqlite3_exec(m_db, "begin exclusive", nullptr, nullptr, nullptr);
-    }
-    ~StateLock() { sqlite3_close(m_db); }
-    StateLock(const StateLock&) = delete;
-    StateLock& operator=(const StateLock&) = delete;
-
-private:
-    sqlite3* m_db = nullptr;
-};
 
 }  // namespace
 
@@ -126,7 +113,7 @@ TEST(GatewayAcknowledge, MissedAcknowledgementRoutingIsSetAgain) {
     rig.Passes(1);
     const std::string routing = State(rig, "cnmi");
     {
-        StateLock lock(rig.StatePath());
+        SqliteLock lock(rig.StatePath());
         rig.sim.Control("DELIVER from=+491 via=direct text=unkept");
         rig.Passes(2);  // the spool waits for the lock, then gives up
     }
@@ -150,7 +137,7 @@ TEST(GatewayAcknowledge, UnwritableStateStoreSendsNewMessagesToTheStores) {
     ASSERT_TRUE(PassUntil(rig, [&] { return rig.run.m_bDeviceLinked == 1; }));
     const std::string routing = State(rig, "cnmi");
     {
-        StateLock lock(rig.StatePath());
+        SqliteLock lock(rig.StatePath());
         rig.sim.Control("DELIVER from=+491 via=direct text=while locked");
         ASSERT_TRUE(PassUntil(rig, [&] { return State(rig, "cnmi") != routing; }, 20));
         EXPECT_EQ('1', State(rig, "cnmi").at(2));  // stored and announced
@@ -185,7 +172,7 @@ TEST(GatewayAcknowledge, KilledBeforeTheAcknowledgementGetsTheMessageAgain) {
     rig.sim.Control("DELIVER from=+490 via=direct text=kept");
     ASSERT_TRUE(WaitFor([&] { return InboxCounts(rig) == Once({"kept"}) && Records(rig, ACKED) == 1; }, 60));
     {
-        StateLock lock(rig.dir.file(CStateStore::FILE_NAME));
+        SqliteLock lock(rig.dir.file(CStateStore::FILE_NAME));
         rig.sim.Control("DELIVER from=+491 via=direct text=killed before the ack");
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // read, waiting for the lock
         EndProcess(gateway, SIGKILL);
@@ -230,6 +217,30 @@ TEST(GatewayAcknowledge, DirectMessagesJustBeforeKillsAreNeitherLostNorDoubled) 
     }
     const auto expected = Once(texts);
     EXPECT_TRUE(WaitFor([&] { return InboxCounts(rig) == expected && rig.sim.Control("LIST") == "OK\n"; }, 180))
+        << testing::PrintToString(InboxCounts(rig));
+    EndProcess(gateway, SIGTERM);
+}
+
+// Direct messages while the database file is locked (each insert waits out its busy time):
+// killed meanwhile, the gateway has each once in the inbox after its restart.
+TEST(GatewayAcknowledge, DirectMessagesWhileTheDatabaseIsLockedSurviveAKill) {
+    GatewayRig rig;
+    ASSERT_TRUE(rig.SaveSettingsForTheBinary());
+    rig.sim.Control("SET ackwait 2000");
+    rig.sim.Control("SET retrywait 2000");
+    pid_t gateway = StartGatewayProcess(rig.dir.path());
+    ASSERT_TRUE(WaitFor([&] { return Records(rig, "\"AT+CPMS=\\\"MT\\\"\"") > 0; }, 120));
+    {
+        SqliteLock lock(TestDatabaseFile());
+        rig.sim.Control("DELIVER from=+491 via=direct text=first while locked");
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        rig.sim.Control("DELIVER from=+492 via=direct text=second while locked");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        EndProcess(gateway, SIGKILL);
+    }
+    gateway = StartGatewayProcess(rig.dir.path());
+    const auto expected = Once({"first while locked", "second while locked"});
+    EXPECT_TRUE(WaitFor([&] { return InboxCounts(rig) == expected && rig.sim.Control("LIST") == "OK\n"; }, 120))
         << testing::PrintToString(InboxCounts(rig));
     EndProcess(gateway, SIGTERM);
 }

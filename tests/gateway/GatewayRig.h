@@ -19,6 +19,7 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdlib>
 #include <chrono>
@@ -26,6 +27,25 @@
 #include <thread>
 #include <string>
 #include <vector>
+
+// An exclusive lock on an SQLite file, as another program would hold it: every write of
+// the gateway to it waits its busy time, then fails. Released when destroyed.
+class SqliteLock {
+public:
+    explicit SqliteLock(const std::string& path) {
+        sqlite3_open(path.c_str(), &m_db);
+        sqlite3_exec(m_db, "begin exclusive", nullptr, nullptr, nullptr);
+    }
+    ~SqliteLock() { sqlite3_close(m_db); }  // rolls the open transaction back
+    SqliteLock(const SqliteLock&) = delete;
+    SqliteLock& operator=(const SqliteLock&) = delete;
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+// The test data source's SQLite file (PwSqlite).
+inline std::string TestDatabaseFile() { return TestDataSources::Get().Folder() + "/test.db"; }
 
 struct GatewayRig {
     TempDir dir;

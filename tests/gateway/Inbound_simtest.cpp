@@ -153,18 +153,8 @@ void ExpectExactlyOnce(GatewayRig& rig, const std::vector<std::string>& texts) {
 }
 
 // An exclusive lock on the SQLite file: every statement of the gateway waits, then fails.
-class FileLock {
-public:
-    FileLock() {
-        sqlite3_open((TestDataSources::Get().Folder() + "/test.db").c_str(), &m_db);
-        sqlite3_exec(m_db, "begin exclusive", nullptr, nullptr, nullptr);
-    }
-    ~FileLock() { sqlite3_close(m_db); }  // rolls the open transaction back
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-
-private:
-    sqlite3* m_db = nullptr;
+struct FileLock : SqliteLock {
+    FileLock() : SqliteLock(TestDatabaseFile()) {}
 };
 
 }  // namespace
