@@ -59,9 +59,9 @@ public:
     // direct messages, stores what it can, and scans every store after an outage and at start.
     void ReceiveMessages();
     // Every indication already received: direct messages into the spool, stored ones into
-    // the inbox; then the spool into the inbox. True when the database is linked and the
-    // spool is empty.
-    bool TakeIndications();
+    // the inbox; then, with the database linked, the spool, the waiting reports and the
+    // joined parts into it.
+    void TakeIndications();
     // Scans only the stores AT+CPMS? reports messages in; 0 when a stop cut it short.
     int CheckStores();
     // A decoded message from the modem: inserted, or with multipart_join on a part of a
@@ -134,7 +134,7 @@ private:
     void NoteInsert(bool stored);
     void TakeReceived(const ModemMessage& message);
     void TakeStatusReport();
-    bool FlushSpool();
+    void FlushSpool();
     void Reject(const ModemMessage& message);
     bool RefusedTooOften(const std::string& key, long long nowMs);
     bool RejectReceived(const RejectedPdu& rejected);

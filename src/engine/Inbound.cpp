@@ -104,7 +104,7 @@ int CGateway::InsertReceived(std::string phone, std::string text, std::string ti
 }
 
 bool CGateway::RefusedTooOften(const std::string& key, long long nowMs) {
-    auto [refused, first] = m_refusedInserts.try_emplace(key, RefusedInsert{0, nowMs, 0});
+    const auto refused = m_refusedInserts.try_emplace(key, RefusedInsert{0, nowMs, 0}).first;
     refused->second.nextMs = nowMs + kContentRetryMs;
     if (++refused->second.tries < kContentTries || nowMs - refused->second.firstMs < kContentSpanMs) return false;
     m_refusedInserts.erase(refused);
@@ -185,14 +185,13 @@ void CGateway::KeptAgain() {
     ::Journal(JOURNAL_NOTICE, "the state store can be written again: direct delivery is back");
 }
 
-bool CGateway::TakeIndications() {
+void CGateway::TakeIndications() {
     KeptAgain();
     PollIndications();
-    if (m_run.m_bDatabaseLinked != 1) return false;
-    const bool flushed = FlushSpool();
+    if (m_run.m_bDatabaseLinked != 1) return;
+    FlushSpool();
     FlushWaitingReports();
     InsertJoinedMessages();
-    return flushed;
 }
 
 // A report announced by the poll; one from a store leaves it once report_sql ran. One that
@@ -250,21 +249,21 @@ void CGateway::TakeReceived(const ModemMessage& message) {
 }
 
 // Inserts the spooled messages, oldest first. One the inbox refuses stays and the next are
-// tried; without a connection the rest wait. True when the spool is empty.
-bool CGateway::FlushSpool() {
+// tried; without a connection the rest wait.
+void CGateway::FlushSpool() {
     for (size_t position = 0; position < m_spool.Entries().size();) {
-        if (m_run.m_bStop) return false;
+        if (m_run.m_bStop) return;
         if (position > 0) PollIndications();  // it only adds to the spool
         const SpooledMessage message = m_spool.Entries()[position];
         const int result = InsertReceived(message.phone, message.text, message.time);
-        if (result == 0) return false;
+        if (result == 0) return;
         if (!Settled(result)) {
             ++position;
         } else if (!m_spool.Remove(position)) {
-            theLog.WriteTimed("The state store could not be written; a stored message stays in it\r\n");
+            theLog.WriteTimed("The state store could not drop a stored message; after a restart the inbox "
+                              "finds it there already\r\n");
         }
     }
-    return m_spool.Empty();
 }
 
 // A PDU that does not decode (or holds no message) goes to the reject table, and only then
