@@ -124,7 +124,7 @@ const std::vector<SettingField> kFields = {
          "1: the parts of a concatenated message are joined into one inbox row; 0: each part is stored as it comes",
          &CSettings::m_bMultipartJoin),
     Number("multipart_timeout",
-           "Minutes a message waits for its missing parts; it is then stored with [...] for each",
+           "Minutes a message waits for its missing parts; it is then stored with [...] for each missing part",
            &CSettings::m_nMultipartTimeout, 1, 7 * 24 * 60),
     Statement("report_sql",
               "Run for each status report with <MSGID>, <PHONE>, <TIME> (the discharge time) and <STATUS> (1 "
@@ -138,8 +138,8 @@ const std::vector<SettingField> kFields = {
               CONF_SQL_BYTES),
     Statement("reclaim_sql", "Run at every outbox poll: takes back claims older than claim_timeout",
               &CSettings::m_strReclaimSql, CONF_SQL_BYTES),
-    Number("claim_timeout", "Minutes after which a claim may be taken back; 0: never", &CSettings::m_nClaimTimeout,
-           0, 7 * 24 * 60),
+    Number("claim_timeout", "Minutes after which the other gateways may take a claim back; 0: never",
+           &CSettings::m_nClaimTimeout, 0, 7 * 24 * 60),
     {"reply_numbers",
      "The senders whose <REPORT> and <STATUS> are answered: numbers and prefixes ending in *, separated by commas "
      "(+4917012345, 4930*); a leading + does not count; empty: any sender",
