@@ -14,7 +14,7 @@ namespace {
 std::string Escape(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (std::strchr("\\`*_<>[]|#", c)) out += '\\';
+        if (c != '\0' && std::strchr("\\`*_<>[]|#", c)) out += '\\';
         out += c;
     }
     return out;
