@@ -16,6 +16,8 @@ add_custom_target(service_unit ALL DEPENDS ${PW_UNIT_FILE} ${PW_TEMPLATE_UNIT_FI
 # The manual: one Markdown page per program. Each page starts with "# NAME: summary" and
 # has its sections at level 2; the man pages get that line as their NAME section, the
 # HTML manual holds the pages one after the other. The simulator's page is its README.
+# The tables that the program's own decide (settings, default statements, status texts)
+# are written by pellwick-manual and taken in by doc/include-file.lua.
 set(PW_MAN_PAGES
   "pellwick|8|${PROJECT_SOURCE_DIR}/doc/pellwick.8.md"
   "pellwick-pdu|1|${PROJECT_SOURCE_DIR}/doc/pellwick-pdu.1.md"
@@ -26,6 +28,13 @@ set(PW_MAN_SOURCES)
 find_program(PANDOC pandoc)
 if(PANDOC)
   set(filter ${PROJECT_SOURCE_DIR}/doc/include-file.lua)
+  set(generated ${CMAKE_BINARY_DIR}/man/generated)
+  set(fragments ${generated}/settings.md ${generated}/statements.md ${generated}/status.md)
+  add_custom_command(OUTPUT ${fragments}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${generated}
+    COMMAND pellwick-manual ${generated}
+    DEPENDS pellwick-manual
+    COMMENT "Writing the generated tables of the manual")
   set(footer "Orvane Pellwick ${PROJECT_VERSION}")
   foreach(entry ${PW_MAN_PAGES})
     string(REPLACE "|" ";" entry "${entry}")
@@ -44,20 +53,20 @@ if(PANDOC)
     file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/man/man${section})
     set(page ${CMAKE_BINARY_DIR}/man/man${section}/${name}.${section})
     add_custom_command(OUTPUT ${page}.gz
-      COMMAND ${PANDOC} --standalone --to man --shift-heading-level-by=-1 --lua-filter=${filter}
+      COMMAND ${PANDOC} --standalone --to man --shift-heading-level-by=-1 --lua-filter=${filter} -M generated=${generated}
               -V title=${upper} -V section=${section} "--variable=header=Orvane Pellwick" "--variable=footer=${footer}"
               --include-before-body=${name_section} -o ${page} ${source}
       COMMAND gzip -n -9 -f ${page}
-      DEPENDS ${source} ${filter} ${name_section}
+      DEPENDS ${source} ${filter} ${name_section} ${fragments}
       COMMENT "Rendering ${name}(${section})")
     list(APPEND PW_MAN_OUTPUTS ${page}.gz)
     install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
   endforeach()
   # Beside the executable, where the Help button looks first.
   add_custom_command(OUTPUT ${PW_MANUAL_HTML}
-    COMMAND ${PANDOC} --standalone --to html5 --toc --toc-depth=2 --lua-filter=${filter}
+    COMMAND ${PANDOC} --standalone --to html5 --toc --toc-depth=2 --lua-filter=${filter} -M generated=${generated}
             -M "title=Orvane Pellwick ${PROJECT_VERSION}" -o ${PW_MANUAL_HTML} ${PW_MAN_SOURCES}
-    DEPENDS ${PW_MAN_SOURCES} ${filter}
+    DEPENDS ${PW_MAN_SOURCES} ${filter} ${fragments}
     COMMENT "Rendering PellwickManual.html")
   add_custom_target(manual ALL DEPENDS ${PW_MAN_OUTPUTS} ${PW_MANUAL_HTML})
   install(FILES ${PW_MANUAL_HTML} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orvane-pellwick)

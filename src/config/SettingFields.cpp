@@ -16,24 +16,28 @@ constexpr std::size_t CONF_SQL_BYTES = 1000;
 
 const std::vector<std::string> kBaudRates = {"9600", "19200", "38400", "57600", "115200"};
 
-SettingField Number(const char* name, int CSettings::*member, int min, int max, int effect = EFFECT_NONE) {
-    return {name, SettingField::Integer, member, nullptr, min, max, 0, nullptr, false, effect};
+SettingField Number(const char* name, const char* description, int CSettings::*member, int min, int max,
+                    int effect = EFFECT_NONE) {
+    return {name, description, SettingField::Integer, member, nullptr, min, max, 0, nullptr, false, effect};
 }
-SettingField Flag(const char* name, int CSettings::*member) {
-    return {name, SettingField::Flag, member, nullptr, 0, 1, 0, nullptr, false, EFFECT_NONE};
+SettingField Flag(const char* name, const char* description, int CSettings::*member) {
+    return {name, description, SettingField::Flag, member, nullptr, 0, 1, 0, nullptr, false, EFFECT_NONE};
 }
-SettingField Hour(const char* name, int CSettings::*member) { return Number(name, member, 0, 24); }
-SettingField Text(const char* name, std::string CSettings::*member, std::size_t maxBytes, int effect = EFFECT_NONE,
-                  bool secret = false) {
-    return {name, SettingField::Text, nullptr, member, 0, 0, maxBytes, nullptr, secret, effect};
+SettingField Hour(const char* name, const char* description, int CSettings::*member) {
+    return Number(name, description, member, 0, 24);
+}
+SettingField Text(const char* name, const char* description, std::string CSettings::*member, std::size_t maxBytes,
+                  int effect = EFFECT_NONE, bool secret = false) {
+    return {name, description, SettingField::Text, nullptr, member, 0, 0, maxBytes, nullptr, secret, effect};
 }
 
 // A statement template whose outside values (a message, a sender, an outbox id) can be bound.
 std::optional<std::string> BindableTemplate(const std::string& value) {
     return BindingProblem(value, {"<MSGID>", "<PHONE>", "<MSGBODY>"});
 }
-SettingField Statement(const char* name, std::string CSettings::*member, std::size_t maxBytes) {
-    SettingField field = Text(name, member, maxBytes);
+SettingField Statement(const char* name, const char* description, std::string CSettings::*member,
+                       std::size_t maxBytes) {
+    SettingField field = Text(name, description, member, maxBytes);
     field.check = BindableTemplate;
     return field;
 }
@@ -60,41 +64,89 @@ std::optional<std::string> NumberList(const std::string& value) {
 }
 
 const std::vector<SettingField> kFields = {
-    Number("port", &CSettings::m_nPort, 0, 16, EFFECT_DEVICE),
-    {"baud_rate", SettingField::Choice, &CSettings::m_nBaudRate, nullptr, 0, 4, 0, &kBaudRates, false, EFFECT_DEVICE},
-    Number("retry_interval", &CSettings::m_nRetryInterval, 0, 86400),
-    Number("retry_count", &CSettings::m_nRetryCount, 0, 1000),
-    Text("smsc", &CSettings::m_strSmsc, SHORT_TEXT_BYTES, EFFECT_DEVICE),
-    Flag("long_sms", &CSettings::m_bLongSms),
-    Text("pin", &CSettings::m_strPin, SHORT_TEXT_BYTES, EFFECT_DEVICE, true),
-    Text("dsn", &CSettings::m_strDsn, SHORT_TEXT_BYTES, EFFECT_DATABASE),
-    Text("db_user", &CSettings::m_strDbUser, SHORT_TEXT_BYTES, EFFECT_DATABASE),
-    Text("db_password", &CSettings::m_strDbPassword, SHORT_TEXT_BYTES, EFFECT_DATABASE, true),
-    Text("select_sql", &CSettings::m_strSelectSql, LONG_TEXT_BYTES),
-    Statement("update_sql", &CSettings::m_strUpdateSql, LONG_TEXT_BYTES),
-    Statement("insert_sql", &CSettings::m_strInsertSql, LONG_TEXT_BYTES),
+    Number("port",
+           "The modem's link: 0 the infrared link; n the serial port COMn, which is the entry COMn of the state "
+           "folder when there is one (a symbolic link to, say, /dev/ttyUSB0), otherwise /dev/ttyS(n-1) (Port Number)",
+           &CSettings::m_nPort, 0, 16, EFFECT_DEVICE),
+    {"baud_rate", "Serial speed in bit/s (COM Baudrate)", SettingField::Choice, &CSettings::m_nBaudRate, nullptr, 0, 4,
+     0, &kBaudRates, false, EFFECT_DEVICE},
+    Number("retry_interval",
+           "Seconds: the least spacing between submissions and between retries, and the pause after a message "
+           "skipped because the modem did not answer (SMS Retry Interval)",
+           &CSettings::m_nRetryInterval, 0, 86400),
+    Number("retry_count", "Tries after the first before a message counts as failed (SMS Retry Count)",
+           &CSettings::m_nRetryCount, 0, 1000),
+    Text("smsc", "Service-centre number, written to the modem when not empty (SMS Center Number)",
+         &CSettings::m_strSmsc, SHORT_TEXT_BYTES, EFFECT_DEVICE),
+    Flag("long_sms",
+         "1: a text longer than one SMS goes out as one concatenated message; 0: as separate messages of 160 "
+         "characters (70 outside the GSM alphabet) (Long SMS Mode)",
+         &CSettings::m_bLongSms),
+    Text("pin",
+         "SIM PIN, presented only when the SIM asks for it; kept in its own file or taken from the systemd "
+         "credential pin, never in the settings file or a log (PIN Code)",
+         &CSettings::m_strPin, SHORT_TEXT_BYTES, EFFECT_DEVICE, true),
+    Text("dsn", "ODBC data source name (DSN)", &CSettings::m_strDsn, SHORT_TEXT_BYTES, EFFECT_DATABASE),
+    Text("db_user", "Database user (User)", &CSettings::m_strDbUser, SHORT_TEXT_BYTES, EFFECT_DATABASE),
+    Text("db_password", "Database password (Password)", &CSettings::m_strDbPassword, SHORT_TEXT_BYTES,
+         EFFECT_DATABASE, true),
+    Text("select_sql", "Outbox query: lists the waiting messages (Select)", &CSettings::m_strSelectSql,
+         LONG_TEXT_BYTES),
+    Statement("update_sql", "Writes the result of a message into its outbox row (Update)",
+              &CSettings::m_strUpdateSql, LONG_TEXT_BYTES),
+    Statement("insert_sql", "Stores a received message in the inbox (Insert)", &CSettings::m_strInsertSql,
+              LONG_TEXT_BYTES),
     // The worker takes its tick counter modulo this value.
-    Number("query_interval", &CSettings::m_nQueryInterval, 1, INT_MAX),
-    Flag("sending_period", &CSettings::m_bSendingPeriod),
-    Hour("start_time", &CSettings::m_nStartTime),
-    Hour("end_time", &CSettings::m_nEndTime),
-    Flag("daily_report", &CSettings::m_bDailyReport),
-    Hour("report_time", &CSettings::m_nReportTime),
-    Flag("battery_warning", &CSettings::m_bBatteryWarning),
-    Flag("db_lost_warning", &CSettings::m_bDbLostWarning),
-    Text("report_phone", &CSettings::m_strReportPhone, SHORT_TEXT_BYTES),
-    Flag("auto_start", &CSettings::m_bAutoStart),
+    Number("query_interval",
+           "Passes of the gateway's loop (about half a second each) between outbox polls (Query Interval)",
+           &CSettings::m_nQueryInterval, 1, INT_MAX),
+    Flag("sending_period", "1: send only from start_time to end_time; 0: at any hour (Sending Period Limit)",
+         &CSettings::m_bSendingPeriod),
+    Hour("start_time", "Hour, local time, at which sending starts (Start Time)", &CSettings::m_nStartTime),
+    Hour("end_time", "Hour at which sending stops; 24 is midnight at the end of the day (End Time)",
+         &CSettings::m_nEndTime),
+    Flag("daily_report", "1: send the daily report to report_phone (Send Daily Report)", &CSettings::m_bDailyReport),
+    Hour("report_time", "Hour of the daily report; 24 never comes (Report Time)", &CSettings::m_nReportTime),
+    Flag("battery_warning",
+         "1: warn report_phone once when the battery falls to 80 % or less (Battery Low Warning)",
+         &CSettings::m_bBatteryWarning),
+    Flag("db_lost_warning",
+         "1: warn report_phone once when the database connection is lost (DB Connection Lost Warning)",
+         &CSettings::m_bDbLostWarning),
+    Text("report_phone", "Recipient of the daily report and the warnings (Phone No.)", &CSettings::m_strReportPhone,
+         SHORT_TEXT_BYTES),
+    Flag("auto_start",
+         "1: the service starts with the system (its unit is enabled); 0: only on request (Start Service when OS "
+         "starts)",
+         &CSettings::m_bAutoStart),
     // Kept in Pellwick.conf (config/ConfFile.h).
-    Flag("multipart_join", &CSettings::m_bMultipartJoin),
-    Number("multipart_timeout", &CSettings::m_nMultipartTimeout, 1, 7 * 24 * 60),
-    Statement("report_sql", &CSettings::m_strReportSql, CONF_SQL_BYTES),
-    Statement("claim_sql", &CSettings::m_strClaimSql, CONF_SQL_BYTES),
-    Statement("release_sql", &CSettings::m_strReleaseSql, CONF_SQL_BYTES),
-    Statement("reclaim_sql", &CSettings::m_strReclaimSql, CONF_SQL_BYTES),
-    Number("claim_timeout", &CSettings::m_nClaimTimeout, 0, 7 * 24 * 60),
-    {"reply_numbers", SettingField::Text, nullptr, &CSettings::m_strReplyNumbers, 0, 0, CONF_SQL_BYTES, nullptr, false,
-     EFFECT_NONE, NumberList},
-    Number("reply_limit", &CSettings::m_nReplyLimit, 0, 1000),
+    Flag("multipart_join",
+         "1: the parts of a concatenated message are joined into one inbox row; 0: each part is stored as it comes",
+         &CSettings::m_bMultipartJoin),
+    Number("multipart_timeout",
+           "Minutes a message waits for its missing parts; it is then stored with [...] for each missing part",
+           &CSettings::m_nMultipartTimeout, 1, 7 * 24 * 60),
+    Statement("report_sql",
+              "Run for each status report with <MSGID>, <PHONE>, <TIME> (the discharge time) and <STATUS> (1 "
+              "delivered, 0 still trying, -1 failed for good); empty: no report is asked for",
+              &CSettings::m_strReportSql, CONF_SQL_BYTES),
+    Statement("claim_sql",
+              "Claims an outbox row before it is sent, for several gateways on one outbox; empty: this gateway is "
+              "the only one",
+              &CSettings::m_strClaimSql, CONF_SQL_BYTES),
+    Statement("release_sql", "Gives back a claimed row that did not reach the modem", &CSettings::m_strReleaseSql,
+              CONF_SQL_BYTES),
+    Statement("reclaim_sql", "Run at every outbox poll: takes back claims older than claim_timeout",
+              &CSettings::m_strReclaimSql, CONF_SQL_BYTES),
+    Number("claim_timeout", "Minutes after which the other gateways may take a claim back; 0: never",
+           &CSettings::m_nClaimTimeout, 0, 7 * 24 * 60),
+    {"reply_numbers",
+     "The senders whose <REPORT> and <STATUS> are answered: numbers and prefixes ending in *, separated by commas "
+     "(+4917012345, 4930*); a leading + does not count; empty: any sender",
+     SettingField::Text, nullptr, &CSettings::m_strReplyNumbers, 0, 0, CONF_SQL_BYTES, nullptr, false, EFFECT_NONE,
+     NumberList},
+    Number("reply_limit", "Replies per sender per hour; 0: keywords are not answered", &CSettings::m_nReplyLimit, 0,
+           1000),
 };
 
 bool ValidUtf8(const std::string& text) {

@@ -1,6 +1,7 @@
 #pragma once
 // Every setting a person may change, by the name the command line uses, with the check
-// its value must pass. The configuration window and `-set` share these rules.
+// its value must pass and what it means. The configuration window and `-set` share these
+// rules; the manual's table of settings is written from them.
 #include "config/Settings.h"
 
 #include <cstddef>
@@ -20,6 +21,8 @@ struct SettingField {
     enum Kind { Integer, Flag, Choice, Text };
 
     const char* name;
+    // One line for the manual, plain text; the window's label in brackets at its end.
+    const char* description;
     Kind kind;
     int CSettings::*integer;       // Integer, Flag, Choice
     std::string CSettings::*text;  // Text
