@@ -56,9 +56,14 @@ bool GiveFolder(const std::string& folder, uid_t uid, gid_t gid) {
         return false;
     };
     if (!give(folder)) return false;
+    // The gateway refuses a state folder that others may write to.
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || ::chmod(folder.c_str(), st.st_mode & 07755) != 0) {
+        SetLastErrorCode(errno, "Unable to protect " + folder + ".");
+        return false;
+    }
     for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
-        struct stat st {};
         if (::lstat(it->path().c_str(), &st) != 0 || S_ISLNK(st.st_mode)) continue;
         if (S_ISREG(st.st_mode) && (st.st_mode & 0111)) continue;
         if (!give(it->path())) return false;
@@ -76,7 +81,34 @@ std::string AccountRefusal(uid_t uid, const std::string& shell) {
     return "its shell " + shell + " allows logins";
 }
 
+std::string FolderRefusal(const std::string& folder) {
+    static const char* const shared[] = {"/usr", "/bin", "/sbin", "/lib", "/lib32", "/lib64", "/libx32", "/etc",
+                                         "/boot", "/dev", "/proc", "/sys", "/run", "/tmp", "/var/tmp", "/root"};
+    if (folder.empty() || folder[0] != '/' || folder == "/" || folder == "/home" || folder == "/var" ||
+        folder == "/var/lib" || folder == "/opt" || folder == "/srv")
+        return folder + " is a system folder";
+    for (const char* top : shared) {
+        const std::string prefix = top;
+        if (folder == prefix || folder.rfind(prefix + "/", 0) == 0) return folder + " is a system folder";
+    }
+    ::setpwent();
+    std::string owner;
+    while (const passwd* entry = ::getpwent())
+        if (entry->pw_dir && folder == entry->pw_dir && std::string(entry->pw_name) != SERVICE_ACCOUNT) {
+            owner = entry->pw_name;
+            break;
+        }
+    ::endpwent();
+    return owner.empty() ? std::string() : folder + " is the home folder of " + owner;
+}
+
 bool PrepareServiceAccount(const std::string& folder) {
+    const std::string refusal = FolderRefusal(folder);
+    if (!refusal.empty()) {
+        SetLastErrorCode(EPERM, "The service keeps its state beside the executable, but " + refusal +
+                                    "; copy the program to a folder of its own.");
+        return false;
+    }
     const passwd* account = ::getpwnam(SERVICE_ACCOUNT);
     if (!account) {
         if (!RunTool({"useradd", "--system", "--user-group", "--no-create-home", "--home-dir", folder, "--shell",

@@ -6,6 +6,7 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -322,8 +323,9 @@ TEST(SystemdUnit, UnitFileText) {
     }
 }
 
-// Only a system account that cannot log in may run a hand-made service.
-TEST(SystemdUnit, AccountRefusal) {
+// Only a system account that cannot log in may run a hand-made service, and only a
+// folder of its own is given to it.
+TEST(SystemdUnit, AccountAndFolderRefusal) {
     struct Case {
         uid_t uid;
         const char* shell;
@@ -335,6 +337,15 @@ TEST(SystemdUnit, AccountRefusal) {
         const std::string refusal = AccountRefusal(c.uid, c.shell);
         EXPECT_EQ(refusal.empty(), c.accepted) << c.uid << " " << c.shell << ": " << refusal;
     }
+    for (const auto& [folder, accepted] :
+         {std::pair{"/opt/orvane-pellwick", true}, std::pair{"/srv/sms/gateway", true}, std::pair{"/usr/local/bin", false},
+          std::pair{"/usr", false}, std::pair{"/", false}, std::pair{"/opt", false}, std::pair{"/etc/pellwick", false},
+          std::pair{"/root", false}, std::pair{"relative", false}})
+        EXPECT_EQ(FolderRefusal(folder).empty(), accepted) << folder;
+    // Someone else's home folder (Debian's nobody lives in /nonexistent).
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    EXPECT_NE(FolderRefusal(nobody->pw_dir).find(" is the home folder of "), std::string::npos);
 }
 
 TEST(SystemdUnit, NoSystemBusGivesOpenFailure) {
