@@ -13,17 +13,18 @@
 
 namespace {
 
-// The module's full path, from the executable's own folder: lib/orvane-pellwick beside
-// the bin folder of an installation (/usr/bin, /usr/lib/orvane-pellwick), or the
-// executable's folder itself (the build tree). Never searched for: a folder someone
-// else controls, the current one included, cannot slip a library in.
+// The module's full path, from the executable's own folder: beside the executable (the
+// build tree, a copy in a folder of its own), otherwise lib/orvane-pellwick beside the
+// bin folder of an installation (/usr/lib/orvane-pellwick for /usr/bin), which the
+// package orvane-pellwick-desktop fills. Never searched for: a folder someone else
+// controls, the current one included, cannot slip a library in.
 std::string WindowModulePath() {
     const std::string executable = ExecutablePath();
     if (executable.empty()) return std::string();
     const std::string folder = FolderOf(executable);
-    const std::string installed = folder + "/../lib/orvane-pellwick/" + WINDOW_MODULE;
-    if (::access(installed.c_str(), F_OK) == 0) return installed;
-    return folder + "/" + WINDOW_MODULE;
+    const std::string beside = folder + "/" + WINDOW_MODULE;
+    if (::access(beside.c_str(), F_OK) == 0) return beside;
+    return folder + "/../lib/orvane-pellwick/" + WINDOW_MODULE;
 }
 
 }  // namespace
