@@ -1,7 +1,12 @@
-# What the Debian package holds, and how it is built: the three programs, the systemd
-# unit and the template of its named instances, the manual pages and the HTML manual (rendered from doc/ with pandoc), the demo
-# schemas. scripts/package.sh configures a build folder of its own and runs CPack.
+# What the Debian packages hold, and how they are built. orvane-pellwick, the server: the
+# gateway, pellwick-pdu, the modem simulator (outside PATH, in /usr/lib/orvane-pellwick),
+# the systemd unit and the template of its named instances, the manual pages and the HTML
+# manual (rendered from doc/ with pandoc), the demo schemas, and no Qt.
+# orvane-pellwick-desktop: the window module and, through it, Qt. scripts/package.sh
+# configures a build folder of its own and runs CPack.
 include(GNUInstallDirs)
+# Everything belongs to the server package unless it says otherwise.
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME server)
 
 # The unit files, written by the same code as -install's.
 add_executable(pellwick-unit ${PROJECT_SOURCE_DIR}/src/shell/unit/main.cpp ${PROJECT_SOURCE_DIR}/src/shell/ServiceUnit.cpp)
@@ -74,9 +79,13 @@ else()
   message(WARNING "pandoc not found: the manual is not built (scripts/setup.sh installs it)")
 endif()
 
-install(TARGETS pellwick pellwick-pdu modemsim DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The window module, loaded by pellwick through its run path only when there is a display.
-install(TARGETS pellwick-window LIBRARY DESTINATION lib/orvane-pellwick)
+install(TARGETS pellwick pellwick-pdu DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A test tool, not a command of the server: beside the window module, off the PATH.
+install(TARGETS modemsim DESTINATION lib/orvane-pellwick)
+# The window module, loaded by pellwick from ../lib/orvane-pellwick when there is a display.
+install(TARGETS pellwick-window LIBRARY DESTINATION lib/orvane-pellwick COMPONENT desktop)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orvane-pellwick-desktop
+        COMPONENT desktop)
 install(FILES ${PW_UNIT_FILE} ${PW_TEMPLATE_UNIT_FILE} DESTINATION /lib/systemd/system)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/doc/schema/ DESTINATION ${CMAKE_INSTALL_DATADIR}/orvane-pellwick/schema)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orvane-pellwick)
@@ -85,20 +94,32 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orvane-pellwick)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Orvane Pellwick maintainers <pellwick@orvane.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "SMS gateway between a database and a GSM modem")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "Orvane Pellwick sends the messages that applications insert into an outbox table\nthrough a GSM modem (AT commands, PDU mode), writes each result back, and stores\nreceived messages in an inbox table. Databases are reached through ODBC.")
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL server desktop)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+set(CPACK_DEBIAN_SERVER_PACKAGE_NAME orvane-pellwick)
+set(CPACK_DEBIAN_SERVER_DESCRIPTION "SMS gateway between a database and a GSM modem
+Orvane Pellwick sends the messages that applications insert into an outbox table
+through a GSM modem (AT commands, PDU mode), writes each result back, and stores
+received messages in an inbox table. Databases are reached through ODBC.")
 # Loaded at run time, so not seen by the library scan: the maintainer scripts need
 # adduser; -install loads the ODBC installer library and uses the SQLite driver.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libodbcinst2")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libsqliteodbc")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "odbc-postgresql, odbc-mariadb")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser, libodbcinst2")
+set(CPACK_DEBIAN_SERVER_PACKAGE_RECOMMENDS "libsqliteodbc")
+set(CPACK_DEBIAN_SERVER_PACKAGE_SUGGESTS "odbc-postgresql, odbc-mariadb, orvane-pellwick-desktop")
+set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
   ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/prerm ${PROJECT_SOURCE_DIR}/packaging/postrm)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME orvane-pellwick-desktop)
+set(CPACK_DEBIAN_DESKTOP_DESCRIPTION "SMS gateway between a database and a GSM modem - window
+The window of Orvane Pellwick: its status, the configuration pages and the tray icon,
+shown when the gateway runs on a desktop. Without it the gateway runs headless.")
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "orvane-pellwick (= ${PROJECT_VERSION})")
+
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package build/orvane-pellwick_<version>_<arch>.deb and prints its path.
+# Builds the Debian packages build/orvane-pellwick_<version>_<arch>.deb (the server) and
+# build/orvane-pellwick-desktop_<version>_<arch>.deb (the window) and prints their paths,
+# one a line, the server's first.
 # Only what the package holds is built (no tests, no benchmarks), in build-package/,
 # through ccache when it is installed: that folder lies beside build/, so with paths taken
 # relative to the checkout both builds share the cache.
@@ -20,7 +22,12 @@ mkdir -p build
 (cd "$BUILD" && cpack -G DEB -B "$OLDPWD/build" >&2)
 
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$BUILD/CPackConfig.cmake")
-deb=build/orvane-pellwick_${version}_$(dpkg --print-architecture).deb
-[ -f "$deb" ] || { echo "package.sh: $deb was not written" >&2; exit 1; }
+arch=$(dpkg --print-architecture)
+debs=()
+for name in orvane-pellwick orvane-pellwick-desktop; do
+  deb=build/${name}_${version}_$arch.deb
+  [ -f "$deb" ] || { echo "package.sh: $deb was not written" >&2; exit 1; }
+  debs+=("$PWD/$deb")
+done
 rm -rf build/_CPack_Packages
-echo "$PWD/$deb"
+printf '%s\n' "${debs[@]}"

@@ -13,7 +13,9 @@ cmake --build "$BUILD" -j "$(nproc)" --target pellwick modemsim manual
 
 DEMO=$ROOT/$BUILD/demo
 mkdir -p "$DEMO/odbc"
-cp --remove-destination "$BUILD/bin/pellwick" "$BUILD/bin/modemsim" "$BUILD/bin/PellwickManual.html" "$DEMO/"
+# The window module is loaded from beside the executable.
+cp --remove-destination "$BUILD/bin/pellwick" "$BUILD/bin/libpellwick-window.so" "$BUILD/bin/modemsim" \
+  "$BUILD/bin/PellwickManual.html" "$DEMO/"
 
 # A local ODBC configuration: the SQLite driver, and the data source -install writes.
 export ODBCSYSINI=$DEMO/odbc

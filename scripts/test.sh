@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds three times and runs the tests:
 #   build-asan/     AddressSanitizer + UndefinedBehaviorSanitizer, unit tests only
-#   build-package/  the Debian package (scripts/package.sh), checked by scripts/check-package.sh
+#   build-package/  the Debian packages (scripts/package.sh), checked by scripts/check-package.sh
 #   build/          the normal build, every test (unit, integration, fuzz)
 # The last lines printed are CTest's summary of the full suite.
 set -euo pipefail
@@ -20,7 +20,13 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 # A failed package check does not keep the suite from running; it fails the run at the end.
 echo "== Debian package"
 package_failed=0
-deb=$(bash scripts/package.sh) && bash scripts/check-package.sh "$deb" || package_failed=1
+# package.sh prints the server package's path, then the desktop one's.
+if debs=$(bash scripts/package.sh); then
+  mapfile -t debs <<<"$debs"
+  bash scripts/check-package.sh "${debs[@]}" || package_failed=1
+else
+  package_failed=1
+fi
 
 echo "== full build (all tests)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_WERROR=ON >/dev/null

@@ -3,6 +3,7 @@
 #include "shell/Entry.h"
 #include "shell/LastError.h"
 #include "shell/Names.h"
+#include "shell/ServiceAccount.h"
 #include "shell/SystemdServiceManager.h"
 
 #include <chrono>
@@ -132,7 +133,7 @@ std::string s_instance;
 void SetServiceInstance(const std::string& name) { s_instance = name; }
 
 CServiceCommands& ProcessServiceCommands() {
-    static CSystemdServiceManager manager(UNIT_FOLDER, UnitNameFor(s_instance));
+    static CSystemdServiceManager manager(UNIT_FOLDER, UnitNameFor(s_instance), PrepareServiceAccount);
     static CServiceCommands commands(
         manager, stdout, SERVICE_NAME, DISPLAY_NAME, [] { std::this_thread::sleep_for(std::chrono::seconds(1)); },
         s_instance);

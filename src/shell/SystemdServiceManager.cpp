@@ -81,10 +81,12 @@ std::string ExecStartOf(const std::string& unitText) {
 
 }  // namespace
 
-CSystemdServiceManager::CSystemdServiceManager(std::string unitFolder, std::string unitName)
+CSystemdServiceManager::CSystemdServiceManager(std::string unitFolder, std::string unitName,
+                                               AccountPreparation prepareAccount)
     : m_strUnitFolder(std::move(unitFolder)),
       m_strUnitName(std::move(unitName)),
-      m_strUnitFile(UnitFileOf(m_strUnitName)) {}
+      m_strUnitFile(UnitFileOf(m_strUnitName)),
+      m_prepareAccount(std::move(prepareAccount)) {}
 
 CSystemdServiceManager::~CSystemdServiceManager() {
     if (m_bus) sd_bus_flush_close_unref(m_bus);
@@ -211,13 +213,18 @@ bool CSystemdServiceManager::WriteUnit(const std::string& text) {
 
 bool CSystemdServiceManager::CreateService(const ServiceDefinition& definition) {
     const std::string text = ServiceUnitText(definition);
+    // The packaged executable's account and folder come with its package.
+    auto prepare = [&] {
+        return !m_prepareAccount || definition.executable == PACKAGED_EXECUTABLE ||
+               m_prepareAccount(definition.workingDirectory);
+    };
     if (!IsInstance()) {
         struct stat st {};
         if (::stat(UnitPath().c_str(), &st) == 0) {
             SetLastErrorCode(EEXIST, "Unit " + m_strUnitName + " already exists.");
             return false;
         }
-        if (!WriteUnit(text)) return false;
+        if (!prepare() || !WriteUnit(text)) return false;
     } else {
         const std::set<std::string> enabled = EnabledInstances();
         if (enabled.count(m_strUnitName)) {
@@ -232,7 +239,7 @@ bool CSystemdServiceManager::CreateService(const ServiceDefinition& definition) 
             SetLastErrorCode(EEXIST, "Unit " + m_strUnitFile + " starts another program for the enabled instances.");
             return false;
         }
-        if (old != text && !WriteUnit(text)) return false;
+        if (!prepare() || (old != text && !WriteUnit(text))) return false;
     }
     if (definition.autoStart && !EnableUnit(true)) return false;
     return OpenService(definition.name);

@@ -6,6 +6,7 @@
 #include "shell/Names.h"
 #include "shell/ServiceManager.h"
 
+#include <functional>
 #include <set>
 #include <string>
 
@@ -13,7 +14,11 @@ struct sd_bus;
 
 class CSystemdServiceManager : public IServiceManager {
 public:
-    explicit CSystemdServiceManager(std::string unitFolder = UNIT_FOLDER, std::string unitName = UNIT_NAME);
+    // Before a unit for a hand-made install is written, prepareAccount(folder) makes the
+    // account it runs as ready for its state folder (PrepareServiceAccount; none in tests).
+    using AccountPreparation = std::function<bool(const std::string& folder)>;
+    explicit CSystemdServiceManager(std::string unitFolder = UNIT_FOLDER, std::string unitName = UNIT_NAME,
+                                    AccountPreparation prepareAccount = nullptr);
     ~CSystemdServiceManager() override;
     CSystemdServiceManager(const CSystemdServiceManager&) = delete;
     CSystemdServiceManager& operator=(const CSystemdServiceManager&) = delete;
@@ -42,6 +47,7 @@ private:
     std::string m_strUnitFolder;
     std::string m_strUnitName;
     std::string m_strUnitFile;    // the file the unit comes from: the template for an instance
+    AccountPreparation m_prepareAccount;
     std::string m_strUnitObject;  // D-Bus object path of the opened unit
     enum class Request { None, Start, Stop } m_request = Request::None;
     sd_bus* m_bus = nullptr;

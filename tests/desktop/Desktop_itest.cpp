@@ -93,6 +93,8 @@ protected:
         fs::create_directories(artifacts);
         binary = dir.file("pellwick");
         fs::copy_file(PELLWICK_BINARY, binary);
+        // The window module is loaded from beside the executable.
+        fs::copy_file(fs::path(PELLWICK_BINARY).parent_path() / "libpellwick-window.so", dir.file("libpellwick-window.so"));
         ::setenv("ODBCSYSINI", dir.path().c_str(), 1);
         ASSERT_TRUE(tray.Start({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
                                 "120", "--heighttype", "pixel", "--height", "32"},

@@ -1,10 +1,12 @@
 #include "shell/LastError.h"
+#include "shell/ServiceAccount.h"
 #include "shell/ServiceCommands.h"
 #include "shell/ServiceUnit.h"
 #include "shell/SystemdServiceManager.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -242,7 +244,7 @@ TEST(SystemdUnit, UnitFileText) {
         {folder + "/pellwick", folder, "",
          {"Description=Orvane Pellwick\n", "ExecStart=\"" + escaped + "/pellwick\"\n", "WorkingDirectory=" + escaped + "\n",
           "ReadWritePaths=\"" + escaped + "\"\n", "ProtectHome=read-only\n"},
-         {"User=", "StateDirectory="}},
+         {"StateDirectory="}},
         {PACKAGED_EXECUTABLE, "/usr/bin", "",
          {"ExecStart=\"/usr/bin/pellwick\"\n", "User=pellwick\n", "SupplementaryGroups=dialout\n",
           "StateDirectory=orvane-pellwick\n", "WorkingDirectory=/var/lib/orvane-pellwick\n", "ProtectHome=yes\n"},
@@ -252,7 +254,7 @@ TEST(SystemdUnit, UnitFileText) {
         {folder + "/pellwick", folder, "sim2",
          {"Description=Orvane Pellwick %i\n", "ExecStart=\"" + escaped + "/pellwick\" -instance %i\n",
           "WorkingDirectory=" + escaped + "\n", "ReadWritePaths=\"" + escaped + "\"\n", "ProtectHome=read-only\n"},
-         {"User=", "StateDirectory="}},
+         {"StateDirectory="}},
         {PACKAGED_EXECUTABLE, "/usr/bin", "sim2",
          {"Description=Orvane Pellwick %i\n", "ExecStart=\"/usr/bin/pellwick\" -instance %i\n", "User=pellwick\n",
           "StateDirectory=orvane-pellwick/%i\n", "WorkingDirectory=/var/lib/orvane-pellwick/%i\n", "ProtectHome=yes\n"},
@@ -271,6 +273,8 @@ TEST(SystemdUnit, UnitFileText) {
         // One template for every instance: the name it was written for is nowhere in it.
         EXPECT_TRUE(c.instance.empty() || text.find(c.instance) == std::string::npos);
         for (const char* line : {"Type=notify\n", "Restart=on-failure\n", "Documentation=man:pellwick(8)\n",
+                                 "User=pellwick\n", "SupplementaryGroups=dialout\n", "LimitCORE=0\n",
+                                 "DevicePolicy=closed\n", "DeviceAllow=char-ttyUSB rw\n",
                                  "After=network-online.target postgresql.service mariadb.service\n",
                                  "ExecReload=/bin/kill -HUP $MAINPID\n", "WantedBy=multi-user.target\n"})
             EXPECT_NE(text.find(line), std::string::npos) << line;
@@ -297,6 +301,51 @@ TEST(SystemdUnit, UnitFileText) {
         std::ifstream errors(dir.path() + "/verify.txt");
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(errors), {}), "") << unit;
     }
+
+    // The sandbox of every unit, as systemd rates its exposure (0 to 10): at most 2.0.
+    for (const Case& c : cases) {
+        ServiceDefinition d;
+        d.executable = c.executable;
+        d.workingDirectory = c.folder;
+        d.instance = c.instance;
+        const std::string unit = dir.path() + (c.instance.empty() ? "/rated.service" : "/rated@sim2.service");
+        std::ofstream(unit) << ServiceUnitText(d);
+        const std::string report = dir.path() + "/security.txt";
+        ASSERT_EQ(std::system(("systemd-analyze security --offline=true '" + unit + "' >" + report + " 2>&1").c_str()), 0);
+        std::ifstream in(report);
+        const std::string text(std::istreambuf_iterator<char>(in), {});
+        const std::string marker = "Overall exposure level for ";
+        const std::size_t at = text.find(marker);
+        ASSERT_NE(at, std::string::npos) << text;
+        const std::size_t colon = text.find(": ", at);
+        ASSERT_NE(colon, std::string::npos) << text;
+        EXPECT_LE(std::stod(text.substr(colon + 2)), 2.0) << c.executable << " " << c.instance << "\n" << text;
+    }
+}
+
+// Only a system account that cannot log in may run a hand-made service, and only a
+// folder of its own is given to it.
+TEST(SystemdUnit, AccountAndFolderRefusal) {
+    struct Case {
+        uid_t uid;
+        const char* shell;
+        bool accepted;
+    };
+    for (const Case& c : {Case{998, "/usr/sbin/nologin", true}, Case{120, "/bin/false", true},
+                          Case{1000, "/usr/sbin/nologin", false}, Case{0, "/usr/sbin/nologin", false},
+                          Case{998, "/bin/bash", false}, Case{998, "", false}}) {
+        const std::string refusal = AccountRefusal(c.uid, c.shell);
+        EXPECT_EQ(refusal.empty(), c.accepted) << c.uid << " " << c.shell << ": " << refusal;
+    }
+    for (const auto& [folder, accepted] :
+         {std::pair{"/opt/orvane-pellwick", true}, std::pair{"/srv/sms/gateway", true}, std::pair{"/usr/local/bin", false},
+          std::pair{"/usr", false}, std::pair{"/", false}, std::pair{"/opt", false}, std::pair{"/etc/pellwick", false},
+          std::pair{"/root", false}, std::pair{"relative", false}})
+        EXPECT_EQ(FolderRefusal(folder).empty(), accepted) << folder;
+    // Someone else's home folder (Debian's nobody lives in /nonexistent).
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    EXPECT_NE(FolderRefusal(nobody->pw_dir).find(" is the home folder of "), std::string::npos);
 }
 
 TEST(SystemdUnit, NoSystemBusGivesOpenFailure) {

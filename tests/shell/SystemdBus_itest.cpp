@@ -280,8 +280,9 @@ struct SystemdBus : ::testing::Test {
     }
 
     // Runs one console command with a fresh connection, as one process would.
-    std::string Run(const std::function<void(CServiceCommands&)>& command, const std::string& instance = {}) {
-        CSystemdServiceManager manager(unitFolder, UnitNameFor(instance));
+    std::string Run(const std::function<void(CServiceCommands&)>& command, const std::string& instance = {},
+                    CSystemdServiceManager::AccountPreparation prepare = nullptr) {
+        CSystemdServiceManager manager(unitFolder, UnitNameFor(instance), std::move(prepare));
         char* buffer = nullptr;
         std::size_t size = 0;
         std::FILE* out = ::open_memstream(&buffer, &size);
@@ -297,9 +298,27 @@ struct SystemdBus : ::testing::Test {
 
 }  // namespace
 
+// The account the service runs as is prepared for the executable's folder first; a
+// refused account leaves no unit behind.
 TEST_F(SystemdBus, InstallWritesTheUnitAndEnablesIt) {
-    EXPECT_EQ(Run([](CServiceCommands& c) { c.InstallService("/opt/orvane-pellwick/pellwick"); }),
+    std::vector<std::string> prepared;
+    auto install = [](CServiceCommands& c) { c.InstallService("/opt/orvane-pellwick/pellwick"); };
+    EXPECT_EQ(Run(install, {},
+                  [&](const std::string& folder) {
+                      prepared.push_back(folder);
+                      SetLastErrorCode(EEXIST, "The existing account pellwick cannot run the service.");
+                      return false;
+                  }),
+              "CreateService failed - The existing account pellwick cannot run the service. (0x11)\n");
+    EXPECT_FALSE(fs::exists(unitFolder + "/" + UNIT));
+    EXPECT_TRUE(systemd->Calls().empty());
+    EXPECT_EQ(Run(install, {},
+                  [&](const std::string& folder) {
+                      prepared.push_back(folder);
+                      return true;
+                  }),
               "Orvane Pellwick installed.\n");
+    EXPECT_EQ(prepared, (std::vector<std::string>{"/opt/orvane-pellwick", "/opt/orvane-pellwick"}));
     ServiceDefinition d;
     d.displayName = "Orvane Pellwick";
     d.executable = "/opt/orvane-pellwick/pellwick";
