@@ -1,0 +1,25 @@
+#pragma once
+// How the HTTP interface listens, and its limits.
+#include <cstddef>
+#include <optional>
+#include <string>
+
+struct HttpConfig {
+    std::string listen;  // "HOST:PORT" or "[IPv6]:PORT"; empty: no server
+    std::string token;   // the secret every path but /health asks for; never empty
+    unsigned maxConnections = 64;
+    unsigned maxConnectionsPerIp = 32;  // a benchmark or a busy application opens 20 at once
+    unsigned timeoutSeconds = 10;       // a connection idle this long is closed
+    unsigned threads = 4;               // each polls its share of the connections with epoll
+    std::size_t maxBody = 64 * 1024;    // bytes; a longer request body is answered with 413
+};
+
+struct ListenAddress {
+    std::string host;  // numeric, without brackets
+    bool ipv6 = false;
+    unsigned port = 0;  // 0: any free port
+};
+
+// Parses "127.0.0.1:8470", "[::1]:8470", "0.0.0.0:8470" or "localhost:8470". The host
+// must be an address, not a name to look up. Empty result with the reason in error.
+std::optional<ListenAddress> ParseListenAddress(const std::string& text, std::string& error);
