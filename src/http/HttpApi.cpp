@@ -161,7 +161,12 @@ HttpResponse CHttpApi::TooLarge() const {
 HttpResponse CHttpApi::Answer(const HttpRequest& request) {
     Match match = Resolve(request.path);
     switch (match.route) {
-    case Route::Page: return {200, "text/html; charset=utf-8", RenderStatusPage(m_backend.Snapshot()), {}};
+    case Route::Page:
+        // The page needs nothing from anywhere: the browser is told to load nothing else.
+        return {200,
+                "text/html; charset=utf-8",
+                RenderStatusPage(m_backend.Snapshot()),
+                {{"Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'"}}};
     case Route::Health: return Health();
     case Route::Metrics:
         return {200, "text/plain; version=0.0.4; charset=utf-8", RenderMetrics(m_backend.Snapshot()), {}};

@@ -11,8 +11,7 @@
 // Observations of a duration in fixed buckets, as a Prometheus histogram shows them.
 // Not synchronised: its owner feeds it under its own lock and copies it into a snapshot.
 struct LatencyHistogram {
-    static constexpr std::array<double, 13> BOUNDS = {0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5,
-                                                      1,     2.5,  5,     10,   30,  60};
+    static constexpr std::array<double, 13> BOUNDS = {0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30, 60};
     std::array<std::uint64_t, BOUNDS.size() + 1> counts{};  // per bucket; the last: above every bound
     double sum = 0;                                         // seconds
     std::uint64_t count = 0;
@@ -35,11 +34,11 @@ struct GatewaySnapshot {
     std::uint64_t sent = 0, failed = 0, unknown = 0, received = 0, rejected = 0;
     long long outboxPending = -1;  // rows waiting in the outbox; negative: not known
     bool modemUp = false, databaseUp = false, simReady = false, networkUp = false;
-    int signalQuality = -1;           // rssi 0..31 as the modem reports it; anything else: not known
-    int batteryPercent = -1;          // 0..100; anything else: not known (external power, no battery)
-    long long webhookQueueDepth = -1;  // events waiting for delivery; negative: webhooks off
-    LatencyHistogram submission;       // seconds per submission
-    std::vector<std::string> lastErrors;         // newest first
+    int signalQuality = -1;                     // rssi 0..31 as the modem reports it; anything else: not known
+    int batteryPercent = -1;                    // 0..100; anything else: not known (external power, no battery)
+    long long webhookQueueDepth = -1;           // events waiting for delivery; negative: webhooks off
+    LatencyHistogram submission;                // seconds per submission
+    std::vector<std::string> lastErrors;        // newest first
     std::vector<RecentMessage> recentMessages;  // newest first
 };
 

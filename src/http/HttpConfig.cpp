@@ -26,8 +26,8 @@ std::optional<ListenAddress> ParseListenAddress(const std::string& text, std::st
     }
     unsigned char buffer[16];
     if (inet_pton(address.ipv6 ? AF_INET6 : AF_INET, address.host.c_str(), buffer) != 1) {
-        error = "http_listen \"" + text + "\": \"" + address.host + "\" is not an " +
-                (address.ipv6 ? "IPv6" : "IPv4") + " address";
+        error = "http_listen \"" + text + "\": \"" + address.host + "\" is not an " + (address.ipv6 ? "IPv6" : "IPv4") +
+                " address";
         return std::nullopt;
     }
     bool digits = !port.empty() && port.size() <= 5;

@@ -5,12 +5,11 @@
 #include <string>
 
 struct HttpConfig {
-    std::string listen;  // "HOST:PORT" or "[IPv6]:PORT"; empty: no server
-    std::string token;   // the secret every path but /health asks for; never empty
-    unsigned maxConnections = 64;
+    std::string listen;                 // "HOST:PORT" or "[IPv6]:PORT"; empty: no server
+    std::string token;                  // the secret every path but /health asks for; never empty
+    unsigned maxConnections = 64;       // and so at most as many threads
     unsigned maxConnectionsPerIp = 32;  // a benchmark or a busy application opens 20 at once
     unsigned timeoutSeconds = 10;       // a connection idle this long is closed
-    unsigned threads = 4;               // each polls its share of the connections with epoll
     std::size_t maxBody = 64 * 1024;    // bytes; a longer request body is answered with 413
 };
 

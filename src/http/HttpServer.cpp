@@ -26,7 +26,7 @@ namespace {
 
 MHD_Result Queue(MHD_Connection* connection, const HttpResponse& answer) {
     MHD_Response* response = MHD_create_response_from_buffer(answer.body.size(), const_cast<char*>(answer.body.data()),
-                                                              MHD_RESPMEM_MUST_COPY);
+                                                             MHD_RESPMEM_MUST_COPY);
     if (!response) return MHD_NO;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.contentType.c_str());
     MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
@@ -71,15 +71,15 @@ std::string CHttpServer::Start(const HttpConfig& config) {
         m_strStartError.clear();
     }
     m_bStarting = true;
-    unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG | (address->ipv6 ? MHD_USE_IPv6 : 0);
-    m_daemon = MHD_start_daemon(
-        flags, 0, nullptr, nullptr, &Callbacks::OnRequest, this,
-        MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&storage), MHD_OPTION_CONNECTION_LIMIT,
-        static_cast<unsigned>(config.maxConnections), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-        static_cast<unsigned>(config.maxConnectionsPerIp), MHD_OPTION_CONNECTION_TIMEOUT,
-        static_cast<unsigned>(config.timeoutSeconds), MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(config.threads),
-        MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::OnCompleted, this,
-        MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::OnLog, this, MHD_OPTION_END);
+    unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG |
+                     (address->ipv6 ? MHD_USE_IPv6 : 0);
+    m_daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &Callbacks::OnRequest, this, MHD_OPTION_SOCK_ADDR,
+                                reinterpret_cast<sockaddr*>(&storage), MHD_OPTION_CONNECTION_LIMIT,
+                                static_cast<unsigned>(config.maxConnections), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+                                static_cast<unsigned>(config.maxConnectionsPerIp), MHD_OPTION_CONNECTION_TIMEOUT,
+                                static_cast<unsigned>(config.timeoutSeconds), MHD_OPTION_NOTIFY_COMPLETED,
+                                &Callbacks::OnCompleted, this, MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::OnLog, this,
+                                MHD_OPTION_END);
     m_bStarting = false;
     if (m_daemon) return "";
     m_api.reset();
@@ -99,8 +99,9 @@ unsigned CHttpServer::Port() const {
     return info ? info->port : 0;
 }
 
-MHD_Result CHttpServer::Callbacks::OnRequest(void* self, MHD_Connection* connection, const char* url, const char* method,
-                           const char* /*version*/, const char* uploadData, std::size_t* uploadSize, void** context) {
+MHD_Result CHttpServer::Callbacks::OnRequest(void* self, MHD_Connection* connection, const char* url,
+                                             const char* method, const char* /*version*/, const char* uploadData,
+                                             std::size_t* uploadSize, void** context) {
     auto* server = static_cast<CHttpServer*>(self);
     auto* exchange = static_cast<Exchange*>(*context);
     if (!exchange) {

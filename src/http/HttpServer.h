@@ -1,8 +1,10 @@
 #pragma once
 // The embedded HTTP server, on libmicrohttpd: maintained, packaged in Debian, a plain C
 // API, small, and it bounds what a client can take (connections in all and per address,
-// idle time, header memory) while its own threads poll the sockets with epoll, so
-// descriptor numbers above 1024 are no problem. Requests are answered by CHttpApi.
+// idle time, header memory). Each connection has a thread of its own that waits on its
+// socket with poll, so descriptor numbers above 1024 are no problem and a backend call
+// that takes its time (a slow database) holds up only its own client. Requests are
+// answered by CHttpApi.
 #include "http/HttpApi.h"
 #include "http/HttpConfig.h"
 

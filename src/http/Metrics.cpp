@@ -36,10 +36,14 @@ static std::string Escape(const std::string& text, bool quote) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\n') out += "\\n";
-        else if (c == '"' && quote) out += "\\\"";
-        else out += c;
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '"' && quote)
+            out += "\\\"";
+        else
+            out += c;
     }
     return out;
 }

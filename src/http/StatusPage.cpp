@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr int REFRESH_SECONDS = 5;
 constexpr std::size_t SHOWN_TEXT_CHARS = 60;  // a longer message text is cut on the page
 
 // The first count UTF-8 characters of text, with an ellipsis when cut.
@@ -51,7 +50,7 @@ std::string HtmlEscape(const std::string& text) {
 std::string RenderStatusPage(const GatewaySnapshot& s) {
     std::string html =
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n"
-        "<meta http-equiv=\"refresh\" content=\"" + std::to_string(REFRESH_SECONDS) + "\">\n"
+        "<meta http-equiv=\"refresh\" content=\"5\">\n"  // reloads itself every 5 s
         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
         "<title>Pellwick</title>\n<style>\n"
         "body{font:14px/1.4 system-ui,sans-serif;margin:1.5em;color:#222;background:#fafafa}\n"
@@ -62,23 +61,26 @@ std::string RenderStatusPage(const GatewaySnapshot& s) {
     const std::pair<const char*, bool> links[] = {
         {"Modem", s.modemUp}, {"Database", s.databaseUp}, {"SIM", s.simReady}, {"Network", s.networkUp}};
     for (const auto& [name, up] : links) html += Row(name, up ? "up" : "down", up ? "up" : "down");
-    html += Row("Signal (0..31)", s.signalQuality >= 0 && s.signalQuality <= 31 ? std::to_string(s.signalQuality) : "-");
-    html += Row("Battery", s.batteryPercent >= 0 && s.batteryPercent <= 100 ? std::to_string(s.batteryPercent) + " %"
-                                                                             : "-");
+    html +=
+        Row("Signal (0..31)", s.signalQuality >= 0 && s.signalQuality <= 31 ? std::to_string(s.signalQuality) : "-");
+    html += Row("Battery",
+                s.batteryPercent >= 0 && s.batteryPercent <= 100 ? std::to_string(s.batteryPercent) + " %" : "-");
     html += "</table>\n<h2>Messages</h2>\n<table>\n";
     html += Row("Sent", std::to_string(s.sent)) + Row("Failed", std::to_string(s.failed)) +
             Row("Unknown", std::to_string(s.unknown)) + Row("Received", std::to_string(s.received)) +
             Row("Rejected", std::to_string(s.rejected)) + Row("Outbox waiting", Known(s.outboxPending)) +
             Row("Webhook queue", s.webhookQueueDepth >= 0 ? std::to_string(s.webhookQueueDepth) : "off");
     html += "</table>\n<h2>Last errors</h2>\n";
-    if (s.lastErrors.empty()) html += "<p>None.</p>\n";
+    if (s.lastErrors.empty())
+        html += "<p>None.</p>\n";
     else {
         html += "<ul>\n";
         for (const std::string& error : s.lastErrors) html += "<li>" + HtmlEscape(error) + "</li>\n";
         html += "</ul>\n";
     }
     html += "<h2>Recent messages</h2>\n";
-    if (s.recentMessages.empty()) html += "<p>None.</p>\n";
+    if (s.recentMessages.empty())
+        html += "<p>None.</p>\n";
     else {
         html += "<table>\n<tr><th>Time</th><th></th><th>Number</th><th>Text</th><th>Result</th></tr>\n";
         for (const RecentMessage& m : s.recentMessages) {
