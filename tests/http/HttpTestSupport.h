@@ -4,11 +4,11 @@
 
 #include <curl/curl.h>
 
-#include <algorithm>
 #include <cctype>
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct Call {
@@ -35,15 +35,12 @@ inline Reply Fetch(const std::string& host, unsigned port, const Call& call) {
     std::string url = "http://" + host + ":" + std::to_string(port) + call.path;
     curl_slist* headers = nullptr;
     for (const std::string& header : call.headers) headers = curl_slist_append(headers, header.c_str());
-    std::size_t sent = 0;
-    auto readBody = [](char* buffer, std::size_t size, std::size_t count, void* data) -> std::size_t {
-        auto* state = static_cast<std::pair<const std::string*, std::size_t*>*>(data);
-        std::size_t n = std::min(size * count, state->first->size() - *state->second);
-        state->first->copy(buffer, n, *state->second);
-        *state->second += n;
+    std::string_view unsent = call.body;
+    auto read = [](char* buffer, std::size_t size, std::size_t count, void* rest) -> std::size_t {
+        std::size_t n = static_cast<std::string_view*>(rest)->copy(buffer, size * count);
+        static_cast<std::string_view*>(rest)->remove_prefix(n);
         return n;
     };
-    std::pair<const std::string*, std::size_t*> readState{&call.body, &sent};
     auto write = [](char* data, std::size_t size, std::size_t count, void* out) -> std::size_t {
         static_cast<std::string*>(out)->append(data, size * count);
         return size * count;
@@ -65,8 +62,8 @@ inline Reply Fetch(const std::string& host, unsigned port, const Call& call) {
     if (call.chunked) {
         headers = curl_slist_append(headers, "Transfer-Encoding: chunked");
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
-        curl_easy_setopt(curl, CURLOPT_READFUNCTION, +readBody);
-        curl_easy_setopt(curl, CURLOPT_READDATA, &readState);
+        curl_easy_setopt(curl, CURLOPT_READFUNCTION, +read);
+        curl_easy_setopt(curl, CURLOPT_READDATA, &unsent);
     } else if (!call.body.empty()) {
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, call.body.data());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(call.body.size()));
