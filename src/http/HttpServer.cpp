@@ -7,7 +7,9 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 struct CHttpServer::Exchange {
@@ -139,7 +141,7 @@ HttpResponse CHttpServer::AnswerSafely(const HttpRequest& request) {
     try {
         return m_api->Answer(request);
     } catch (const std::exception& e) {
-        Journal(JOURNAL_ERR, "HTTP: %s %s failed: %s", request.method.c_str(), request.path.c_str(), e.what());
+        Journal(JOURNAL_ERR, "HTTP: a %s request failed: %s", request.method.c_str(), e.what());
     }
     return {500, "application/json", JsonError("internal error"), {}};
 }
@@ -152,14 +154,26 @@ void CHttpServer::Callbacks::OnCompleted(void* /*self*/, MHD_Connection* /*conne
 
 void CHttpServer::Callbacks::OnLog(void* self, const char* format, va_list args) {
     auto* server = static_cast<CHttpServer*>(self);
-    char buffer[512];
-    vsnprintf(buffer, sizeof buffer, format, args);
-    std::string line(buffer);
+    va_list copy;
+    va_copy(copy, args);
+    std::string line(std::max(0, std::vsnprintf(nullptr, 0, format, copy)), '\0');
+    va_end(copy);
+    std::vsnprintf(line.data(), line.size() + 1, format, args);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+
+    std::lock_guard lock(server->m_logMutex);
     if (server->m_bStarting) {
-        std::lock_guard lock(server->m_logMutex);
         server->m_strStartError += (server->m_strStartError.empty() ? "" : "; ") + line;
-    } else {
-        Journal(JOURNAL_WARNING, "HTTP: %s", line.c_str());
+        return;
     }
+    // While it runs (a client past the limit, a thread that could not start): one line a
+    // minute at most, so a flood of connections does not become a flood of journal lines.
+    auto now = std::chrono::steady_clock::now();
+    if (now < server->m_nextLog) {
+        ++server->m_nSuppressedLogs;
+        return;
+    }
+    Journal(JOURNAL_WARNING, "HTTP: %s (%d similar lines before not shown)", line.c_str(), server->m_nSuppressedLogs);
+    server->m_nSuppressedLogs = 0;
+    server->m_nextLog = now + std::chrono::minutes(1);
 }

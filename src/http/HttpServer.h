@@ -9,6 +9,7 @@
 #include "http/HttpConfig.h"
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,6 +43,8 @@ private:
     std::size_t m_nMaxBody = 0;
     MHD_Daemon* m_daemon = nullptr;
     std::atomic<bool> m_bStarting{false};
-    std::mutex m_logMutex;
+    std::mutex m_logMutex;        // guards the members below
     std::string m_strStartError;  // what the library said while it started
+    std::chrono::steady_clock::time_point m_nextLog;
+    int m_nSuppressedLogs = 0;
 };
