@@ -5,15 +5,15 @@
 #include <string>
 
 struct HttpConfig {
-    std::string listen;                 // "HOST:PORT" or "[IPv6]:PORT"; empty: no server
-    std::string token;                  // the secret every path but /health asks for; never empty
+    std::string listen;  // "HOST:PORT" or "[IPv6]:PORT"; empty: no server
+    std::string token;   // the secret every path but /health asks for; never empty
     // Connections in all (each with a thread of its own) and from one address. A client that
     // opens a connection per request holds up to twice as many for a moment, the closed
     // ones not yet reaped: 64 lets 20 such clients of one address in at once.
     unsigned maxConnections = 128;
     unsigned maxConnectionsPerIp = 64;
-    unsigned timeoutSeconds = 10;       // a connection idle this long is closed
-    std::size_t maxBody = 64 * 1024;    // bytes; a longer request body is answered with 413
+    unsigned timeoutSeconds = 10;     // a connection idle this long is closed
+    std::size_t maxBody = 64 * 1024;  // bytes; a longer request body is answered with 413
 };
 
 struct ListenAddress {
