@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libxcb1-dev libsystemd-dev
+  libmicrohttpd-dev nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
   unixodbc unixodbc-dev odbcinst libodbcinst2 libsqliteodbc odbc-postgresql libsqlite3-dev
   sqlite3 postgresql mariadb-server odbc-mariadb dbus-daemon
   gammu smstools libgammu-dev
