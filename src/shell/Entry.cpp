@@ -215,11 +215,11 @@ int PellwickMain(int argc, char** argv) {
 
     switch (line.command) {
     case CommandSwitch::Show:
-        if (const std::string unsafe = FolderUnsafeReason(home); !unsafe.empty())
+        if (const std::string unsafe = FolderUnsafeReason(home, true); !unsafe.empty())
             std::fprintf(stderr, "%s: warning: the state folder is not safe: %s\n", program.c_str(), unsafe.c_str());
         return ShowSettings(stdout, program, stderr);
     case CommandSwitch::Set:
-        if (const std::string unsafe = FolderUnsafeReason(home); !unsafe.empty()) {
+        if (const std::string unsafe = FolderUnsafeReason(home, true); !unsafe.empty()) {
             std::fprintf(stderr, "%s: the state folder is not safe: %s; nothing saved\n", program.c_str(),
                          unsafe.c_str());
             return 2;
