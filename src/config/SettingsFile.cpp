@@ -221,11 +221,11 @@ void SetNamedInstance(bool named) { s_namedInstance = named; }
 bool IsNamedInstance() { return s_namedInstance; }
 
 int ReadSettingsFile(CSettings& settings, const std::string& path, std::string& error) {
-    CSettings read = settings;
+    CSettings taken = settings;
     int result = 1;
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
-        read.SetDefaults();
+        taken.SetDefaults();
         result = 0;
     } else {
         std::vector<char> bytes;
@@ -236,11 +236,11 @@ int ReadSettingsFile(CSettings& settings, const std::string& path, std::string& 
             error = path + ": " + std::strerror(reason);
             return -1;
         }
-        DecodeSettings(read, bytes.data(), bytes.size());
-        read.m_bLogFile = 0;
+        DecodeSettings(taken, bytes.data(), bytes.size());
+        taken.m_bLogFile = 0;
     }
-    if (!ReadConfFile(read, ConfPathFor(path), &error)) return -1;
-    settings = read;
+    if (!ReadConfFile(taken, ConfPathFor(path), &error)) return -1;
+    settings = taken;
     return result;
 }
 
@@ -321,13 +321,13 @@ int TakeFileChanges(CSettings& settings, bool force) {
         CSettings file = g_shared.base;
         std::string error;
         // A file removed meanwhile is written again from the record at the next save.
-        const int read = stamp.exists ? ReadSettingsFile(file, path, error) : 0;
-        if (read > 0) {
+        const int result = stamp.exists ? ReadSettingsFile(file, path, error) : 0;
+        if (result > 0) {
             effect |= MergeSettings(g_shared.base, file, settings);
             file.m_strPin = g_shared.base.m_strPin;
             g_shared.base = file;
             g_shared.unreadable = false;
-        } else if (read < 0) {
+        } else if (result < 0) {
             NoteUnreadable(error);
         }
         g_shared.settingsStamp = stamp;
