@@ -188,7 +188,7 @@ int PellwickMain(int argc, char** argv) {
     const std::string folder = FolderOf(executable);
     const bool instance = !line.instance.empty();
     // An installed gateway keeps its state where its service does, never beside the program.
-    const bool installed = folder == "/usr/bin" || folder.ends_with("/usr/bin");
+    const bool installed = folder.ends_with("/usr/bin");
     const std::string home = ChooseStateFolder(line.home, installed ? STATE_FOLDER : folder, line.instance);
     auto makeFolder = [&program](const std::string& path) {
         if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return true;
