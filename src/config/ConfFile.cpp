@@ -1,9 +1,11 @@
 #include "config/ConfFile.h"
 
 #include "config/SettingFields.h"
+#include "config/SettingsFile.h"
 #include "link/Journal.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -32,23 +34,31 @@ std::string LineName(const std::string& line, std::string* value = nullptr) {
     return Trim(trimmed.substr(0, equals));
 }
 
-// The file's lines; false when it exists and cannot be read (a missing file has none).
+// The file's lines (a missing file has none); false with errno set when it exists and
+// cannot be read whole: a file over the size limit is refused with EFBIG, never cut.
 bool ReadLines(const std::string& path, std::vector<std::string>& lines) {
     lines.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT;
     std::string text;
     char buffer[4096];
-    bool ok = true;
+    int error = 0;
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
+        if (n < 0) error = errno;
         if (n <= 0) break;
         text.append(buffer, static_cast<std::size_t>(n));
-        if (text.size() > kMaxConfBytes) break;
+        if (text.size() > kMaxConfBytes) {
+            error = EFBIG;
+            break;
+        }
     }
     ::close(fd);
+    if (error) {
+        errno = error;
+        return false;
+    }
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
@@ -56,7 +66,7 @@ bool ReadLines(const std::string& path, std::vector<std::string>& lines) {
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
     }
-    return ok;
+    return true;
 }
 
 }  // namespace
@@ -73,9 +83,14 @@ bool IsConfSetting(const char* name) {
     return false;
 }
 
-bool ReadConfFile(CSettings& settings, const std::string& path) {
+bool ReadConfFile(CSettings& settings, const std::string& path, std::string* error) {
     std::vector<std::string> lines;
-    const bool ok = ReadLines(path, lines);
+    if (!ReadLines(path, lines)) {
+        if (error)
+            *error = path + ": " +
+                     (errno == EFBIG ? "longer than " + std::to_string(kMaxConfBytes) + " bytes" : std::strerror(errno));
+        return false;
+    }
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::string value;
         const std::string name = LineName(lines[i], &value);
@@ -93,7 +108,7 @@ bool ReadConfFile(CSettings& settings, const std::string& path) {
                     error->c_str());
         }
     }
-    return ok;
+    return true;
 }
 
 bool WriteConfFile(const CSettings& settings, const std::string& path) {

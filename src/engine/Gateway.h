@@ -2,7 +2,7 @@
 // The gateway engine: the steps the worker loop runs to join the modem and the
 // database (supervision, outbound cycle, inbound cycle, reports and replies).
 // All steps run on the worker thread; DisconnectLinks also runs once at shutdown.
-#include "config/Settings.h"
+#include "config/SettingsFile.h"
 #include "db/DbError.h"
 #include "engine/Clock.h"
 #include "engine/InboxSpool.h"

@@ -199,7 +199,7 @@ std::string CComPort::Read() {
     chunk.resize(std::min(chunk.size(), chunk.find('\0')));
     if (chunk.empty()) return chunk;
     m_strReceived += chunk;
-    theLog.WriteTimed(chunk);
+    LogReceived(chunk, true);
     return chunk;
 }
 

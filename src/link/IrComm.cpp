@@ -102,7 +102,7 @@ std::string CIrComm::Read() {
     chunk.resize(std::min(chunk.size(), chunk.find('\0')));
     if (chunk.empty()) return chunk;
     m_strReceived += chunk;
-    theLog.Write(chunk);
+    LogReceived(chunk, false);
     return chunk;
 }
 

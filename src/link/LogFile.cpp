@@ -1,6 +1,7 @@
 #include "link/LogFile.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -87,17 +88,29 @@ std::string CLogFile::TimeStamp(const std::tm& local, unsigned milliseconds) {
     return std::string(head, n) + tail;
 }
 
-std::string CLogFile::MaskPin(const std::string& text) {
-    static const std::string kCommand = "AT+CPIN=";
-    std::string out = text;
-    for (std::size_t at = out.find(kCommand); at != std::string::npos; at = out.find(kCommand, at + 1)) {
-        const std::size_t start = at + kCommand.size();
-        std::size_t end = start;
-        while (end < out.size() && out[end] != '\r' && out[end] != '\n') ++end;
-        out.replace(start, end - start, "\"****\"");
+std::string CPinMask::Filter(const std::string& text) {
+    static constexpr char kCommand[] = "AT+CPIN=";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (m_hiding) {
+            if (c != '\r' && c != '\n') continue;
+            m_hiding = false;
+        }
+        out += c;
+        // 'A' appears only at the start of the command, so a mismatch can only begin anew.
+        const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        m_matched = upper == kCommand[m_matched] ? m_matched + 1 : (upper == kCommand[0] ? 1 : 0);
+        if (m_matched == sizeof kCommand - 1) {
+            out += "\"****\"";
+            m_hiding = true;
+            m_matched = 0;
+        }
     }
     return out;
 }
+
+std::string CLogFile::MaskPin(const std::string& text) { return CPinMask().Filter(text); }
 
 int CLogFile::Write(const std::string& text) {
     std::lock_guard lock(m_mutex);

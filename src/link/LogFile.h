@@ -6,6 +6,18 @@
 #include <mutex>
 #include <string>
 
+// Hides the PIN of every AT+CPIN= command in a stream of text that arrives in pieces:
+// what follows the command up to the end of its line never passes, however the pieces
+// split it. One per stream.
+class CPinMask {
+public:
+    std::string Filter(const std::string& text);
+
+private:
+    std::size_t m_matched = 0;  // characters of "AT+CPIN=" at the end of the text so far
+    bool m_hiding = false;      // inside a PIN, until its line ends
+};
+
 class CLogFile {
 public:
     int m_nLimitKB = 1024;  // size limit in units of 1024 bytes

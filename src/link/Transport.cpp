@@ -4,6 +4,15 @@ int CTransport::SetLines(int) { return 1; }
 
 void CTransport::Configure(int, int) {}
 
+void CTransport::LogReceived(const std::string& chunk, bool timed) {
+    const std::string shown = m_logMask.Filter(chunk);
+    if (shown.empty()) return;  // the whole chunk was PIN
+    if (timed)
+        theLog.WriteTimed(shown);
+    else
+        theLog.Write(shown);
+}
+
 void CTransport::Consume(int count) {
     if (count <= 0 || static_cast<size_t>(count) >= m_strReceived.size()) return;
     m_strReceived.erase(0, static_cast<size_t>(count));

@@ -3,6 +3,7 @@
 // received is also appended to m_strReceived, the buffer the unsolicited-indication scan
 // reads and trims.
 #include "link/Clock.h"
+#include "link/LogFile.h"
 
 #include <string>
 #include <vector>
@@ -59,6 +60,12 @@ protected:
     // Stale input dropped, command written, reply collected until "OK", "ERROR" or the
     // extra terminator, then cleaned.
     std::string ExchangeSteps(const std::string& command, const std::string& extra, int timeoutMs);
+    // Writes a received chunk to the log (with a time stamp when `timed`); the PIN of an
+    // echoed AT+CPIN= never shows there, however the echo is split across chunks.
+    void LogReceived(const std::string& chunk, bool timed);
 
     IClock& m_clock;
+
+private:
+    CPinMask m_logMask;
 };

@@ -1,6 +1,6 @@
 #include "shell/DialogHost.h"
 
-#include "config/Settings.h"
+#include "config/SettingsFile.h"
 #include "link/Journal.h"
 #include "shell/HeadlessRun.h"
 #include "shell/MainDialog.h"

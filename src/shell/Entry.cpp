@@ -1,6 +1,6 @@
 #include "shell/Entry.h"
 
-#include "config/Settings.h"
+#include "config/SettingsFile.h"
 #include "link/ComPort.h"
 #include "link/Journal.h"
 #include "link/LogFile.h"
@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -186,9 +187,9 @@ int PellwickMain(int argc, char** argv) {
     const std::string executable = ExecutablePath();
     const std::string folder = FolderOf(executable);
     const bool instance = !line.instance.empty();
-    // The packaged gateway's instances live where their units keep them, never in /usr/bin.
-    const std::string home =
-        ChooseStateFolder(line.home, instance && executable == PACKAGED_EXECUTABLE ? STATE_FOLDER : folder, line.instance);
+    // An installed gateway keeps its state where its service does, never beside the program.
+    const bool installed = folder.ends_with("/usr/bin");
+    const std::string home = ChooseStateFolder(line.home, installed ? STATE_FOLDER : folder, line.instance);
     auto makeFolder = [&program](const std::string& path) {
         if (::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) return true;
         std::fprintf(stderr, "%s: cannot create %s: %s\n", program.c_str(), path.c_str(), std::strerror(errno));
@@ -214,11 +215,11 @@ int PellwickMain(int argc, char** argv) {
 
     switch (line.command) {
     case CommandSwitch::Show:
-        if (const std::string unsafe = FolderUnsafeReason(home); !unsafe.empty())
+        if (const std::string unsafe = FolderUnsafeReason(home, true); !unsafe.empty())
             std::fprintf(stderr, "%s: warning: the state folder is not safe: %s\n", program.c_str(), unsafe.c_str());
-        return ShowSettings(stdout);
+        return ShowSettings(stdout, program, stderr);
     case CommandSwitch::Set:
-        if (const std::string unsafe = FolderUnsafeReason(home); !unsafe.empty()) {
+        if (const std::string unsafe = FolderUnsafeReason(home, true); !unsafe.empty()) {
             std::fprintf(stderr, "%s: the state folder is not safe: %s; nothing saved\n", program.c_str(),
                          unsafe.c_str());
             return 2;
@@ -249,7 +250,11 @@ int PellwickMain(int argc, char** argv) {
     const bool runs = line.command == CommandSwitch::Debug || line.command == CommandSwitch::Win9x ||
                       (line.command == CommandSwitch::Service && notifier.Available());
     if (runs) {
+        // The PIN and the database password stay out of core dumps and other users' reach.
+        ::prctl(PR_SET_DUMPABLE, 0);
         if (const int refused = TakeStateFolder(home, program, stderr)) return refused;
+        // Settings that exist but cannot be read are never replaced by defaults.
+        if (const int unreadable = CheckSettingsReadable(program, stderr)) return unreadable;
     }
 
     // systemctl reload: the settings are read again at once.

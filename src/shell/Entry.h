@@ -28,8 +28,9 @@ bool IsInstanceName(const std::string& name);
 void PrintUsage(std::FILE* out, const std::string& command);
 
 // Where settings, PIN, journal, spool and log live: `home` (-home) when given, else
-// $PELLWICK_HOME, else the first folder of $STATE_DIRECTORY (set by systemd), else the
-// executable's folder. A relative folder is taken from the current directory. An
+// $PELLWICK_HOME, else the first folder of $STATE_DIRECTORY (set by systemd), else
+// `executableFolder` (PellwickMain passes the service's state folder for a program
+// installed in a .../usr/bin folder). A relative folder is taken from the current directory. An
 // instance keeps them in a folder of its own, the instance name inside that folder,
 // except in $STATE_DIRECTORY, which its systemd unit already makes the instance's own.
 std::string ChooseStateFolder(const std::string& home, const std::string& executableFolder,

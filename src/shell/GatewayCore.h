@@ -3,7 +3,7 @@
 // board, the modem driver, the database layer, the engine and its worker loop. It lives on
 // the heap, shared with the worker thread, so a worker given up at shutdown never touches
 // a destroyed host.
-#include "config/Settings.h"
+#include "config/SettingsFile.h"
 #include "db/AdoDatabase.h"
 #include "engine/Adapters.h"
 #include "engine/Clock.h"

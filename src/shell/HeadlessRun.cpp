@@ -1,6 +1,6 @@
 #include "shell/HeadlessRun.h"
 
-#include "config/Settings.h"
+#include "config/SettingsFile.h"
 #include "link/Journal.h"
 #include "link/LogFile.h"
 #include "shell/GatewayCore.h"

@@ -1,7 +1,7 @@
 #include "shell/MainDialog.h"
 
 #include "config/MessageHook.h"
-#include "config/Settings.h"
+#include "config/SettingsFile.h"
 #include "dialog/ConfigPages.h"
 #include "dialog/HotKey.h"
 #include "link/Journal.h"

@@ -8,11 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-std::string FolderUnsafeReason(const std::string& folder) {
+std::string FolderUnsafeReason(const std::string& folder, bool rootMayAdminister) {
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0) return "cannot read " + folder + ": " + std::strerror(errno);
     if (!S_ISDIR(st.st_mode)) return folder + " is not a folder";
-    if (st.st_uid != ::geteuid())
+    if (st.st_uid != ::geteuid() && !(rootMayAdminister && ::geteuid() == 0))
         return folder + " belongs to user " + std::to_string(st.st_uid) + ", not to the user the gateway runs as (" +
                std::to_string(::geteuid()) + ")";
     if (st.st_mode & (S_IWGRP | S_IWOTH))

@@ -6,7 +6,9 @@
 #include <vector>
 
 // Empty when `folder` is safe; otherwise why not ("... is writable by its group").
-std::string FolderUnsafeReason(const std::string& folder);
+// With `rootMayAdminister`, root may use a folder another user owns: the service user's,
+// changed from an administrator's shell.
+std::string FolderUnsafeReason(const std::string& folder, bool rootMayAdminister = false);
 
 // The names in `folder` among `names` that are symbolic links.
 std::vector<std::string> SymlinkedNames(const std::string& folder, const std::vector<std::string>& names);

@@ -1,6 +1,6 @@
 #include "config/MessageHook.h"
 #include "config/SettingFields.h"
-#include "config/Settings.h"
+#include "config/SettingsFile.h"
 #include "support/JournalCapture.h"
 #include "support/TempDir.h"
 

@@ -1,5 +1,5 @@
 #include "config/MessageHook.h"
-#include "config/Settings.h"
+#include "config/SettingsFile.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -413,16 +414,54 @@ TEST_F(SettingsFile, LongFileReadsTo1016) {
     EXPECT_EQ(EncodeSettings(s), EncodeSettings(expect));
 }
 
-TEST_F(SettingsFile, UnreadableFileGetsDefaults) {
-    fs::create_directory(path);  // opens, but every read fails
-    CSettings s = DistinctRecord();
-    EXPECT_EQ(LoadSettingsFile(s, path), 0);
-    EXPECT_EQ(s.m_strDsn, "DADIvav");
-    EXPECT_EQ(s.m_nSent, 0);
-    // The directory in the way cannot be replaced: the failure is reported once.
-    ASSERT_EQ(captured.messages.size(), 1u);
-    EXPECT_EQ(captured.messages[0].first, "Save configure file error. (" + path + ": Is a directory)");
-    EXPECT_EQ(captured.messages[0].second, "Error");
+// Settings that exist but cannot be read are never replaced: not at the load, not after a
+// reload, not by the saves of the counters. The error names the file and the reason.
+TEST_F(SettingsFile, UnreadableFilesAreNeitherTakenNorReplaced) {
+    const std::string conf = dir.file("Pellwick.conf");
+    struct Case {
+        const char* name;
+        std::function<void()> spoil;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"settings file is a folder", [&] { fs::remove(path), fs::create_directory(path); }, path + ": Is a directory"},
+        {"conf file is a folder", [&] { fs::remove(conf), fs::create_directory(conf); }, conf + ": Is a directory"},
+        // Its tail holds a real statement: cut, the next save would erase it.
+        {"conf file over its limit",
+         [&] { WriteAll(conf, "# " + std::string(64 * 1024, 'x') + "\nclaim_sql=update smsout set status=9\n"); },
+         conf + ": longer than 65536 bytes"},
+    };
+    auto files = [&] {
+        auto one = [](const std::string& p) { return fs::is_directory(p) ? std::string("<folder>") : ReadAll(p); };
+        return one(path) + "|" + one(conf);
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(path), fs::remove_all(conf);
+        SetSettingsPath(path);
+        theSettings = CSettings();
+        ASSERT_EQ(LoadSettings(), 0) << c.name;
+        c.spoil();
+        const std::string before = files();
+
+        // The running gateway: a reload request, then a counter's save.
+        SyncSettings(true);
+        theSettings.m_nSent = 6;
+        EXPECT_EQ(SaveSettings(), 0) << c.name;
+
+        CSettings s = DistinctRecord();
+        std::string error;
+        EXPECT_EQ(LoadSettingsFile(s, path, &error), -1) << c.name;
+        EXPECT_EQ(error, c.error) << c.name;
+        EXPECT_EQ(EncodeSettings(s), EncodeSettings(DistinctRecord())) << c.name;
+
+        // A gateway starting on them.
+        theSettings = CSettings();
+        EXPECT_EQ(LoadSettings(), -1) << c.name;
+        EXPECT_EQ(theSettings.m_strDsn, "") << c.name;
+        EXPECT_EQ(SaveSettings(), 0) << c.name;
+        EXPECT_EQ(files(), before) << c.name;
+    }
+    EXPECT_TRUE(captured.messages.empty());
 }
 
 TEST_F(SettingsFile, SaveIntoMissingFolderReportsError) {

@@ -2,7 +2,7 @@
 // instead of hiding, and hiding it minimises it, so it can always be found again.
 #include "XServer.h"
 
-#include "config/Settings.h"
+#include "config/SettingsFile.h"
 #include "shell/MainDialog.h"
 #include "shell/TrayIcon.h"
 #include "support/TempDir.h"

@@ -1,7 +1,7 @@
 #pragma once
 // A CConfigPages on Qt's offscreen platform with hooks that record every call.
 #include "config/MessageHook.h"
-#include "config/Settings.h"
+#include "config/SettingsFile.h"
 #include "dialog/ConfigPages.h"
 #include "engine/RunState.h"
 

@@ -1,12 +1,18 @@
 #include "link/IrComm.h"
+#include "link/LogFile.h"
 #include "link/TestClock.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -241,6 +247,31 @@ TEST_F(IrFixture, CloseEmptiesTheReceivedText) {
     EXPECT_EQ("", ir->m_strReceived);
     EXPECT_EQ(0, ir->IsMarkedOpen());
     EXPECT_EQ(1, ir->Close());  // closing a closed link is fine
+}
+
+// The modem's echo of the PIN command reaches the log masked however it is cut into
+// chunks: at every pair of positions (one cut when both are the same).
+TEST_F(IrFixture, EchoedPinNeverReachesTheLogWhateverTheSplit) {
+    TempDir dir;
+    theLog.SetFileName(dir.file("Pellwick.log"));
+    theLog.SetEnabled(1);
+    const std::string echo = "AT+CPIN=\"1234\",\"5678\"\r\r\nOK\r\nat+cpin=9876\r\n";
+    ASSERT_EQ(1, ir->Open());
+    for (std::size_t i = 0; i <= echo.size(); ++i) {
+        for (std::size_t j = i; j <= echo.size(); ++j) {
+            fs::remove(dir.file("Pellwick.log"));
+            for (const std::string& chunk : {echo.substr(0, i), echo.substr(i, j - i), echo.substr(j)}) {
+                state->incoming = chunk;
+                ir->Read();
+            }
+            std::ifstream in(dir.file("Pellwick.log"), std::ios::binary);
+            const std::string log(std::istreambuf_iterator<char>(in), {});
+            EXPECT_EQ(log.find_first_of("123456789"), std::string::npos) << i << "," << j << ": " << log;
+            EXPECT_NE(log.find("\"****\""), std::string::npos) << i << "," << j;
+            EXPECT_NE(log.find("OK"), std::string::npos) << i << "," << j;
+        }
+    }
+    theLog.SetEnabled(0);
 }
 
 TEST(IrSystem, OpenFailsWhereTheKernelHasNoInfraredStack) {

@@ -39,7 +39,8 @@ std::string ReadFile(const std::string& path) {
 }
 
 // A copy of the binary in an empty folder, started with an environment without a
-// display or a service manager, its standard output going to a file.
+// display, a service manager or a chosen state folder, its standard output going to a
+// file and its standard input read from the file "stdin.txt" when there is one.
 class Gateway {
 public:
     explicit Gateway(std::map<std::string, std::string> extraEnv = {}) : m_extraEnv(std::move(extraEnv)) {
@@ -60,7 +61,8 @@ public:
             std::string entry = *e;
             std::string name = entry.substr(0, entry.find('='));
             if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name == "NOTIFY_SOCKET" ||
-                name == "DBUS_SYSTEM_BUS_ADDRESS" || name == "QT_QPA_PLATFORM" || m_extraEnv.count(name))
+                name == "DBUS_SYSTEM_BUS_ADDRESS" || name == "QT_QPA_PLATFORM" || name == "PELLWICK_HOME" ||
+                name == "STATE_DIRECTORY" || m_extraEnv.count(name))
                 continue;
             env.push_back(entry);
         }
@@ -71,9 +73,11 @@ public:
         for (auto& s : env) envp.push_back(s.data());
         envp.push_back(nullptr);
 
-        std::string program = folder.file("pellwick");
-        std::vector<char*> argv{program.data()};
-        for (std::string& arg : arguments) argv.push_back(arg.data());
+        std::vector<std::string> command = runAs;
+        command.push_back(program);
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& arg : command) argv.push_back(arg.data());
         argv.push_back(nullptr);
 
         posix_spawn_file_actions_t actions;
@@ -82,8 +86,10 @@ public:
                                          0644);
         posix_spawn_file_actions_addopen(&actions, 2, folder.file("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
+        if (fs::exists(folder.file("stdin.txt")))
+            posix_spawn_file_actions_addopen(&actions, 0, folder.file("stdin.txt").c_str(), O_RDONLY, 0);
         // Started from another folder: the gateway must find its own.
-        ASSERT_EQ(::posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()), 0);
+        ASSERT_EQ(::posix_spawnp(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
         posix_spawn_file_actions_destroy(&actions);
     }
 
@@ -127,6 +133,8 @@ public:
     std::string UsageStart() { return folder.file("pellwick") + " -install          to install the service\n"; }
 
     TempDir folder;
+    std::string program = folder.file("pellwick");
+    std::vector<std::string> runAs;  // a command that runs the program as another user
 
 private:
     std::map<std::string, std::string> m_extraEnv;
@@ -176,10 +184,14 @@ TEST(GatewayBinary, HelpVersionAndWrongSwitches) {
 TEST(GatewayBinary, SetAndShowInAFreshHome) {
     Gateway gateway;
     const std::string home = gateway.folder.file("state");
-    EXPECT_EQ(gateway.Run({"-home", home, "-set", "dsn=Sales", "retry_interval=5", "pin=1234", "multipart_timeout=30",
+    // The PIN comes from standard input, not the command line.
+    std::ofstream(gateway.folder.file("stdin.txt")) << "1234\n";
+    EXPECT_EQ(gateway.Run({"-home", home, "-set", "dsn=Sales", "retry_interval=5", "pin=-", "multipart_timeout=30",
                            "report_sql=update smsout set delivered=<STATUS> where msgid=<MSGID>"}),
               0)
         << gateway.Stderr();
+    fs::remove(gateway.folder.file("stdin.txt"));
+    EXPECT_EQ(ReadFile(home + "/Pellwick.pin"), "1234\n");
     EXPECT_EQ(gateway.Run({"-home", home, "-show"}), 0);
     const std::string shown = gateway.Stdout();
     for (const char* line : {"\ndsn=Sales\n", "\nretry_interval=5\n", "\npin=********\n", "\nauto_start=1\n",
@@ -187,7 +199,7 @@ TEST(GatewayBinary, SetAndShowInAFreshHome) {
                              "report_sql=update smsout set delivered=<STATUS> where msgid=<MSGID>\n"})
         EXPECT_NE(shown.find(line), std::string::npos) << line << " in\n" << shown;
     EXPECT_EQ(shown.find("1234"), std::string::npos);
-    EXPECT_EQ(shown.rfind("port=1\n", 0), 0u);
+    EXPECT_EQ(shown.rfind("# state folder: " + home + "\nport=1\n", 0), 0u) << shown;
 
     const auto privateFile = fs::perms::owner_read | fs::perms::owner_write;
     EXPECT_EQ(fs::file_size(home + "/Pellwick.ini"), 1016u);
@@ -208,6 +220,73 @@ TEST(GatewayBinary, SetAndShowInAFreshHome) {
     Gateway viaEnvironment({{"PELLWICK_HOME", home}});
     EXPECT_EQ(viaEnvironment.Run("-show"), 0);
     EXPECT_NE(viaEnvironment.Stdout().find("\ndsn=Sales\n"), std::string::npos);
+}
+
+// Root's -set in the service user's folder leaves the files to that user. A settings file
+// the gateway's user cannot read (root's, mode 0600) is never replaced: -show, -set and
+// the gateway each stop with an error that names it. Without root, a file of mode 0000
+// stands for it.
+TEST(GatewayBinary, SettingsThatCannotBeReadAreNeverReplaced) {
+    constexpr uid_t kServiceUser = 65534;
+    const bool root = ::geteuid() == 0;
+    Gateway gateway;
+    const std::string home = gateway.folder.file("state"), ini = home + "/Pellwick.ini";
+    fs::create_directory(home);
+    fs::permissions(home, fs::perms::owner_all);
+    if (root) {
+        fs::permissions(gateway.folder.path(), fs::perms::owner_all | fs::perms::others_exec);
+        ASSERT_EQ(::chown(home.c_str(), kServiceUser, kServiceUser), 0);
+    }
+    ASSERT_EQ(gateway.Run({"-home", home, "-set", "dsn=Sales", "port=3"}), 0) << gateway.Stderr();
+    const std::string before = ReadFile(ini);
+    ASSERT_EQ(before.size(), 1016u);
+    if (root) {
+        for (const char* name : {"Pellwick.ini", "Pellwick.conf"}) {
+            struct stat st {};
+            ASSERT_EQ(::stat((home + "/" + name).c_str(), &st), 0);
+            EXPECT_EQ(st.st_uid, kServiceUser) << name;
+            EXPECT_EQ(st.st_gid, kServiceUser) << name;
+        }
+        ASSERT_EQ(::chown(ini.c_str(), 0, 0), 0);
+        gateway.runAs = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    } else {
+        fs::permissions(ini, fs::perms::none);
+    }
+    const std::string error = "pellwick: cannot read the settings: " + ini + ": Permission denied\n";
+    for (const char* command : {"-show", "-set", "-debug"}) {
+        std::vector<std::string> args{"-home", home, command};
+        if (command == std::string("-set")) args.push_back("dsn=Other");
+        EXPECT_EQ(gateway.Run(args), 1) << command;
+        EXPECT_EQ(gateway.Stderr(), error) << command;
+    }
+    EXPECT_EQ(gateway.Stdout(), "");  // -debug ended before it started
+    fs::permissions(ini, fs::perms::owner_read);
+    EXPECT_EQ(ReadFile(ini), before);
+}
+
+// An over-long Pellwick.conf is refused whole, never cut and then saved without its tail.
+TEST(GatewayBinary, OverLongConfFileIsRefusedAndKept) {
+    Gateway gateway;
+    const std::string home = gateway.folder.file("state"), conf = home + "/Pellwick.conf";
+    ASSERT_EQ(gateway.Run({"-home", home, "-set", "dsn=Sales"}), 0) << gateway.Stderr();
+    std::ofstream(conf, std::ios::app) << "# " << std::string(70000, 'x') << "\nclaim_sql=update smsout set status=9\n";
+    const std::string before = ReadFile(conf);
+    EXPECT_EQ(gateway.Run({"-home", home, "-set", "dsn=Other"}), 1);
+    EXPECT_EQ(gateway.Stderr(), "pellwick: cannot read the settings: " + conf + ": longer than 65536 bytes\n");
+    EXPECT_EQ(ReadFile(conf), before);
+}
+
+// Run from a .../usr/bin folder without -home, the program uses the service's state folder,
+// never its own.
+TEST(GatewayBinary, InstalledProgramUsesTheServicesStateFolder) {
+    Gateway gateway;
+    fs::create_directories(gateway.folder.file("usr/bin"));
+    gateway.program = gateway.folder.file("usr/bin/pellwick");
+    fs::copy_file(PELLWICK_BINARY, gateway.program);
+    gateway.Run("-show");  // whether this machine has the folder decides the rest
+    const std::string first = "# state folder: /var/lib/orvane-pellwick\n";
+    EXPECT_EQ(gateway.Stdout().substr(0, first.size()), first);
+    EXPECT_FALSE(fs::exists(gateway.folder.file("usr/bin/Pellwick.ini")));
 }
 
 // Each instance has a state folder of its own inside the chosen one, created private, and

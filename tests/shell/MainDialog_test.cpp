@@ -1,5 +1,5 @@
 #include "config/MessageHook.h"
-#include "config/Settings.h"
+#include "config/SettingsFile.h"
 #include "shell/DialogHost.h"
 #include "shell/MainDialog.h"
 #include "shell/ServiceProcess.h"

@@ -1,6 +1,6 @@
 // The main window as the running gateway: menu states, run-state commands and the
 // timed shutdown, on Qt's offscreen platform.
-#include "config/Settings.h"
+#include "config/SettingsFile.h"
 #include "dialog/ConfigPages.h"
 #include "shell/MainDialog.h"
 #include "shell/TrayIcon.h"
