@@ -3,6 +3,7 @@
 #include "config/ConfFile.h"
 #include "config/SettingFields.h"
 #include "config/Settings.h"
+#include "config/SettingsFile.h"
 #include "engine/StatusBoard.h"
 
 #include <climits>
