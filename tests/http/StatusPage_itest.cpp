@@ -118,9 +118,9 @@ TEST_F(StatusPageBrowserTest, ShowsTheStateWithNumbersMaskedAndTextsLiteral) {
                                                 std::regex("\\s+"), " ");
     for (const std::string& shown : std::vector<std::string>{
              "Modem up", "Database up", "SIM up", "Network down", "Signal (0..31) 18", "Battery 87 %", "Sent 4217",
-          "Failed 13", "Unknown 2", "Received 389", "Rejected 7", "Outbox waiting 25", "Webhook queue 3",
-          "modem did not answer within 30 s", MaskNumber(LONG_NUMBER), MaskNumber(SHORT_NUMBER),
-          "&lt;b&gt;bold&lt;/b&gt; &amp; &lt;script&gt;alert(1)&lt;/script&gt; \"q\"", "Tom &amp; Jerry's \u20ac5"})
+             "Failed 13", "Unknown 2", "Received 389", "Rejected 7", "Outbox waiting 25", "Webhook queue 3",
+             "modem did not answer within 30 s", MaskNumber(LONG_NUMBER), MaskNumber(SHORT_NUMBER),
+             "&lt;b&gt;bold&lt;/b&gt; &amp; &lt;script&gt;alert(1)&lt;/script&gt; \"q\"", "Tom &amp; Jerry's \u20ac5"})
         EXPECT_NE(text.find(shown), std::string::npos) << "not on the page: " << shown << "\n" << text;
     for (const std::string& hidden : {LONG_NUMBER, SHORT_NUMBER, std::string("<b>"), std::string("<script")})
         EXPECT_EQ(dom.find(hidden), std::string::npos) << "on the page: " << hidden;
