@@ -11,7 +11,7 @@ PACKAGES=(
   unixodbc unixodbc-dev odbcinst libodbcinst2 libsqliteodbc odbc-postgresql libsqlite3-dev
   sqlite3 postgresql mariadb-server odbc-mariadb dbus-daemon
   gammu smstools libgammu-dev
-  xvfb xauth x11-utils xdotool trayer imagemagick
+  xvfb xauth x11-utils xdotool trayer imagemagick chromium fonts-dejavu-core
   procps psmisc
   pandoc dpkg-dev man-db systemd ccache
 )
