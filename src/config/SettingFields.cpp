@@ -30,7 +30,7 @@ SettingField Text(const char* name, std::string CSettings::*member, std::size_t 
 
 // A statement template whose outside values (a message, a sender, an outbox id) can be bound.
 std::optional<std::string> BindableTemplate(const std::string& value) {
-    return BindingProblem(value, {"<MSGID>", "<PHONE>", "<MSGBODY>"});
+    return BindingProblem(value, {"<MSGID>", "<PHONE>", "<MSGBODY>", "<REASON>"});
 }
 SettingField Statement(const char* name, std::string CSettings::*member, std::size_t maxBytes) {
     SettingField field = Text(name, member, maxBytes);
@@ -95,6 +95,7 @@ const std::vector<SettingField> kFields = {
     {"reply_numbers", SettingField::Text, nullptr, &CSettings::m_strReplyNumbers, 0, 0, CONF_SQL_BYTES, nullptr, false,
      EFFECT_NONE, NumberList},
     Number("reply_limit", &CSettings::m_nReplyLimit, 0, 1000),
+    Statement("outbox_insert_sql", &CSettings::m_strOutboxInsertSql, CONF_SQL_BYTES),
 };
 
 bool ValidUtf8(const std::string& text) {

@@ -106,6 +106,20 @@ long CAdoDatabase::ExecuteChange(const SqlCommand& command) {
     return -1;
 }
 
+std::optional<std::string> CAdoDatabase::ExecuteOnce(const SqlCommand& command) {
+    std::lock_guard lock(ConnectionLock());
+    try {
+        if (!Connected()) throw CDbError(DB_E_FAIL, "no database connection");
+        CDbStatement statement(s_pConnection, TIMEOUT_SECONDS);
+        statement.Execute(command);
+        if (statement.ColumnNames().empty() || !statement.Fetch()) return std::nullopt;
+        return statement.GetText(1).value_or(std::string());
+    } catch (const CDbError& e) {
+        if (!e.IsDuplicateKey()) s_bConnected = 0;
+        throw;
+    }
+}
+
 int CAdoDatabase::OpenQuery(const std::string& sql) {
     std::lock_guard lock(ConnectionLock());
     for (int attempt = 0; attempt < 2; ++attempt) {
