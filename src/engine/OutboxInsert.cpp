@@ -2,6 +2,8 @@
 
 #include "db/DbError.h"
 #include "engine/SqlTemplates.h"
+#include "pdu/PduText.h"
+#include "pdu/SmsPdu.h"
 
 #include <cstdint>
 #include <random>
@@ -9,16 +11,15 @@
 
 namespace {
 
-bool ValidUtf8(const std::string& text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (length == 0 || i + length > text.size()) return false;
-        for (std::size_t k = 1; k < length; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-        i += length;
-    }
-    return true;
+bool ValidUtf8(const std::string& text) { return pdutext::EncodeUtf8(pdutext::DecodeUtf8(text)) == text; }
+
+// Whether the text fits in the longest message the gateway sends (64 concatenated parts).
+bool FitsOneMessage(const std::string& phone, const std::string& text) {
+    CSmsPdu record;
+    record.m_strPhone = phone;
+    record.m_strText = text;
+    record.m_nKind = KIND_LONG;
+    return record.EncodeLong() == PDU_OK;
 }
 
 }  // namespace
@@ -36,6 +37,7 @@ std::optional<std::string> OutboxMessageProblem(const std::string& phone, const 
                std::to_string(MAX_OUTBOX_TEXT_BYTES) + " fit in one message";
     if (text.find('\0') != std::string::npos) return std::string("the text holds a NUL character");
     if (!ValidUtf8(text)) return std::string("the text is not valid UTF-8");
+    if (!FitsOneMessage(phone, text)) return "the text needs more than " + std::to_string(PDU_MAX_SEGMENTS) + " parts";
     return std::nullopt;
 }
 

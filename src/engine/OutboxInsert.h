@@ -16,7 +16,7 @@ inline constexpr std::size_t MIN_PHONE_DIGITS = 3, MAX_PHONE_DIGITS = 20;
 
 // Why a recipient and a text cannot be queued, or nullopt: the number is an optional '+'
 // and 3 to 20 digits; the text is valid UTF-8, not empty, without NUL, at most
-// MAX_OUTBOX_TEXT_BYTES bytes.
+// MAX_OUTBOX_TEXT_BYTES bytes, and fits in 64 concatenated parts.
 std::optional<std::string> OutboxMessageProblem(const std::string& phone, const std::string& text);
 
 struct OutboxInsertResult {

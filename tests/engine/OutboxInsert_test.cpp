@@ -11,7 +11,7 @@ TEST(OutboxInsert, RefusesWhatCannotBeSentAndQueuesTheRest) {
     };
     const Case cases[] = {
         {"+491701234567", "Hello", ""},
-        {"123", std::string(MAX_OUTBOX_TEXT_BYTES, 'x'), ""},
+        {"123", std::string(64 * 153, 'x'), ""},
         {"", "Hello", "is not an optional '+' followed by digits"},
         {"+", "Hello", "is not an optional '+' followed by digits"},
         {"+49 170", "Hello", "is not an optional '+' followed by digits"},
@@ -22,6 +22,7 @@ TEST(OutboxInsert, RefusesWhatCannotBeSentAndQueuesTheRest) {
         {"+4917", std::string(MAX_OUTBOX_TEXT_BYTES + 1, 'x'), "at most 19584 fit"},
         {"+4917", std::string("a\0b", 3), "NUL character"},
         {"+4917", "\xC3(", "not valid UTF-8"},
+        {"+4917", std::string(64 * 67 + 1, 'x').replace(0, 1, "\xE2\x82\xAC\xD0\x96"), "more than 64 parts"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.phone + " / " + c.text.substr(0, 20));
