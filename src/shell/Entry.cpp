@@ -11,8 +11,8 @@
 #include "shell/ServiceCommands.h"
 #include "shell/ServiceProcess.h"
 #include "shell/ServiceUnit.h"
-#include "shell/SettingsCommands.h"
 #include "shell/SendCommand.h"
+#include "shell/SettingsCommands.h"
 #include "shell/StatusFile.h"
 #include "state/StateFolder.h"
 

@@ -52,7 +52,14 @@ bool CFolderLock::Take(const std::string& folder, std::string& error, long& hold
         error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // `pellwick -status` holds the lock shared for an instant (Holder): a few short tries
+    // keep it from turning a gateway away.
+    int locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    for (int tries = 0; locked != 0 && errno == EWOULDBLOCK && tries < 10; ++tries) {
+        ::usleep(10000);
+        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    }
+    if (locked != 0) {
         const int failure = errno;
         char text[32] = {};
         if (::pread(fd, text, sizeof text - 1, 0) > 0) holder = std::strtol(text, nullptr, 10);
