@@ -13,7 +13,7 @@ namespace {
 
 const char* const kConfNames[] = {"multipart_join", "multipart_timeout", "report_sql",    "claim_sql",
                                   "release_sql",    "reclaim_sql",       "claim_timeout", "reply_numbers",
-                                  "reply_limit"};
+                                  "reply_limit",    "outbox_insert_sql"};
 
 constexpr std::size_t kMaxConfBytes = 64 * 1024;
 

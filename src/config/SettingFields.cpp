@@ -33,7 +33,7 @@ SettingField Text(const char* name, const char* description, std::string CSettin
 
 // A statement template whose outside values (a message, a sender, an outbox id) can be bound.
 std::optional<std::string> BindableTemplate(const std::string& value) {
-    return BindingProblem(value, {"<MSGID>", "<PHONE>", "<MSGBODY>"});
+    return BindingProblem(value, {"<MSGID>", "<PHONE>", "<MSGBODY>", "<REASON>"});
 }
 SettingField Statement(const char* name, const char* description, std::string CSettings::*member,
                        std::size_t maxBytes) {
@@ -147,6 +147,10 @@ const std::vector<SettingField> kFields = {
      NumberList},
     Number("reply_limit", "Replies per sender per hour; 0: keywords are not answered", &CSettings::m_nReplyLimit, 0,
            1000),
+    Statement("outbox_insert_sql",
+              "Queues one message in the outbox for -send with <PHONE> and <MSGBODY> (and <MSGID>, a fresh id, for "
+              "databases without returning); the first column of the row it returns is the message's id",
+              &CSettings::m_strOutboxInsertSql, CONF_SQL_BYTES),
 };
 
 bool ValidUtf8(const std::string& text) {

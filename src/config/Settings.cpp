@@ -43,6 +43,7 @@ void CSettings::SetDefaults() {
     m_nClaimTimeout = 30;
     m_strReplyNumbers.clear();
     m_nReplyLimit = 3;
+    m_strOutboxInsertSql = DEFAULT_OUTBOX_INSERT_SQL;
 
     m_bReportSent = 0;
     m_bBatteryWarned = 0;

@@ -4,6 +4,10 @@
 #include <cstddef>
 #include <string>
 
+// The default outbox insert of `pellwick -send`.
+inline constexpr const char* DEFAULT_OUTBOX_INSERT_SQL =
+    "insert into smsout(phone, msgbody, status) values('<PHONE>', '<MSGBODY>', 0) returning msgid";
+
 class CSettings {
 public:
     // The member initialisers are the values held before the first load; they differ
@@ -53,6 +57,8 @@ public:
     // prefix; empty: any) and the replies per sender per hour (0: none).
     std::string m_strReplyNumbers;
     int m_nReplyLimit = 3;
+    // Queues one message (`-send`): "<PHONE>", "<MSGBODY>" and "<MSGID>" (a fresh id) bound.
+    std::string m_strOutboxInsertSql = DEFAULT_OUTBOX_INSERT_SQL;
 
     // Persisted state written by the engine
     int m_bReportSent = 0;

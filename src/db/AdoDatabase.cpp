@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cctype>
 #include <cmath>
 #include <mutex>
 
@@ -14,6 +15,22 @@ namespace {
 std::recursive_mutex& ConnectionLock() {
     static std::recursive_mutex lock;
     return lock;
+}
+
+// libsqliteodbc reads rows only from statements that do not begin with insert, update or
+// delete, and drops what their "returning" clause gives. An empty common table expression
+// in front, which SQLite takes before any of the three, has it read them.
+SqlCommand WithRowsRead(const std::shared_ptr<CDbConnection>& connection, const SqlCommand& command) {
+    const std::size_t first = command.sql.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos || connection->DbmsName().rfind("SQLite", 0) != 0) return command;
+    std::string keyword = command.sql.substr(first, 6);
+    for (char& c : keyword) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (keyword != "insert" && keyword != "update" && keyword != "delete") return command;
+    static const std::string prefix = "with pellwick_rows as (select 1) ";
+    SqlCommand read = command;
+    read.sql.insert(0, prefix);
+    for (std::size_t& marker : read.markers) marker += prefix.size();
+    return read;
 }
 
 }  // namespace
@@ -104,6 +121,20 @@ long CAdoDatabase::ExecuteChange(const SqlCommand& command) {
         }
     }
     return -1;
+}
+
+std::optional<std::string> CAdoDatabase::ExecuteOnce(const SqlCommand& command) {
+    std::lock_guard lock(ConnectionLock());
+    try {
+        if (!Connected()) throw CDbError(DB_E_FAIL, "no database connection");
+        CDbStatement statement(s_pConnection, TIMEOUT_SECONDS);
+        statement.Execute(WithRowsRead(s_pConnection, command));
+        if (statement.ColumnNames().empty() || !statement.Fetch()) return std::nullopt;
+        return statement.GetText(1).value_or(std::string());
+    } catch (const CDbError& e) {
+        if (!e.IsDuplicateKey()) s_bConnected = 0;
+        throw;
+    }
 }
 
 int CAdoDatabase::OpenQuery(const std::string& sql) {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class CDbConnection;
@@ -49,6 +50,10 @@ public:
     // connection. The command's values are bound, never written into its text. Retried once
     // on a new connection, as ExecuteSql; every error, a duplicate key too, throws.
     long ExecuteChange(const SqlCommand& command);
+    // Runs a statement that may return rows (an insert with "returning") exactly once: never
+    // retried, since a retry could insert twice. The first column of its first row (NULL
+    // gives ""), nullopt when it returns none. Throws CDbError on any failure, no connection too.
+    std::optional<std::string> ExecuteOnce(const SqlCommand& command);
     // 1 rows available, 0 failed twice or no connection; never throws.
     int OpenQuery(const std::string& sql);
     // Drops the rows of the last query. An open cursor holds a read lock on some

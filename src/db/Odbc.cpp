@@ -189,6 +189,13 @@ void CDbConnection::Connect(const std::string& connect, const std::string& user,
     m_bConnected = true;
 }
 
+std::string CDbConnection::DbmsName() const {
+    SQLCHAR name[128] = {};
+    SQLSMALLINT length = 0;
+    if (!Succeeded(SQLGetInfo(m_hDbc, SQL_DBMS_NAME, name, sizeof name, &length))) return {};
+    return std::string(reinterpret_cast<char*>(name), std::clamp<SQLSMALLINT>(length, 0, sizeof name - 1));
+}
+
 CDbStatement::CDbStatement(std::shared_ptr<CDbConnection> connection, unsigned queryTimeoutSeconds)
     : m_connection(std::move(connection)) {
     if (!Succeeded(SQLAllocHandle(SQL_HANDLE_STMT, m_connection->Handle(), &m_hStmt))) {

@@ -29,6 +29,8 @@ public:
     void Connect(const std::string& connect, const std::string& user, const std::string& password);
     bool IsConnected() const { return m_bConnected; }
     SQLHDBC Handle() const { return m_hDbc; }
+    // The database product as the driver names it ("SQLite", "PostgreSQL"); "" when unknown.
+    std::string DbmsName() const;
 
 private:
     SQLHENV m_hEnv = SQL_NULL_HENV;

@@ -35,6 +35,7 @@ public:
     void SetReportRequest(int request) override { m_mobile.m_bReportRequest = request; }
     void SetBeforePdu(std::function<bool()> hook) override { m_mobile.m_beforePdu = std::move(hook); }
     bool TakeReset() override { return m_mobile.TakeReset(); }
+    std::string SubmitError() const override { return m_mobile.SubmitError(); }
     int SetStorage(const std::string& store) override { return m_mobile.SetStorage(store); }
     int GetUsedCount() override { return m_mobile.GetUsedCount(); }
     int GetTotalCount() override { return m_mobile.GetTotalCount(); }
@@ -70,6 +71,7 @@ public:
     int CloseDatabase() override { return m_db.CloseDatabase(); }
     int ExecuteSql(const SqlCommand& command) override { return m_db.ExecuteSql(command); }
     long ExecuteChange(const SqlCommand& command) override { return m_db.ExecuteChange(command); }
+    std::optional<std::string> ExecuteOnce(const SqlCommand& command) override { return m_db.ExecuteOnce(command); }
     int OpenQuery(const std::string& sql) override { return m_db.OpenQuery(sql); }
     void CloseQuery() override { m_db.CloseQuery(); }
     int IsEof() override { return m_db.IsEof(); }

@@ -40,6 +40,16 @@ struct DeviceInfo {
     int signal = 0;
 };
 
+// What this gateway has done since it started, readable from any thread.
+struct GatewayCounts {
+    long long sent = 0, failed = 0, unknown = 0;  // outbox rows by result: 1, -1, -2
+    long long received = 0;                       // messages stored in the inbox
+    long long rejected = -1;                      // rows of the state store's reject table (-1: no store)
+    // Outbox rows waiting to be sent: the rows the last count found at status 0, less those
+    // this gateway has dealt with since (0 while the database is down).
+    long long pending = 0;
+};
+
 class CGateway {
 public:
     CGateway(CSettings& settings, RunState& run, CStatusBoard& status, IGatewayClock& clock, IModem& modem,
@@ -103,6 +113,10 @@ public:
     int NextStorage() const { return m_nNextStorage; }
 
     IModem& Modem() { return m_modem; }
+    GatewayCounts Counts() const;
+    // The code a pass ends with when all is well: "Idle.", or what keeps the gateway from
+    // being idle (inserts failing, rows waiting outside the sending period).
+    int IdleStatus() const;
     // False while a SIM lock or a missing network registration keeps sending paused:
     // outbox rows then wait at status 0 instead of failing.
     bool SendingAllowed() const { return m_status.Condition() == 0; }
@@ -118,6 +132,10 @@ private:
     void JournalDbError(const char* step, const CDbError& error);
     int Send(const std::string& phone, const std::string& text);
     void Save();
+    // Counts a row's result in the settings record and in this run's counts.
+    void CountResult(int result);
+    void PublishPending() { m_nPending = m_settings.m_nUnsent; }
+    bool AddRejected(const RejectedPdu& rejected);
     struct OutboxRow {
         std::string msgId, phone, text;
     };
@@ -154,7 +172,9 @@ private:
     std::vector<OutboxRow> ReadBatch(const std::unordered_set<size_t>& handled);
     bool SendRow(const OutboxRow& row);
     bool Refuse(const OutboxRow& row, const char* reason);
+    // Writes "<REASON>" too: the one kept for the row by KeepReason, "" when none.
     void WriteResult(const std::string& msgId, int result);
+    void KeepReason(const std::string& msgId, const std::string& reason);
     int ScanStore(int used, int total);
 
     CSettings& m_settings;
@@ -196,6 +216,10 @@ private:
     bool m_bStoreFailing = false;
     bool m_bScanAllStores = true;  // at start, and after the inbox did not take a message
     bool m_bInsertFailing = false;
+    bool m_bOutsidePeriod = false;  // rows waited outside the sending period last cycle
+    std::map<std::string, std::string> m_reasons;  // why a row journalled with its result was not sent
+    std::atomic<long long> m_nSentCount{0}, m_nFailedCount{0}, m_nUnknownCount{0}, m_nReceivedCount{0};
+    std::atomic<long long> m_nRejectedCount{-1}, m_nPending{0};
     int m_nFullScanWait = 0;       // passes until the next full scan
     int m_nFullScanDelay = 10;     // grows while full scans leave messages behind
     // Per store, the messages its last check-and-scan left in it: a store is scanned

@@ -96,6 +96,7 @@ int CGateway::InsertReceived(std::string phone, std::string text, std::string ti
     if (!InInbox(result)) return result;
     m_refusedInserts.erase(key);
     ++m_settings.m_nReceived;
+    ++m_nReceivedCount;
     ::Journal(JOURNAL_INFO, "received message %s the inbox", result == 1 ? "stored in" : "already in");
     Save();
     // A duplicate is a message stored (and answered) before.
@@ -113,9 +114,15 @@ bool CGateway::RefusedTooOften(const std::string& key, long long nowMs) {
 
 // A message the inbox refused for its content goes to the reject table with the reason.
 bool CGateway::RejectReceived(const RejectedPdu& rejected) {
-    if (!m_state || !m_state->AddRejected(rejected)) return false;
+    if (!AddRejected(rejected)) return false;
     ::Journal(JOURNAL_WARNING, "received message from %s refused by the inbox %d times, moved to the reject table: %s",
               rejected.phone.c_str(), kContentTries, rejected.reason.c_str());
+    return true;
+}
+
+bool CGateway::AddRejected(const RejectedPdu& rejected) {
+    if (!m_state || !m_state->AddRejected(rejected)) return false;
+    m_nRejectedCount = m_state->CountRejected();
     return true;
 }
 
@@ -275,7 +282,7 @@ void CGateway::Reject(const ModemMessage& message) {
                                !message.inStore ? "direct" : message.store.empty() ? "-" : message.store,
                                message.index, pdu, message.decoded ? "holds no message" : "does not decode"};
     const std::string where = rejected.store + " " + std::to_string(rejected.index) + " " + pdu;
-    if (!m_state || !m_state->AddRejected(rejected)) {
+    if (!AddRejected(rejected)) {
         theLog.WriteTimed("Undecodable message could not be kept in the state store: " + where + "\r\n");
         return;
     }

@@ -14,6 +14,7 @@
 // claim (it ran into another gateway's rows) has it read the rows again and start anew.
 #include "db/DbError.h"
 #include "engine/Gateway.h"
+#include "engine/OutboxInsert.h"
 #include "engine/SqlTemplates.h"
 #include "link/Journal.h"
 #include "link/LogFile.h"
@@ -27,17 +28,14 @@ namespace {
 // Rows read per select; the cursor is closed before the first of them is sent, so no
 // read lock is held while the modem works.
 constexpr size_t BATCH_ROWS = 100;
-constexpr int MAX_PHONE_DIGITS = 20;
-// The most UTF-8 bytes 64 concatenated segments can carry: 153 septets each, every
-// character of the GSM alphabet at most 2 bytes. A longer text is refused by its length
-// alone, before the costly encoding.
-constexpr size_t MAX_TEXT_BYTES = 64 * 153 * 2;
+// The most a "<REASON>" carries.
+constexpr size_t MAX_REASON_BYTES = 200;
 
 // The number to dial: digits with an optional leading '+', the separators blank, '-',
 // '.', '(' and ')' dropped. Empty when the text is not a dialable number.
 std::string DialableNumber(const std::string& phone) {
     std::string number;
-    int digits = 0;
+    std::size_t digits = 0;
     for (char c : phone) {
         if (c >= '0' && c <= '9') {
             number += c;
@@ -72,6 +70,7 @@ void CGateway::SetStateStore(IStateStore* store) {
     m_parts.Attach(store);
     m_reports.Attach(store);
     m_waitingReports = store ? store->LoadWaitingReports() : std::vector<WaitingReport>{};
+    m_nRejectedCount = store ? store->CountRejected() : -1;
     std::vector<std::string> unknown, unsent;
     for (const auto& entry : m_journal.Entries()) {
         if (entry.state == JournalState::Sending) unknown.push_back(entry.msgId);
@@ -81,7 +80,8 @@ void CGateway::SetStateStore(IStateStore* store) {
         Tell(JOURNAL_WARNING, "Outbox row %s was being sent when the gateway stopped: result unknown (%d), not sent again.",
                            msgId.c_str(), RESULT_UNKNOWN);
         m_journal.SetResult(msgId, RESULT_UNKNOWN);
-        ++m_settings.m_nFailed;
+        KeepReason(msgId, "the gateway stopped while the message was being sent");
+        CountResult(RESULT_UNKNOWN);
     }
     for (const auto& msgId : unsent) {
         Tell(JOURNAL_NOTICE, "Outbox row %s was waiting for the modem's prompt when the gateway stopped: it never "
@@ -93,6 +93,38 @@ void CGateway::SetStateStore(IStateStore* store) {
             m_journal.Remove(msgId);
     }
     if (!unknown.empty()) Save();
+}
+
+void CGateway::CountResult(int result) {
+    if (result == RESULT_SENT) {
+        ++m_settings.m_nSent;
+        ++m_nSentCount;
+    } else {
+        ++m_settings.m_nFailed;
+        ++(result == RESULT_UNKNOWN ? m_nUnknownCount : m_nFailedCount);
+    }
+}
+
+GatewayCounts CGateway::Counts() const {
+    GatewayCounts counts;
+    counts.sent = m_nSentCount;
+    counts.failed = m_nFailedCount;
+    counts.unknown = m_nUnknownCount;
+    counts.received = m_nReceivedCount;
+    counts.rejected = m_nRejectedCount;
+    counts.pending = m_nPending;
+    return counts;
+}
+
+int CGateway::IdleStatus() const {
+    if (m_status.Condition() != 0) return STATUS_IDLE;  // the board shows the condition
+    if (m_bInsertFailing) return STATUS_INSERT_ERROR;
+    if (m_bOutsidePeriod) return STATUS_PERIOD_EXCEEDED;
+    return STATUS_IDLE;
+}
+
+void CGateway::KeepReason(const std::string& msgId, const std::string& reason) {
+    if (!reason.empty()) m_reasons[msgId] = CutUtf8(reason, MAX_REASON_BYTES);
 }
 
 void CGateway::SetInstance(const std::string& name, bool named) {
@@ -113,6 +145,7 @@ void CGateway::ReclaimStale() {
 void CGateway::CountUnsent() {
     if (m_run.m_bDatabaseLinked != 1) {
         m_settings.m_nUnsent = 0;
+        PublishPending();
         return;
     }
     m_status.SetStatus(STATUS_DB_QUERY);
@@ -133,14 +166,17 @@ void CGateway::CountUnsent() {
         m_status.SetStatus(STATUS_SELECT_ERROR);
     }
     m_db.CloseQuery();
+    PublishPending();
 }
 
 // Stores a row's result and drops its journal entry. Anything but success (an error, a
 // duplicate key, no connection) throws, and the entry stays.
 void CGateway::WriteResult(const std::string& msgId, int result) {
     long changed = -1;
+    const auto reason = m_reasons.find(msgId);
     try {
-        changed = m_db.ExecuteChange(BuildUpdateSql(m_settings.m_strUpdateSql, msgId, result, m_strInstance));
+        changed = m_db.ExecuteChange(BuildUpdateSql(m_settings.m_strUpdateSql, msgId, result, m_strInstance,
+                                                    reason == m_reasons.end() ? std::string() : reason->second));
     } catch (const CDbError&) {
         Tell(JOURNAL_ERR, "The update of outbox row %s failed: its result %d stays journalled.", msgId.c_str(), result);
         throw;
@@ -155,6 +191,7 @@ void CGateway::WriteResult(const std::string& msgId, int result) {
              "Outbox row %s is no longer claimed by this gateway (taken back or deleted): result %d not written.",
              msgId.c_str(), result);
     m_journal.Remove(msgId);
+    if (reason != m_reasons.end()) m_reasons.erase(reason);
 }
 
 // The claim is journalled before it is made, so that a claim a crash left unused is given
@@ -206,6 +243,7 @@ bool CGateway::Addressable(const std::string& msgId) const {
 }
 
 void CGateway::SendPending() {
+    m_bOutsidePeriod = false;
     if (m_settings.m_nUnsent <= 0 && m_journal.Empty()) return;
     try {
         FlushJournal();
@@ -220,6 +258,7 @@ void CGateway::SendPending() {
     if (m_settings.m_bSendingPeriod) {
         int hour = m_clock.LocalHour();
         if (hour < m_settings.m_nStartTime || hour >= m_settings.m_nEndTime) {
+            m_bOutsidePeriod = true;
             m_status.SetStatus(STATUS_PERIOD_EXCEEDED);
             return;
         }
@@ -284,10 +323,12 @@ std::vector<CGateway::OutboxRow> CGateway::ReadBatch(const std::unordered_set<si
 // A row refused before the modem: written back as -1, nothing sent. Throws as WriteResult.
 bool CGateway::Refuse(const OutboxRow& row, const char* reason) {
     Tell(JOURNAL_NOTICE, "Outbox row %s refused (%s): nothing sent.", row.msgId.c_str(), reason);
-    ++m_settings.m_nFailed;
+    CountResult(RESULT_FAILED);
     --m_settings.m_nUnsent;
+    PublishPending();
     Save();
     m_journal.SetResult(row.msgId, RESULT_FAILED);
+    KeepReason(row.msgId, reason);
     WriteResult(row.msgId, RESULT_FAILED);
     return true;
 }
@@ -300,7 +341,7 @@ bool CGateway::SendRow(const OutboxRow& row) {
         if (m_unaddressable.insert(row.msgId).second) {
             Tell(JOURNAL_WARNING, "Outbox row \"%s\" refused: the statement templates cannot name this id; nothing sent.",
                                row.msgId.c_str());
-            ++m_settings.m_nFailed;
+            CountResult(RESULT_FAILED);
             Save();
         }
         return true;
@@ -311,6 +352,7 @@ bool CGateway::SendRow(const OutboxRow& row) {
             return false;
         case Claim::Lost:
             --m_settings.m_nUnsent;
+            PublishPending();
             m_bClaimLost = true;
             return true;
         case Claim::Won:
@@ -320,7 +362,7 @@ bool CGateway::SendRow(const OutboxRow& row) {
     const std::string phone = DialableNumber(row.phone);
     if (phone.empty()) return Refuse(row, "not a dialable number");
     if (row.text.empty()) return Refuse(row, "empty text");
-    if (row.text.size() > MAX_TEXT_BYTES) return Refuse(row, "text longer than 64 segments can hold");
+    if (row.text.size() > MAX_OUTBOX_TEXT_BYTES) return Refuse(row, "text longer than 64 segments can hold");
     if (row.text.find('\0') != std::string::npos) return Refuse(row, "NUL character in the text");
     const int kind = m_settings.m_bLongSms + 1;
     const int segments = m_modem.CountSegments(phone, row.text, kind);
@@ -373,14 +415,14 @@ bool CGateway::SendRow(const OutboxRow& row) {
     }
     int result = RESULT_FAILED;
     if (sent >= 0) {
-        ++m_settings.m_nSent;
         result = RESULT_SENT;
         // The message reference, for matching the status report to this row.
         if (report && !m_reports.Add({sent, row.msgId, phone, m_clock.WallMs()}))
             Tell(JOURNAL_ERR, "The state store cannot be written (%s): the delivery of outbox row %s will not be known.",
                  StateError().c_str(), row.msgId.c_str());
     } else {
-        ++m_settings.m_nFailed;
+        const std::string error = m_modem.SubmitError();
+        KeepReason(row.msgId, error.empty() ? "refused by the modem" : error);
         if (sent == RESULT_UNKNOWN) {
             result = RESULT_UNKNOWN;
             Tell(JOURNAL_WARNING, "Outbox row %s: the modem %s after the submission; result unknown (%d).",
@@ -392,7 +434,9 @@ bool CGateway::SendRow(const OutboxRow& row) {
     if (!m_journal.SetResult(row.msgId, result))
         Tell(JOURNAL_ERR, "The outbound journal cannot be written (outbox row %s, result %d).", row.msgId.c_str(),
                            result);
+    CountResult(result);
     --m_settings.m_nUnsent;
+    PublishPending();
     Save();
 
     WriteResult(row.msgId, result);

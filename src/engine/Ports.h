@@ -4,6 +4,7 @@
 #include "db/SqlCommand.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,8 @@ public:
     virtual void SetBeforePdu(std::function<bool()> /*hook*/) {}
     // Whether a submission since the last call saw the modem restart or its port go.
     virtual bool TakeReset() { return false; }
+    // Why the last SendMessage did not succeed ("+CMS ERROR: 500"); "" after a success.
+    virtual std::string SubmitError() const { return {}; }
     // PDUs the message would be sent as; negative when it cannot be encoded. No I/O.
     virtual int CountSegments(const std::string& phone, const std::string& text, int kind) = 0;
     virtual int PollEvents() = 0;  // POLL_NEW_MESSAGE and POLL_UNDECODABLE fill Received()
@@ -135,6 +138,9 @@ public:
     virtual int ExecuteSql(const SqlCommand& command) = 0;
     // The rows the statement changed, -1 without a connection; a duplicate key throws.
     virtual long ExecuteChange(const SqlCommand& command) = 0;
+    // Runs the statement once, never retried; the first column of the first row it returns,
+    // nullopt when it returns none. Every failure throws.
+    virtual std::optional<std::string> ExecuteOnce(const SqlCommand& command) = 0;
     virtual int OpenQuery(const std::string& sql) = 0;
     virtual void CloseQuery() = 0;  // releases the cursor (and any lock it holds)
     virtual int IsEof() = 0;

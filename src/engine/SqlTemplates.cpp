@@ -63,13 +63,18 @@ std::string BuildSelectSql(const std::string& selectTemplate) {
 }
 
 std::optional<std::string> TemplateProblem(const std::string& sqlTemplate) {
-    return BindingProblem(sqlTemplate, {"<MSGID>", "<PHONE>", "<MSGBODY>"});
+    return BindingProblem(sqlTemplate, {"<MSGID>", "<PHONE>", "<MSGBODY>", "<REASON>"});
 }
 
 SqlCommand BuildUpdateSql(const std::string& updateTemplate, const std::string& msgId, int result,
-                          const std::string& instance) {
-    return BindTemplate(updateTemplate, {{"<MSGID>", msgId}},
+                          const std::string& instance, const std::string& reason) {
+    return BindTemplate(updateTemplate, {{"<MSGID>", msgId}, {"<REASON>", reason}},
                         {{"<RESULT>", std::to_string(result)}, {"<INSTANCE>", QuoteSqlText(instance)}});
+}
+
+SqlCommand BuildOutboxInsertSql(const std::string& insertTemplate, const std::string& phone, const std::string& body,
+                                const std::string& msgId) {
+    return BindTemplate(insertTemplate, {{"<PHONE>", phone}, {"<MSGBODY>", body}, {"<MSGID>", msgId}}, {});
 }
 
 SqlCommand BuildClaimSql(const std::string& claimTemplate, const std::string& msgId, const std::string& instance) {

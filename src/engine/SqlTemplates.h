@@ -31,9 +31,12 @@ std::string QuoteSqlText(const std::string& value);
 std::string BuildSelectSql(const std::string& selectTemplate);
 // "<MSGID>" the row's key, "<RESULT>" the send result as "%d" (1 sent, -1 failed,
 // -2 unknown: the gateway died or the modem fell silent after the message was handed over),
-// "<INSTANCE>" the gateway's instance name.
+// "<INSTANCE>" the gateway's instance name, "<REASON>" why it was not sent ("" when it was).
 SqlCommand BuildUpdateSql(const std::string& updateTemplate, const std::string& msgId, int result,
-                           const std::string& instance = {});
+                           const std::string& instance = {}, const std::string& reason = {});
+// A new outbox row: "<PHONE>", "<MSGBODY>" and "<MSGID>" (an id made for it) bound.
+SqlCommand BuildOutboxInsertSql(const std::string& insertTemplate, const std::string& phone, const std::string& body,
+                                const std::string& msgId);
 // The build functions throw CDbError, the statement not run, for a template that
 // TemplateProblem refuses.
 // The claim and release statements: "<MSGID>" the row's key, "<INSTANCE>" the gateway's name.
@@ -51,7 +54,7 @@ SqlCommand BuildInsertSql(const std::string& insertTemplate, const std::string& 
 SqlCommand BuildReportSql(const std::string& reportTemplate, const std::string& msgId, const std::string& phone,
                            const std::string& time, int status);
 // Why a statement template (update, insert, report, claim, release, reclaim) cannot be
-// run with its outside values bound ("<MSGID>", "<PHONE>", "<MSGBODY>"), or nullopt.
+// run with its outside values bound ("<MSGID>", "<PHONE>", "<MSGBODY>", "<REASON>"), or nullopt.
 std::optional<std::string> TemplateProblem(const std::string& sqlTemplate);
 
 // "select count(*) as count " and the select template from its first "from" (any case);

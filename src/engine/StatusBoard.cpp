@@ -101,19 +101,13 @@ void CStatusBoard::SetStatus(int code) {
         std::lock_guard lock(m_mutex);
         if (code == m_nLastStatus.load()) return;
         m_nLastStatus = code;
-        // A code published while nothing holds the display is shown for certain; one
-        // published during another's display time replaces any code still waiting.
-        if (!m_committed && !m_bShowing && m_clock.NowMs() >= m_nShownUntilMs) {
-            m_committed = Shown{code, icon};
-            m_queued.reset();  // its time had come, but this one is newer
-        } else {
-            m_queued = Shown{code, icon};
-        }
+        m_waiting.push_back(Shown{code, icon});
+        if (m_waiting.size() > MAX_WAITING) m_waiting.pop_front();
         threaded = m_thread.joinable();
         holding = m_bHolding;
     }
-    // A display thread that holds a code on display takes the queued one when the time
-    // is up; waking it before would only cost a wake-up.
+    // A display thread that holds a code on display takes the next one when the time is
+    // up; waking it before would only cost a wake-up.
     if (!threaded)
         ShowDue();
     else if (!holding)
@@ -122,17 +116,11 @@ void CStatusBoard::SetStatus(int code) {
 
 long long CStatusBoard::ShowDue() {
     std::unique_lock lock(m_mutex);
-    while (!m_bShowing && (m_committed || m_queued)) {
-        Shown next;
-        if (m_committed) {
-            next = *m_committed;
-            m_committed.reset();
-        } else {
-            const long long now = m_clock.NowMs();
-            if (now < m_nShownUntilMs) return m_nShownUntilMs - now;
-            next = *m_queued;
-            m_queued.reset();
-        }
+    while (!m_bShowing && !m_waiting.empty()) {
+        const long long now = m_clock.NowMs();
+        if (now < m_nShownUntilMs) return m_nShownUntilMs - now;
+        const Shown next = m_waiting.front();
+        m_waiting.pop_front();
         if (next.code == m_shown.code && next.icon == m_shown.icon) continue;  // on display already
         m_shown = next;
         m_strText = StatusText(next.code);
@@ -161,7 +149,7 @@ void CStatusBoard::RunDisplay() {
             m_changed.wait_for(lock, std::chrono::milliseconds(waitMs));
             m_bHolding = false;
         } else {
-            m_changed.wait(lock, [this] { return m_bQuit || m_committed || m_queued; });
+            m_changed.wait(lock, [this] { return m_bQuit || !m_waiting.empty(); });
         }
     }
 }

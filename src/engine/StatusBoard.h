@@ -1,16 +1,17 @@
 #pragma once
 // Status codes: what the gateway is doing, with the text and icon each shows.
 // SetStatus publishes a code and returns at once; the board shows the codes in order,
-// each for at least its display time (0.5 s, 1 s under the error icon), and when codes
-// queue up behind the one on display, the newest replaces the others. Codes 25 and up
+// each for at least its display time (0.5 s, 1 s under the error icon). Codes wait in a
+// short queue behind the one on display; should it fill, the oldest waiting code goes,
+// so the display never falls far behind. Codes 25 and up
 // name a standing device condition (SIM locked, no network) that keeps sending paused.
 #include "engine/Clock.h"
 #include "engine/RunState.h"
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 
@@ -65,6 +66,7 @@ public:
 
     static constexpr int DISPLAY_MS = 500;
     static constexpr int ERROR_DISPLAY_MS = 1000;
+    static constexpr std::size_t MAX_WAITING = 8;  // codes queued behind the one on display
 
     CStatusBoard(RunState& run, IGatewayClock& clock, Display display = {});
     ~CStatusBoard();
@@ -111,8 +113,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::optional<Shown> m_committed;  // to be shown next, whatever follows
-    std::optional<Shown> m_queued;     // waits for the display time; the newest wins
+    std::deque<Shown> m_waiting;  // published, in order, waiting for their turn
     Shown m_shown;
     long long m_nShownUntilMs = 0;
     bool m_bShowing = false;  // a display call is under way

@@ -90,7 +90,7 @@ void CWorker::Pass() {
     else if (m_run.m_bDatabaseLinked == 0)
         m_status.SetStatus(STATUS_DB_CONNECT_FAILED);
     else
-        m_status.SetStatus(STATUS_IDLE);
+        m_status.SetStatus(m_gateway.IdleStatus());
 
     // A link that is down is tried again after a full pause. With both links up, the
     // passes up to the next periodic step would only poll, which input from the modem

@@ -16,8 +16,15 @@ constexpr const char* IDENTIFIER = "orvane-pellwick";
 
 std::mutex g_mutex;
 std::string g_socketPath = "/dev/log";
+std::string g_lastError;
+constexpr std::size_t MAX_LAST_ERROR_BYTES = 300;
 
 }  // namespace
+
+std::string LastJournalError() {
+    std::lock_guard lock(g_mutex);
+    return g_lastError;
+}
 
 void SetJournalSocket(const std::string& path) {
     std::lock_guard lock(g_mutex);
@@ -49,6 +56,13 @@ void Journal(JournalPriority priority, const char* format, ...) {
     while (!line.empty() && line.back() == '\n') line.pop_back();
 
     std::lock_guard lock(g_mutex);
+    if (priority <= JOURNAL_ERR) {
+        char when[32];
+        std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S ", &local);
+        g_lastError = when + std::string(text.data()).substr(0, MAX_LAST_ERROR_BYTES);
+        for (char& c : g_lastError)
+            if (c == '\n' || c == '\r') c = ' ';
+    }
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (g_socketPath.size() >= sizeof address.sun_path) return;

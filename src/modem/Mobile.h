@@ -126,6 +126,9 @@ public:
     std::function<bool()> m_beforePdu;
     // Set when a submission saw the modem reset or the port go; cleared by the reader.
     bool TakeReset() { return std::exchange(m_bResetSeen, false); }
+    // Why the last SendMessage did not succeed, as the modem said it ("+CMS ERROR: 500"),
+    // or what went wrong; "" after a success.
+    const std::string& SubmitError() const { return m_strSubmitError; }
     int SubmitPdus(int mode);
     // PDUs the message would be sent as, or a negative codec result; no I/O, no guard.
     int CountSegments(const std::string& phone, const std::string& text, int kind) const;
@@ -271,6 +274,7 @@ private:
     bool m_bSubmitted = false;
     bool m_bResetSeen = false;
     long long m_nLastSubmitMs = 0;
+    std::string m_strSubmitError;
 
     // Scan positions into the received text, and the last caller.
     int m_nMessagePos = 0;

@@ -17,6 +17,19 @@ bool Has(const std::string& text, const char* what) { return text.find(what) != 
 // and whatever it was doing is lost.
 bool Restarted(const std::string& reply) { return Has(reply, "\nRDY\r") || Has(reply, "+CPIN: READY"); }
 
+// The line of a reply that holds "ERROR" ("+CMS ERROR: 500"), at most 120 characters; or
+// `otherwise` when there is none.
+std::string ErrorLine(const std::string& reply, const char* otherwise) {
+    const std::size_t at = reply.find("ERROR");
+    if (at == std::string::npos) return otherwise;
+    const std::size_t start = reply.find_last_of("\r\n", at);
+    const std::size_t begin = start == std::string::npos ? 0 : start + 1;
+    std::string line = reply.substr(begin, std::min<std::size_t>(reply.find_first_of("\r\n", at) - begin, 120));
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
+    return line;
+}
+
 }  // namespace
 
 int CMobile::Encode(CSmsPdu& record, const std::string& phone, const std::string& text, int kind) const {
@@ -37,10 +50,15 @@ int CMobile::CountSegments(const std::string& phone, const std::string& text, in
 }
 
 int CMobile::SendMessage(const std::string& phone, const std::string& text, int kind) {
+    m_strSubmitError = "the message cannot be encoded";
     if (phone.empty() || text.empty() || kind < KIND_TEXT || kind > KIND_DATA) return -1;
-    if (WaitNotBusy()) return -1;
+    if (WaitNotBusy()) {
+        m_strSubmitError = "the modem was busy";
+        return -1;
+    }
     BusyScope busy(*this);
     if (Encode(m_pdu, phone, text, kind) <= 0) return -1;
+    m_strSubmitError.clear();
     return SubmitPdus(SUBMIT_SEND);
 }
 
@@ -76,6 +94,7 @@ int CMobile::SubmitPdus(int mode) {
             theLog.Printf("\nSMSSendTryTimes=%d, times=%d", count, attempt);
             if (attempt > 0) Ask("AT+CMGF=0\r", "", 2000);
             if (!Has(Ask("AT\r", "", 5000), "OK")) {
+                m_strSubmitError = "no answer from the modem";
                 // A modem still in PDU input takes ESC and answers again; a Ctrl-Z here
                 // would send whatever it holds.
                 LeavePduInput();
@@ -97,11 +116,13 @@ int CMobile::SubmitPdus(int mode) {
             if (Restarted(prompt) || m_pConnection->HungUp()) {
                 // Nothing refused the message: a fresh modem may take it later.
                 theLog.Printf("\nModem restarted or gone while waiting for '>'");
+                m_strSubmitError = "the modem restarted or went away";
                 m_bResetSeen = true;
                 return handed ? SUBMIT_UNKNOWN : SUBMIT_NOT_HANDED;
             }
             if (!Has(prompt, ">")) {
                 theLog.Printf("\n'>' Not Found");
+                m_strSubmitError = ErrorLine(prompt, "no prompt from the modem");
                 // Without a final result the modem may be waiting for the PDU all the same.
                 if (!Has(prompt, "OK") && !Has(prompt, "ERROR")) LeavePduInput();
                 m_nLastSubmitMs = m_clock.NowMs();
@@ -120,15 +141,18 @@ int CMobile::SubmitPdus(int mode) {
             m_nLastSubmitMs = m_clock.NowMs();
             if (Restarted(reply) || (!Has(reply, "OK") && !Has(reply, "ERROR") && m_pConnection->HungUp())) {
                 theLog.Printf("\nModem restarted or gone after the PDU  %s", reply.c_str());
+                m_strSubmitError = "the modem restarted or went away after the message was handed over";
                 m_bResetSeen = true;
                 return SUBMIT_UNKNOWN;
             }
             if (Has(reply, "ERROR")) {
                 theLog.Printf("\n OK Not Found  %s", reply.c_str());
+                m_strSubmitError = ErrorLine(reply, "");
                 continue;  // refused: nothing went out
             }
             if (!Has(reply, "OK")) {
                 theLog.Printf("\nNo Final Result  %s", reply.c_str());
+                m_strSubmitError = "no answer from the modem after the message was handed over";
                 return SUBMIT_UNKNOWN;  // the remaining PDUs are not sent
             }
             // Accepted; a modem that names no reference gets 0.
@@ -137,6 +161,7 @@ int CMobile::SubmitPdus(int mode) {
             const int reference =
                 at == std::string::npos ? 0 : DecimalValue(reply.size() > at + 6 ? reply.substr(at + 6) : "", &found);
             result = found ? reference : 0;
+            m_strSubmitError.clear();
             done = true;
         }
         if (!done) {

@@ -11,7 +11,9 @@
 #include "shell/ServiceCommands.h"
 #include "shell/ServiceProcess.h"
 #include "shell/ServiceUnit.h"
+#include "shell/SendCommand.h"
 #include "shell/SettingsCommands.h"
+#include "shell/StatusFile.h"
 #include "state/StateFolder.h"
 
 #include <cerrno>
@@ -82,7 +84,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         {"install", CommandSwitch::Install}, {"remove", CommandSwitch::Remove}, {"start", CommandSwitch::Start},
         {"stop", CommandSwitch::Stop},       {"win9x", CommandSwitch::Win9x},   {"debug", CommandSwitch::Debug},
         {"show", CommandSwitch::Show},       {"set", CommandSwitch::Set},       {"help", CommandSwitch::Help},
-        {"h", CommandSwitch::Help},
+        {"h", CommandSwitch::Help},          {"status", CommandSwitch::Status}, {"send", CommandSwitch::Send},
     };
     line.command = CommandSwitch::Unknown;
     if (std::strcmp(arg, "--help") == 0) line.command = CommandSwitch::Help;
@@ -95,10 +97,14 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             if (!takeInstance(k++)) return fail(line.error);
         } else if (line.command == CommandSwitch::Set) {
             line.assignments.push_back(argv[k]);
+        } else if (line.command == CommandSwitch::Send) {
+            line.message.push_back(argv[k]);
         }
     }
     if (line.command == CommandSwitch::Set && line.assignments.empty())
         return fail(std::string("option '") + arg + "' needs NAME=VALUE");
+    if (line.command == CommandSwitch::Send && line.message.size() != 2)
+        return fail(std::string("option '") + arg + "' needs NUMBER and TEXT (quote a text with blanks)");
     return line;
 }
 
@@ -112,6 +118,8 @@ void PrintUsage(std::FILE* out, const std::string& command) {
         {"-win9x", "to run as a console app without the log file"},
         {"-show", "to print every setting as name=value"},
         {"-set NAME=VALUE ...", "to change settings, checked as the configuration window checks them"},
+        {"-status", "to print what the gateway on this state folder is doing (exit 3: none runs)"},
+        {"-send NUMBER TEXT", "to queue one message in the outbox (outbox_insert_sql) and print its id"},
         {"-home DIR <switch>", "to keep settings, PIN, journal and log in DIR (or PELLWICK_HOME)"},
         {"-instance NAME <switch>", "to run or control the service instance NAME, with a state folder of its own"},
         {"--version", "to print the version"},
@@ -195,8 +203,10 @@ int PellwickMain(int argc, char** argv) {
         std::fprintf(stderr, "%s: cannot create %s: %s\n", program.c_str(), path.c_str(), std::strerror(errno));
         return false;
     };
-    if (line.command != CommandSwitch::Show && ((instance && !makeFolder(FolderOf(home))) || !makeFolder(home)))
-        return 1;
+    // Commands that only read the state folder never create it.
+    const bool reads = line.command == CommandSwitch::Show || line.command == CommandSwitch::Status ||
+                       line.command == CommandSwitch::Send;
+    if (!reads && ((instance && !makeFolder(FolderOf(home))) || !makeFolder(home))) return 1;
     SetNamedInstance(instance);
     SetServiceInstance(line.instance);
     if (::chdir(folder.c_str()) != 0) std::perror(folder.c_str());
@@ -225,6 +235,10 @@ int PellwickMain(int argc, char** argv) {
             return 2;
         }
         return SetSettings(line.assignments, program, stderr);
+    case CommandSwitch::Status:
+        return PrintGatewayStatus(home, stdout, stderr);
+    case CommandSwitch::Send:
+        return QueueMessage(line.message[0], line.message[1], program, stdout, stderr);
     case CommandSwitch::Install: {
         COdbcInstaller installer;
         installer.AddDataSource(home + "/DADIvav.db");
@@ -276,7 +290,8 @@ int PellwickMain(int argc, char** argv) {
         break;
     }
 
-    PrintUsage(stdout, typed);
+    // Under systemd the usage would only fill the journal at every start.
+    if (!notifier.Available()) PrintUsage(stdout, typed);
     if (!process.StartServiceCtrlDispatcher()) {
         process.LogServiceError("StartServiceCtrlDispatcher failed.");
         return 0;

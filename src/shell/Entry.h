@@ -4,20 +4,23 @@
 #include <string>
 #include <vector>
 
-enum class CommandSwitch { Install, Remove, Start, Stop, Win9x, Debug, Service, Help, Version, Show, Set, Unknown };
+enum class CommandSwitch {
+    Install, Remove, Start, Stop, Win9x, Debug, Service, Help, Version, Show, Set, Status, Send, Unknown
+};
 
 struct CommandLine {
     CommandSwitch command = CommandSwitch::Service;  // no switch: the service body
     std::string home;                                // -home DIR
     std::string instance;                            // -instance NAME
     std::vector<std::string> assignments;            // -set NAME=VALUE ...
+    std::vector<std::string> message;                // -send NUMBER TEXT
     std::string error;                               // Unknown: what was wrong
 };
 
 // Reads `-home DIR` and `-instance NAME` (any number of times, the last one counts) and
 // then one switch: '-' or '/' followed by a switch name in any case, or --help /
-// --version. Arguments after the switch are ignored, except `-instance NAME` and the
-// assignments of -set.
+// --version. Arguments after the switch are ignored, except `-instance NAME`, the
+// assignments of -set and the number and text of -send.
 CommandLine ParseCommandLine(int argc, const char* const* argv);
 
 // An instance name: letters, digits, '.', '-' and '_', at most 64 of them, starting with

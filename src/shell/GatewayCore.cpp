@@ -8,6 +8,20 @@
 
 namespace {
 
+std::string LocalTime(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+// The SIM as the device link last found it.
+std::string SimState(int condition, bool linked) {
+    if (condition >= STATUS_SIM_PIN_MISSING && condition <= STATUS_SIM_NOT_READY) return StatusText(condition);
+    return linked ? "ready" : "unknown";
+}
+
 // The worker runs at the best priority an ordinary thread may take: the lowest nice
 // value the process is allowed. Never a real-time class: a loop that spun would
 // freeze the machine.
@@ -27,6 +41,8 @@ void CGatewayCore::ApplyLoadedSettings() {
     mobile.SetSendAttempts(theSettings.m_nRetryCount + 1);
     gateway.SetInstance(InstanceName(), IsNamedInstance());
     gateway.SetStateStore(GatewayStateStore().IsOpen() ? &GatewayStateStore() : nullptr);
+    if (GatewayStateStore().IsOpen() && !statusFile)
+        statusFile = std::make_unique<CStatusFile>(StatePath(STATUS_FILE_NAME), [this] { return StatusSnapshot(); });
     // A `-set` from a shell, or systemctl reload, reaches the running gateway.
     gateway.SetSettingsSync([] {
         const bool reload = TakeSettingsReloadRequest();
@@ -55,4 +71,28 @@ void CGatewayCore::RequestStop() {
     run.m_bRunning = 0;
     run.m_bStop = 1;
     worker.Wake();
+}
+
+std::string CGatewayCore::StatusSnapshot() const {
+    const DeviceInfo device = gateway.Device();
+    const GatewayCounts counts = gateway.Counts();
+    const bool modemUp = run.m_bDeviceLinked == 1;
+    std::string text;
+    auto line = [&text](const char* name, const std::string& value) { text += std::string(name) + "=" + value + "\n"; };
+    line("state", run.m_bStop ? "stopping" : run.m_bRunning ? "running" : "paused");
+    line("pid", std::to_string(::getpid()));
+    line("status", status.Text());
+    line("modem", modemUp ? "up" : "down");
+    line("database", run.m_bDatabaseLinked == 1 ? "up" : "down");
+    line("sim", SimState(status.Condition(), modemUp));
+    line("network", modemUp && !device.network.empty() ? device.network : "unknown");
+    line("sent", std::to_string(counts.sent));
+    line("failed", std::to_string(counts.failed));
+    line("unknown", std::to_string(counts.unknown));
+    line("received", std::to_string(counts.received));
+    line("rejected", std::to_string(counts.rejected));
+    line("pending", std::to_string(counts.pending));
+    line("last_error", LastJournalError());
+    line("since", LocalTime(started));
+    return text;
 }

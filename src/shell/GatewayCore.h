@@ -12,8 +12,10 @@
 #include "engine/StatusBoard.h"
 #include "engine/Worker.h"
 #include "modem/Mobile.h"
+#include "shell/StatusFile.h"
 
 #include <atomic>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -32,6 +34,8 @@ struct CGatewayCore {
     static std::thread StartWorker(const std::shared_ptr<CGatewayCore>& core, std::function<void()> body);
     // "Stop && Exit...": paused, stop requested, the worker woken.
     void RequestStop();
+    // What `pellwick -status` prints of this gateway, as name=value lines. Any thread.
+    std::string StatusSnapshot() const;
 
     RunState run;
     CGatewayClock clock;
@@ -43,4 +47,7 @@ struct CGatewayCore {
     CGateway gateway;
     CWorker worker{gateway, theSettings, run, status, clock};
     std::atomic<bool> workerEnded{false};
+    std::time_t started = std::time(nullptr);
+    // Kept up to date while this process holds its state folder; goes first, with its thread.
+    std::unique_ptr<CStatusFile> statusFile;
 };

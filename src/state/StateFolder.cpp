@@ -35,7 +35,8 @@ const std::vector<std::string>& StateFileNames() {
         "Pellwick.ini",      "Pellwick.conf",      "Pellwick.pin",         "Pellwick.log",
         "Pellwick.lock",     "Pellwick.state",     "Pellwick.state-wal",   "Pellwick.state-shm",
         "Pellwick.state-journal", "Pellwick.journal.imported", "Pellwick.spool.imported",
-        "Pellwick.parts.imported", "Pellwick.references.imported", "Pellwick.rejected.imported"};
+        "Pellwick.parts.imported", "Pellwick.references.imported", "Pellwick.rejected.imported",
+        "Pellwick.status"};
     return names;
 }
 
@@ -51,7 +52,14 @@ bool CFolderLock::Take(const std::string& folder, std::string& error, long& hold
         error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // `pellwick -status` holds the lock shared for an instant (Holder): a few short tries
+    // keep it from turning a gateway away.
+    int locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    for (int tries = 0; locked != 0 && errno == EWOULDBLOCK && tries < 10; ++tries) {
+        ::usleep(10000);
+        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    }
+    if (locked != 0) {
         const int failure = errno;
         char text[32] = {};
         if (::pread(fd, text, sizeof text - 1, 0) > 0) holder = std::strtol(text, nullptr, 10);
@@ -69,4 +77,27 @@ bool CFolderLock::Take(const std::string& folder, std::string& error, long& hold
     }
     m_fd = fd;
     return true;
+}
+
+long CFolderLock::Holder(const std::string& folder, std::string& error) {
+    const std::string path = folder + "/" + FILE_NAME;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return 0;  // no gateway ever ran here
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return -1;
+    }
+    long holder = 0;
+    if (::flock(fd, LOCK_SH | LOCK_NB) == 0) {
+        ::flock(fd, LOCK_UN);
+    } else if (errno == EWOULDBLOCK) {
+        char text[32] = {};
+        if (::pread(fd, text, sizeof text - 1, 0) > 0) holder = std::strtol(text, nullptr, 10);
+        if (holder <= 0) holder = 1;
+    } else {
+        error = "cannot lock " + path + ": " + std::strerror(errno);
+        holder = -1;
+    }
+    ::close(fd);
+    return holder;
 }

@@ -31,6 +31,10 @@ public:
     // holds it (0 when the lock could not be tried at all).
     bool Take(const std::string& folder, std::string& error, long& holder);
     bool Held() const { return m_fd >= 0; }
+    // Whether a gateway holds the lock of `folder`, tried without taking it for long and
+    // without writing anything: its PID (1 when it wrote none), 0 when none holds it, -1
+    // when it cannot be told (`error` says why).
+    static long Holder(const std::string& folder, std::string& error);
 
 private:
     int m_fd = -1;

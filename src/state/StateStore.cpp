@@ -316,6 +316,12 @@ bool CStateStore::AddRejected(const RejectedPdu& rejected) {
     return Transaction([&] { return InsertRejected(rejected); });
 }
 
+long long CStateStore::CountRejected() {
+    Statement count(m_db, "select count(*) from rejected");
+    if (!count.Row()) return Fail(), -1;
+    return count.IntAt(0);
+}
+
 std::vector<RejectedPdu> CStateStore::LoadRejected() {
     std::vector<RejectedPdu> rejected;
     Statement select(m_db, "select at, store, idx, pdu, reason, phone, text from rejected order by id");

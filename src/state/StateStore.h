@@ -51,6 +51,7 @@ public:
     static constexpr int MAX_REJECTED = 10000;
     virtual bool AddRejected(const RejectedPdu& rejected) = 0;
     virtual std::vector<RejectedPdu> LoadRejected() = 0;
+    virtual long long CountRejected() = 0;  // -1 when it cannot be read
 
     // Why the last call failed (SQLite's message), "" after one that worked.
     virtual std::string LastError() const = 0;
@@ -97,6 +98,7 @@ public:
     bool DropWaitingReport(long long id) override;
     bool AddRejected(const RejectedPdu& rejected) override;
     std::vector<RejectedPdu> LoadRejected() override;
+    long long CountRejected() override;
     std::string LastError() const override { return m_strError; }
 
 private:

@@ -21,7 +21,7 @@ TEST(SettingFields, EveryNameInShowOrder) {
               "port baud_rate retry_interval retry_count smsc long_sms pin dsn db_user db_password select_sql "
               "update_sql insert_sql query_interval sending_period start_time end_time daily_report report_time "
               "battery_warning db_lost_warning report_phone auto_start multipart_join multipart_timeout report_sql "
-              "claim_sql release_sql reclaim_sql claim_timeout reply_numbers reply_limit ");
+              "claim_sql release_sql reclaim_sql claim_timeout reply_numbers reply_limit outbox_insert_sql ");
 }
 
 // Each value checked as the configuration window checks it: accepted values shown back
@@ -210,7 +210,8 @@ TEST_F(SharedSettings, ConfFileKeepsWhatItDoesNotKnowAndTakesChangesFromTheShell
     };
     EXPECT_EQ(read(), "# Settings of the gateway beyond Pellwick.ini: name=value, one per line.\n"
                       "multipart_join=1\nmultipart_timeout=10\nreport_sql=\nclaim_sql=\nrelease_sql=\n"
-                      "reclaim_sql=\nclaim_timeout=30\nreply_numbers=\nreply_limit=3\n");
+                      "reclaim_sql=\nclaim_timeout=30\nreply_numbers=\nreply_limit=3\noutbox_insert_sql=" +
+                          std::string(DEFAULT_OUTBOX_INSERT_SQL) + "\n");
 
     JournalCapture journal(dir.file("log.sock"));
     std::ofstream(conf) << "# mine\n report_sql = update smsout set delivered=<STATUS> where msgid='<MSGID>'\n"
@@ -227,7 +228,8 @@ TEST_F(SharedSettings, ConfFileKeepsWhatItDoesNotKnowAndTakesChangesFromTheShell
     ASSERT_EQ(SaveSettings(), 1);
     EXPECT_EQ(read(), "# mine\nreport_sql=update smsout set delivered=<STATUS> where msgid='<MSGID>'\n"
                       "colour=blue\nmultipart_timeout=30\nmultipart_join=0\nclaim_sql=\nrelease_sql=\n"
-                      "reclaim_sql=\nclaim_timeout=30\nreply_numbers=\nreply_limit=3\n");
+                      "reclaim_sql=\nclaim_timeout=30\nreply_numbers=\nreply_limit=3\noutbox_insert_sql=" +
+                          std::string(DEFAULT_OUTBOX_INSERT_SQL) + "\n");
     EXPECT_EQ(fs::status(conf).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 
     SetFromShell([](CSettings& s) { s.m_strReportSql.clear(); });

@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <regex>
 #include <string>
 #include <utility>
@@ -194,6 +195,13 @@ public:
         const int answer = ExecuteSql(command);
         if (answer == 99) throw CDbError(-1, "duplicate", {"23505"});
         return answer == 0 ? -1 : answer;
+    }
+    // Records the statement; its answer is `returned`.
+    std::optional<std::string> returned;
+    std::optional<std::string> ExecuteOnce(const SqlCommand& command) override {
+        if (!reachable) throw CDbError(-1, "connection lost");
+        executed.push_back(command.Inline());
+        return returned;
     }
     int OpenQuery(const std::string& sql) override {
         if (!reachable) throw CDbError(-1, "connection lost");

@@ -31,11 +31,11 @@ TEST_F(StatusBoardTest, TextsAndOwnIcons) {
     EXPECT_EQ(ICON_PAUSED, StatusIcon(2));
 }
 
-TEST_F(StatusBoardTest, CodesShowInOrderForTheirTimeAndTheNewestReplacesTheQueue) {
+TEST_F(StatusBoardTest, EveryCodeShowsInOrderForItsTimeAndAFullQueueDropsTheOldest) {
     board.SetStatus(5);  // error icon: one second
     board.SetStatus(5);  // the same code again: nothing
     board.SetStatus(3);
-    board.SetStatus(4);  // replaces 3 while 5 is still on display
+    board.SetStatus(4);
     EXPECT_EQ(0u, clock.slept);  // the caller never waits
     EXPECT_EQ(4, board.LastStatus());
     ASSERT_EQ(1u, shown.size());
@@ -45,18 +45,19 @@ TEST_F(StatusBoardTest, CodesShowInOrderForTheirTimeAndTheNewestReplacesTheQueue
     EXPECT_EQ(1, board.ShowDue());
     EXPECT_EQ(1u, shown.size());
     clock.now += 1;
+    EXPECT_EQ(500, board.ShowDue());  // 3 has its half second before 4
+    EXPECT_EQ("Connect to database.", board.Text());
+    clock.now += 500;
     EXPECT_EQ(0, board.ShowDue());
-    ASSERT_EQ(2u, shown.size());
-    EXPECT_EQ(4, shown[1].first);
     EXPECT_EQ("Query database.", board.Text());
 
-    board.SetStatus(1);
-    board.SetStatus(4);  // back to the code on display before its turn: nothing new is shown
-    clock.now += 500;
-    board.ShowDue();
-    EXPECT_EQ(2u, shown.size());
-    board.SetStatus(1);  // its time is up: shown at once
-    EXPECT_EQ(3u, shown.size());
+    // Far more codes than the queue holds, while 4 is on display: the newest ones show.
+    for (int code = 1; code <= 20; ++code) board.SetStatus(code);
+    while (const long long wait = board.ShowDue()) clock.now += wait;
+    std::vector<int> codes;
+    for (const auto& [code, icon] : shown) codes.push_back(code);
+    EXPECT_EQ((std::vector<int>{5, 3, 4, 13, 14, 15, 16, 17, 18, 19, 20}), codes);
+    static_assert(CStatusBoard::MAX_WAITING == 8);
 }
 
 TEST_F(StatusBoardTest, StandingConditionShowsInsteadOfIdleUntilCleared) {
@@ -87,7 +88,7 @@ TEST_F(StatusBoardTest, LinkDownTurnsAnyCodeButPausedIntoError) {
     EXPECT_EQ(ICON_PAUSED, board.Icon());
 }
 
-TEST(StatusBoardThread, ASlowDisplayNeverHoldsThePublisherAndEndsOnTheNewestCode) {
+TEST(StatusBoardThread, ASlowDisplayNeverHoldsThePublisherAndEveryCodeShows) {
     RunState run;
     run.m_bDeviceLinked = 1;
     run.m_bDatabaseLinked = 1;
@@ -113,7 +114,7 @@ TEST(StatusBoardThread, ASlowDisplayNeverHoldsThePublisherAndEndsOnTheNewestCode
     lock.lock();
     released = true;
     changed.notify_all();
-    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return shown.size() == 2; }));
-    EXPECT_EQ((std::vector<int>{3, 1}), shown);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return shown.size() == 4; }));
+    EXPECT_EQ((std::vector<int>{3, 4, 16, 1}), shown);
     EXPECT_EQ("Idle.", board.Text());
 }

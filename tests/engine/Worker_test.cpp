@@ -132,3 +132,35 @@ TEST(Worker, StopEndsTheLoopAndClearsTheFlag) {
     EXPECT_EQ(0, h.run.m_bStop.load());
     EXPECT_EQ(10u, h.worker.Ticks());  // passes on ticks 0 and 5 (the query interval)
 }
+
+// What keeps the gateway from its work stays on display instead of "Idle.", with the
+// board's own display times: rows waiting outside the sending period, inserts that fail.
+TEST(Worker, AWaitingCauseShowsInsteadOfIdle) {
+    struct Case {
+        const char* text;
+        void (*arrange)(EngineHarness&);
+    };
+    const Case cases[] = {
+        {"Sending period exceeded.",
+         [](EngineHarness& h) {
+             h.clock.hour = 20;
+             h.AddOutboxRow("7", "+4917", "later");
+         }},
+        {"Insert SQL script error.",
+         [](EngineHarness& h) {
+             h.db.failExecutes = 1000;
+             h.modem.stores["SM"][1] = {"+4917", "hi", "261207093000", 1};
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EngineHarness h;
+        h.status.SetDisplayTimes(CStatusBoard::DISPLAY_MS, CStatusBoard::ERROR_DISPLAY_MS);
+        h.LinksUp();
+        c.arrange(h);
+        for (int pass = 0; pass < 3; ++pass) h.worker.Pass();
+        while (const long long wait = h.status.ShowDue()) h.clock.now += wait;
+        EXPECT_EQ(c.text, h.status.Text());
+        EXPECT_TRUE(h.modem.sent.empty());
+    }
+}

@@ -109,6 +109,14 @@ TEST(CommandLine, SetTakesTheAssignmentsThatFollow) {
     EXPECT_EQ(line.assignments, (std::vector<std::string>{"dsn=Sales", "pin=1234"}));
 }
 
+TEST(CommandLine, SendTakesANumberAndATextAndStatusNothing) {
+    const CommandLine send = Parse({"-instance", "a", "-send", "+4917", "two words", "-instance", "b"});
+    EXPECT_EQ(send.command, CommandSwitch::Send);
+    EXPECT_EQ(send.message, (std::vector<std::string>{"+4917", "two words"}));
+    EXPECT_EQ(send.instance, "b");
+    EXPECT_EQ(Parse({"/STATUS"}).command, CommandSwitch::Status);
+}
+
 TEST(CommandLine, AnythingElseIsUnknownWithItsReason) {
     struct Case {
         std::vector<const char*> args;
@@ -130,6 +138,8 @@ TEST(CommandLine, AnythingElseIsUnknownWithItsReason) {
         {{"-debug "}, "unknown option '-debug '"},
         {{"--Help"}, "unknown option '--Help'"},
         {{"-set"}, "option '-set' needs NAME=VALUE"},
+        {{"-send", "+4917"}, "option '-send' needs NUMBER and TEXT (quote a text with blanks)"},
+        {{"-send", "+4917", "two", "words"}, "option '-send' needs NUMBER and TEXT (quote a text with blanks)"},
         {{"-home"}, "option '-home' needs a folder"},
         {{"-home", ""}, "option '-home' needs a folder"},
         {{"-instance"}, "option '-instance' needs a name"},
@@ -162,7 +172,7 @@ TEST(CommandLine, UsageNamesTheCommandAndEverySwitch) {
                          0),
               0u)
         << text;
-    for (const char* name : {" -show ", " -set NAME=VALUE ", " -home DIR ", " -instance NAME ", " --version ", " --help"})
+    for (const char* name : {" -show ", " -set NAME=VALUE ", " -status ", " -send NUMBER TEXT ", " -home DIR ", " -instance NAME ", " --version ", " --help"})
         EXPECT_NE(text.find(name), std::string::npos) << name;
 }
 
