@@ -13,6 +13,7 @@
 #include "engine/Ports.h"
 #include "engine/RunState.h"
 #include "engine/StatusBoard.h"
+#include "engine/WebhookEvents.h"
 #include "link/Journal.h"
 
 #include <atomic>
@@ -20,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -95,6 +97,9 @@ public:
     // and are sent again later.
     void SetStateStore(IStateStore* store);
     const COutboxJournal& Journal() const { return m_journal; }
+    // With a webhook receiver set, the events it hears of are queued in the state store in
+    // the transaction that keeps what they report (none without a state store).
+    void SetWebhooks(bool on) { m_bWebhooks = on; }
     const CInboxSpool& Spool() const { return m_spool; }
 
     DeviceInfo Device() const;
@@ -145,6 +150,10 @@ private:
     void HoldDirectDelivery();
     void KeptAgain();
     std::string StateError() const { return m_state ? m_state->LastError() : std::string(); }
+    bool Webhooks() const { return m_bWebhooks && m_state; }
+    // A message read from a store (or taken directly but not spooled) is in the inbox:
+    // its event is queued. -1 when the store refused it (the message then stays).
+    int QueueReceived(const ModemMessage& message, int result);
     void ScanAllStores();
     // A message or report taken directly is kept: the modem may let it go.
     void AcknowledgeDirect();
@@ -185,6 +194,7 @@ private:
     DeviceLinkSettings m_heldLink;
     CInboxSpool m_spool;
     IStateStore* m_state = nullptr;
+    bool m_bWebhooks = false;
     std::vector<WaitingReport> m_waitingReports;
     // Messages the inbox refused for their content, by phone, time and text.
     struct RefusedInsert {

@@ -80,7 +80,7 @@ void CGateway::SetStateStore(IStateStore* store) {
     for (const auto& msgId : unknown) {
         Tell(JOURNAL_WARNING, "Outbox row %s was being sent when the gateway stopped: result unknown (%d), not sent again.",
                            msgId.c_str(), RESULT_UNKNOWN);
-        m_journal.SetResult(msgId, RESULT_UNKNOWN);
+        m_journal.SetResult(msgId, RESULT_UNKNOWN, "the gateway stopped while it was being sent");
         ++m_settings.m_nFailed;
     }
     for (const auto& msgId : unsent) {
@@ -154,7 +154,13 @@ void CGateway::WriteResult(const std::string& msgId, int result) {
         Tell(JOURNAL_WARNING,
              "Outbox row %s is no longer claimed by this gateway (taken back or deleted): result %d not written.",
              msgId.c_str(), result);
-    m_journal.Remove(msgId);
+    // The entry leaves the state store with the result's webhook event in one transaction.
+    // Killed after the update's commit and before that transaction, the gateway finds the
+    // entry again, runs the update once more and queues the event then: once.
+    std::optional<WebhookEvent> event;
+    if (const COutboxJournal::Entry* entry = m_journal.Find(msgId); entry && Webhooks())
+        event = ResultEvent(msgId, entry->phone, result, entry->reason, m_clock.WallMs());
+    m_journal.Remove(msgId, event ? &*event : nullptr);
 }
 
 // The claim is journalled before it is made, so that a claim a crash left unused is given
@@ -287,7 +293,7 @@ bool CGateway::Refuse(const OutboxRow& row, const char* reason) {
     ++m_settings.m_nFailed;
     --m_settings.m_nUnsent;
     Save();
-    m_journal.SetResult(row.msgId, RESULT_FAILED);
+    m_journal.SetResult(row.msgId, RESULT_FAILED, reason, row.phone);
     WriteResult(row.msgId, RESULT_FAILED);
     return true;
 }
@@ -341,7 +347,7 @@ bool CGateway::SendRow(const OutboxRow& row) {
         return SleepSlices(m_clock, m_run.m_bStop, 10, m_settings.m_nRetryInterval * 100);
     }
 
-    if (!m_journal.MarkPrompting(row.msgId)) {
+    if (!m_journal.MarkPrompting(row.msgId, phone)) {
         Tell(JOURNAL_ERR, "The outbound journal cannot be written (%s): outbox row %s not sent.",
              m_journal.LastError().c_str(), row.msgId.c_str());
         return false;
@@ -372,7 +378,9 @@ bool CGateway::SendRow(const OutboxRow& row) {
         return false;
     }
     int result = RESULT_FAILED;
+    const char* reason = "refused by the modem";
     if (sent >= 0) {
+        reason = "accepted by the service centre";
         ++m_settings.m_nSent;
         result = RESULT_SENT;
         // The message reference, for matching the status report to this row.
@@ -383,13 +391,15 @@ bool CGateway::SendRow(const OutboxRow& row) {
         ++m_settings.m_nFailed;
         if (sent == RESULT_UNKNOWN) {
             result = RESULT_UNKNOWN;
+            reason = restarted ? "the modem restarted or went away after the submission"
+                               : "the modem did not answer the submission";
             Tell(JOURNAL_WARNING, "Outbox row %s: the modem %s after the submission; result unknown (%d).",
                  row.msgId.c_str(), restarted ? "restarted or went away" : "did not answer", result);
         }
     }
     if (result != RESULT_UNKNOWN)
         ::Journal(JOURNAL_INFO, "outbox row %s %s", row.msgId.c_str(), result == RESULT_SENT ? "sent" : "refused by the modem");
-    if (!m_journal.SetResult(row.msgId, result))
+    if (!m_journal.SetResult(row.msgId, result, reason))
         Tell(JOURNAL_ERR, "The outbound journal cannot be written (outbox row %s, result %d).", row.msgId.c_str(),
                            result);
     --m_settings.m_nUnsent;
