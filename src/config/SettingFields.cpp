@@ -2,6 +2,7 @@
 
 #include "db/SqlCommand.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -59,6 +60,17 @@ std::optional<std::string> NumberList(const std::string& value) {
     return std::nullopt;
 }
 
+// Empty, or an http or https address.
+std::optional<std::string> WebhookAddress(const std::string& value) {
+    std::string scheme = value.substr(0, value.find("://"));
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::size_t host = scheme.size() + 3;
+    if (value.empty() || ((scheme == "http" || scheme == "https") && host < value.size() && value[host] != '/' &&
+                          value.find(' ') == std::string::npos))
+        return std::nullopt;
+    return std::string("not an http:// or https:// address");
+}
+
 const std::vector<SettingField> kFields = {
     Number("port", &CSettings::m_nPort, 0, 16, EFFECT_DEVICE),
     {"baud_rate", SettingField::Choice, &CSettings::m_nBaudRate, nullptr, 0, 4, 0, &kBaudRates, false, EFFECT_DEVICE},
@@ -95,6 +107,9 @@ const std::vector<SettingField> kFields = {
     {"reply_numbers", SettingField::Text, nullptr, &CSettings::m_strReplyNumbers, 0, 0, CONF_SQL_BYTES, nullptr, false,
      EFFECT_NONE, NumberList},
     Number("reply_limit", &CSettings::m_nReplyLimit, 0, 1000),
+    {"webhook_url", SettingField::Text, nullptr, &CSettings::m_strWebhookUrl, 0, 0, CONF_SQL_BYTES, nullptr, false,
+     EFFECT_NONE, WebhookAddress},
+    Text("webhook_secret", &CSettings::m_strWebhookSecret, LONG_TEXT_BYTES, EFFECT_NONE, true),
 };
 
 bool ValidUtf8(const std::string& text) {

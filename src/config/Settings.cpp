@@ -60,6 +60,8 @@ void CSettings::SetDefaults() {
     m_nClaimTimeout = 30;
     m_strReplyNumbers.clear();
     m_nReplyLimit = 3;
+    m_strWebhookUrl.clear();
+    m_strWebhookSecret.clear();
 
     m_bReportSent = 0;
     m_bBatteryWarned = 0;

@@ -53,6 +53,10 @@ public:
     // prefix; empty: any) and the replies per sender per hour (0: none).
     std::string m_strReplyNumbers;
     int m_nReplyLimit = 3;
+    // Webhooks: the receiver events are posted to (empty: none are queued) and the key
+    // that signs them.
+    std::string m_strWebhookUrl;
+    std::string m_strWebhookSecret;
 
     // Persisted state written by the engine
     int m_bReportSent = 0;
