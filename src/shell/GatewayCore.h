@@ -12,6 +12,7 @@
 #include "engine/StatusBoard.h"
 #include "engine/Worker.h"
 #include "modem/Mobile.h"
+#include "webhook/WebhookSender.h"
 
 #include <atomic>
 #include <functional>
@@ -23,8 +24,10 @@ struct CGatewayCore {
 
     // After LoadSettings: the saved retry settings reach the driver; the engine keeps its
     // records in the state store of the folder this process took; settings changed
-    // by another process (or a reload request) reach the gateway.
+    // by another process (or a reload request) reach the gateway. With webhook_url set
+    // (read here, at start), the webhook sender delivers the events the engine queues.
     void ApplyLoadedSettings();
+    void StartWebhooks();
     // Makes every wait inside the driver end once this core's stop flag is set.
     static void InstallStopCheck(const std::shared_ptr<CGatewayCore>& core);
     // Starts the worker thread at raised priority; `body` runs the loop (the worker's own
@@ -43,4 +46,5 @@ struct CGatewayCore {
     CGateway gateway;
     CWorker worker{gateway, theSettings, run, status, clock};
     std::atomic<bool> workerEnded{false};
+    std::unique_ptr<CWebhookSender> webhooks;
 };

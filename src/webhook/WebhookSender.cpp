@@ -86,6 +86,7 @@ void CWebhookSender::Run() {
     CStateStore store;
     CURL* curl = curl_easy_init();
     bool failing = false;  // the receiver's trouble is journalled once, and its recovery
+    bool started = true;   // the first post of a run is tried at once: a restart often follows a fix
     std::string error;
     std::unique_lock lock(m_mutex);
     while (!m_bStop) {
@@ -97,9 +98,9 @@ void CWebhookSender::Run() {
             waitMs = kReopenMs;
         } else if (!store.NextEvent(event)) {
             waitMs = kIdleMs;
-        } else if (const long long now = WallMs(); event.nextTryMs > now) {
+        } else if (const long long now = WallMs(); event.nextTryMs > now && !started) {
             waitMs = std::min(event.nextTryMs - now, kIdleMs);
-        } else if (Post(curl, event, error)) {
+        } else if (started = false; Post(curl, event, error)) {
             if (failing) Journal(JOURNAL_NOTICE, "webhooks: the receiver takes events again");
             failing = false;
             if (!store.DropEvent(event.id))
@@ -109,8 +110,8 @@ void CWebhookSender::Run() {
             const int attempts = event.attempts + 1;
             waitMs = WebhookBackoffMs(attempts, m_maxBackoffMs);
             if (!failing)
-                Journal(JOURNAL_WARNING, "webhooks: %s did not take event %s (%s); it is tried again, with %lld queued",
-                        m_strUrl.c_str(), event.eventId.c_str(), error.c_str(), store.CountEvents());
+                Journal(JOURNAL_WARNING, "webhooks: the receiver did not take event %s (%s); it is tried again, with %lld "
+                        "queued", event.eventId.c_str(), error.c_str(), store.CountEvents());
             failing = true;
             store.PostponeEvent(event.id, attempts, now + waitMs);
             waitMs = std::min(waitMs, kIdleMs);

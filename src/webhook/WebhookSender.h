@@ -3,9 +3,10 @@
 // connection of its own to the store: oldest first, one at a time, each POSTed as JSON with
 // its signature until the receiver answers 2xx; only then is it dropped. A receiver that
 // does not take an event holds the queue back: the event is tried again after 1, 2, 4 ...
-// seconds, at most the longest back-off, its attempts counted in the store. Delivery is
-// in order, and a receiver that is down for hours gets every event afterwards; a retry
-// repeats the same body, so the receiver tells repeats by their event_id.
+// seconds, at most the longest back-off, its attempts counted in the store (after a start,
+// the first post is tried at once). Delivery is in order, and a receiver that is down for
+// hours gets every event afterwards; a retry repeats the same body, so the receiver tells
+// repeats by their event_id.
 #include "state/StateRecords.h"
 
 #include <atomic>
