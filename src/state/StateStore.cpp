@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -364,9 +365,15 @@ bool CStateStore::InsertEvent(const WebhookEvent& event) {
     Statement trim(m_db, "delete from webhook_events where id <= (select max(id) from webhook_events) - ?");
     if (!add.Text(event.eventId).Text(event.body).Int(event.createdMs).Run() || !trim.Int(MAX_EVENTS).Run())
         return Fail();
-    if (const int dropped = sqlite3_changes(m_db); dropped > 0)
-        Journal(JOURNAL_WARNING, "the webhook queue is full (%d events): the %d oldest were dropped unsent", MAX_EVENTS,
-                dropped);
+    // While the queue overflows, the journal hears of it once a minute.
+    m_droppedEvents += sqlite3_changes(m_db);
+    const auto now = std::chrono::steady_clock::now();
+    if (m_droppedEvents > 0 && (m_lastDropNote == decltype(now){} || now - m_lastDropNote >= std::chrono::minutes(1))) {
+        Journal(JOURNAL_WARNING, "the webhook queue is full (%d events): %lld of the oldest were dropped unsent",
+                MAX_EVENTS, m_droppedEvents);
+        m_droppedEvents = 0;
+        m_lastDropNote = now;
+    }
     return true;
 }
 

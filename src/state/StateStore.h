@@ -8,6 +8,7 @@
 // store on a private in-memory database.
 #include "state/StateRecords.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -132,4 +133,6 @@ private:
 
     sqlite3* m_db = nullptr;
     std::string m_strError;
+    long long m_droppedEvents = 0;  // webhook events dropped since the last note of it
+    std::chrono::steady_clock::time_point m_lastDropNote{};
 };
