@@ -1,0 +1,71 @@
+#include "EngineHarness.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+// The queued events, oldest first, each as its fields joined by '|', taken out of the queue.
+std::vector<std::string> TakeEvents(CStateStore& store, const std::vector<std::string>& fields) {
+    std::vector<std::string> events;
+    WebhookEvent event;
+    while (store.NextEvent(event)) {
+        const nlohmann::json body = nlohmann::json::parse(event.body);
+        std::string line = body.at("event");
+        for (const std::string& field : fields)
+            if (body.contains(field)) line += "|" + (body[field].is_string() ? body[field].get<std::string>() : body[field].dump());
+        EXPECT_EQ(event.eventId, body.at("event_id"));
+        events.push_back(line);
+        store.DropEvent(event.id);
+    }
+    return events;
+}
+
+}  // namespace
+
+// Bodies are JSON whatever the text holds; ids are 128-bit hex, random unless keyed.
+TEST(WebhookEvents, BodiesEscapeAnyTextAndIdsAreUniqueOrKeyed) {
+    const std::string text = "\"quoted\" \\ line\nend \x01 \xC3\xA9 \xFF";
+    const WebhookEvent event = ReceivedEvent("+49\"1", text, "261207093015", 5);
+    const nlohmann::json body = nlohmann::json::parse(event.body);
+    EXPECT_EQ("+49\"1", body["phone"]);
+    EXPECT_EQ("\"quoted\" \\ line\nend \x01 \xC3\xA9 \xEF\xBF\xBD", body["text"]);
+    EXPECT_EQ("2026-12-07 09:30:15", body["time"]);
+    EXPECT_EQ(32u, event.eventId.size());
+    EXPECT_EQ(std::string::npos, event.eventId.find_first_not_of("0123456789abcdef"));
+    EXPECT_NE(event.eventId, ReceivedEvent("+49\"1", text, "261207093015", 5).eventId);
+    EXPECT_EQ(ReceivedEvent("+49", "a", "", 5, "SM 3").eventId, ReceivedEvent("+49", "a", "", 9, "SM 3").eventId);
+    EXPECT_NE(ReceivedEvent("+49", "a", "", 5, "SM 3").eventId, DeliveredEvent("1", 1, 5, "SM 3").eventId);
+}
+
+// Each result's event is queued with its journal entry's drop: none while the update
+// fails, then one per row with its number and reason. Each report report_sql wrote
+// brings its status; a report given again after the final one brings nothing.
+TEST(WebhookEvents, ResultsAndReportsQueueTheirEventsOnceWritten) {
+    EngineHarness h;
+    h.LinksUp();
+    h.settings.m_bSendingPeriod = 0;
+    h.settings.m_strReportSql = "update smsout set delivered=<STATUS> where msgid='<MSGID>'";
+    TempDirState state;
+    state.store.PutJournal({"9", JournalState::Sending, 0, "+499"});
+    h.gateway.SetStateStore(&state.store);
+    h.gateway.SetWebhooks(true);
+    h.AddOutboxRow("10", "+4910", "goes out");
+    h.AddOutboxRow("11", "none", "refused");
+    h.modem.sendResult = 7;
+    h.db.failExecutes = 1;
+    h.gateway.CountUnsent();
+    h.gateway.SendPending();
+    EXPECT_EQ(0, state.store.CountEvents());
+    h.run.m_bDatabaseLinked = 1;
+    h.gateway.CountUnsent();
+    h.gateway.SendPending();
+    EXPECT_EQ((std::vector<std::string>{"sms:unknown|9|+499|the gateway stopped while it was being sent",
+                                        "sms:sent|10|+4910|accepted by the service centre",
+                                        "sms:failed|11|none|not a dialable number"}),
+              TakeEvents(state.store, {"id", "phone", "reason"}));
+
+    for (int status : {0x20, 0x00, 0x00}) EXPECT_TRUE(h.gateway.TakeReport({7, "+4910", "261207093015", status}));
+    EXPECT_EQ((std::vector<std::string>{"sms:delivered|10|0", "sms:delivered|10|1"}),
+              TakeEvents(state.store, {"id", "status"}));
+}
