@@ -1,7 +1,9 @@
 #include "EngineHarness.h"
+#include "modem/Mobile.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <sqlite3.h>
 
 namespace {
 
@@ -68,4 +70,47 @@ TEST(WebhookEvents, ResultsAndReportsQueueTheirEventsOnceWritten) {
     for (int status : {0x20, 0x00, 0x00}) EXPECT_TRUE(h.gateway.TakeReport({7, "+4910", "261207093015", status}));
     EXPECT_EQ((std::vector<std::string>{"sms:delivered|10|0", "sms:delivered|10|1"}),
               TakeEvents(state.store, {"id", "status"}));
+}
+
+// Each road into the inbox queues one event: a stored message (read again after a crash
+// before its delete: the same event, queued once), a direct one through the spool, and
+// the parts of a joined one. A store that cannot queue the event keeps the message in the modem.
+TEST(WebhookEvents, EveryRoadIntoTheInboxQueuesItsMessageOnce) {
+    EngineHarness h;
+    h.LinksUp();
+    TempDirState state;
+    h.gateway.SetStateStore(&state.store);
+    h.gateway.SetWebhooks(true);
+    const ModemMessage stored{"+4917", "stored", "261207093000", 1};
+    for (int read = 0; read < 2; ++read) {
+        h.modem.stores["SM"][2] = stored;
+        h.gateway.CheckStores();
+        EXPECT_TRUE(h.modem.stores["SM"].empty());
+    }
+    auto deliver = [&](const ModemMessage& message) {
+        h.modem.received = message;
+        h.modem.polls.push_back(POLL_NEW_MESSAGE);
+        h.gateway.TakeIndications();
+    };
+    deliver({"+4918", "direct", "261207093001", 1});
+    ModemMessage part{"+4919", "part two", "261207093002", 1};
+    part.partReference = 5;
+    part.partCount = 2;
+    part.partNumber = 2;
+    deliver(part);
+    part.text = "part one ";
+    part.partNumber = 1;
+    deliver(part);
+    EXPECT_EQ((std::vector<std::string>{"sms:received|+4917|stored", "sms:received|+4918|direct",
+                                        "sms:received|+4919|part one part two"}),
+              TakeEvents(state.store, {"phone", "text"}));
+
+    sqlite3* db = nullptr;
+    sqlite3_open(state.path.c_str(), &db);
+    sqlite3_exec(db, "create trigger refuse before insert on webhook_events begin select raise(abort, 'no'); end",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    h.modem.stores["SM"][3] = stored;
+    h.gateway.CheckStores();
+    EXPECT_EQ(1u, h.modem.stores["SM"].size());
 }
