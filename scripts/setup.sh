@@ -13,6 +13,7 @@ PACKAGES=(
   xvfb xauth x11-utils xdotool trayer imagemagick
   procps psmisc
   pandoc dpkg-dev man-db systemd ccache
+  nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
 )
 
 missing=()

@@ -98,23 +98,29 @@ void CWebhookSender::Run() {
             waitMs = kReopenMs;
         } else if (!store.NextEvent(event)) {
             waitMs = kIdleMs;
-        } else if (const long long now = WallMs(); event.nextTryMs > now && !started) {
-            waitMs = std::min(event.nextTryMs - now, kIdleMs);
-        } else if (started = false; Post(curl, event, error)) {
-            if (failing) Journal(JOURNAL_NOTICE, "webhooks: the receiver takes events again");
-            failing = false;
-            if (!store.DropEvent(event.id))
-                Journal(JOURNAL_ERR, "webhooks: event %s delivered but still queued: %s", event.eventId.c_str(),
-                        store.LastError().c_str());
-        } else if (!m_bStop) {
-            const int attempts = event.attempts + 1;
-            waitMs = WebhookBackoffMs(attempts, m_maxBackoffMs);
-            if (!failing)
-                Journal(JOURNAL_WARNING, "webhooks: the receiver did not take event %s (%s); it is tried again, with %lld "
-                        "queued", event.eventId.c_str(), error.c_str(), store.CountEvents());
-            failing = true;
-            store.PostponeEvent(event.id, attempts, now + waitMs);
-            waitMs = std::min(waitMs, kIdleMs);
+        } else if (const long long now = WallMs();
+                   !started && event.nextTryMs > now && event.nextTryMs - now <= m_maxBackoffMs) {
+            // Nothing may pass the oldest event. (A try further off than the longest back-off
+            // was set before the clock went back: it is due.)
+            waitMs = event.nextTryMs - now;
+        } else {
+            started = false;
+            if (Post(curl, event, error)) {
+                if (failing) Journal(JOURNAL_NOTICE, "webhooks: the receiver takes events again");
+                failing = false;
+                if (!store.DropEvent(event.id))
+                    Journal(JOURNAL_ERR, "webhooks: event %s delivered but still queued: %s", event.eventId.c_str(),
+                            store.LastError().c_str());
+            } else if (!m_bStop) {
+                const int attempts = event.attempts + 1;
+                waitMs = WebhookBackoffMs(attempts, m_maxBackoffMs);
+                if (!failing)
+                    Journal(JOURNAL_WARNING,
+                            "webhooks: the receiver did not take event %s (%s); it is tried again, with %lld queued",
+                            event.eventId.c_str(), error.c_str(), store.CountEvents());
+                failing = true;
+                store.PostponeEvent(event.id, attempts, now + waitMs);
+            }
         }
         lock.lock();
         if (waitMs > 0) m_wake.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return m_bStop.load(); });
