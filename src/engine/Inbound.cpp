@@ -262,7 +262,7 @@ void CGateway::FlushSpool() {
         } else {
             // The message leaves the spool with its webhook event in one transaction. Killed
             // after the insert's commit and before that transaction, the gateway finds it
-            // spooled again; the inbox then has it already, and the event is queued once.
+            // spooled again; the inbox then has it already, and the event is queued then.
             std::optional<WebhookEvent> event;
             if (InInbox(result) && Webhooks())
                 event = ReceivedEvent(message.phone, message.text, message.time, m_clock.WallMs());

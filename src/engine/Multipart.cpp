@@ -27,13 +27,10 @@ int CGateway::StoreReceived(const ModemMessage& message) {
 }
 
 // The message stays in the modem until its event is queued. Killed in between, the
-// gateway reads it again after the restart; its event_id is derived from where it is and
-// what it holds, so the receiver is told of it under the same event_id.
+// gateway reads it again after the restart, and its event carries the same event_id.
 int CGateway::QueueReceived(const ModemMessage& message, int result) {
     if ((result != 1 && result != kDuplicateKey) || !Webhooks()) return result;
-    const std::string key = message.store + '\x1F' + std::to_string(message.index) + '\x1F' + message.phone + '\x1F' +
-                            message.time + '\x1F' + message.text;
-    if (m_state->QueueEvent(ReceivedEvent(message.phone, message.text, message.time, m_clock.WallMs(), key)))
+    if (m_state->QueueEvent(ReceivedEvent(message.phone, message.text, message.time, m_clock.WallMs())))
         return result;
     ::Journal(JOURNAL_ERR, "cannot queue the webhook event of a message from %s (%s): it stays in the modem",
               message.phone.c_str(), StateError().c_str());

@@ -28,6 +28,7 @@ namespace {
 // read lock is held while the modem works.
 constexpr size_t BATCH_ROWS = 100;
 constexpr int MAX_PHONE_DIGITS = 20;
+constexpr size_t MAX_REFUSED_PHONE_BYTES = 64;
 // The most UTF-8 bytes 64 concatenated segments can carry: 153 septets each, every
 // character of the GSM alphabet at most 2 bytes. A longer text is refused by its length
 // alone, before the costly encoding.
@@ -293,7 +294,8 @@ bool CGateway::Refuse(const OutboxRow& row, const char* reason) {
     ++m_settings.m_nFailed;
     --m_settings.m_nUnsent;
     Save();
-    m_journal.SetResult(row.msgId, RESULT_FAILED, reason, row.phone);
+    // The number as the row gave it, for the webhook event: any text, so bounded.
+    m_journal.SetResult(row.msgId, RESULT_FAILED, reason, CutUtf8(row.phone, MAX_REFUSED_PHONE_BYTES));
     WriteResult(row.msgId, RESULT_FAILED);
     return true;
 }

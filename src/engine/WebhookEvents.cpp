@@ -49,9 +49,9 @@ WebhookEvent MakeEvent(const char* kind, nlohmann::json fields, long long nowMs,
 
 }  // namespace
 
-WebhookEvent ReceivedEvent(const std::string& phone, const std::string& text, const std::string& time, long long nowMs,
-                           const std::string& key) {
-    return MakeEvent("sms:received", {{"phone", phone}, {"text", text}, {"time", FormatTimeValue(time)}}, nowMs, key);
+WebhookEvent ReceivedEvent(const std::string& phone, const std::string& text, const std::string& time, long long nowMs) {
+    return MakeEvent("sms:received", {{"phone", phone}, {"text", text}, {"time", FormatTimeValue(time)}}, nowMs,
+                     phone + '\x1F' + time + '\x1F' + text);
 }
 
 WebhookEvent ResultEvent(const std::string& msgId, const std::string& phone, int result, const std::string& reason,

@@ -5,13 +5,14 @@
 
 #include <string>
 
-// Each takes the wall clock (ms since the epoch). A `key` makes the event_id a digest of
-// the key instead of a random one: the same event found again (a stored message read once
-// more after a crash) then carries the same event_id, and the store queues it only once.
+// Each takes the wall clock (ms since the epoch). An event_id is random, or a digest of
+// what identifies the event: the same event found again (a message the network delivers
+// twice, or one read again after a crash) then carries the same event_id, and the store
+// queues it only once while it waits.
 
-// sms:received, for a message in the inbox; `time` is the modem's "YYMMDDhhmmss".
-WebhookEvent ReceivedEvent(const std::string& phone, const std::string& text, const std::string& time, long long nowMs,
-                           const std::string& key = {});
+// sms:received, for a message in the inbox; `time` is the modem's "YYMMDDhhmmss". Its id
+// is derived from the sender, the time stamp and the text, as the inbox's key is.
+WebhookEvent ReceivedEvent(const std::string& phone, const std::string& text, const std::string& time, long long nowMs);
 // sms:sent, sms:failed or sms:unknown, for the result written to an outbox row.
 WebhookEvent ResultEvent(const std::string& msgId, const std::string& phone, int result, const std::string& reason,
                          long long nowMs);

@@ -25,7 +25,8 @@ std::vector<std::string> TakeEvents(CStateStore& store, const std::vector<std::s
 
 }  // namespace
 
-// Bodies are JSON whatever the text holds; ids are 128-bit hex, random unless keyed.
+// Bodies are JSON whatever the text holds; ids are 128-bit hex, random for results, derived
+// from what they report for messages and reports.
 TEST(WebhookEvents, BodiesEscapeAnyTextAndIdsAreUniqueOrKeyed) {
     const std::string text = "\"quoted\" \\ line\nend \x01 \xC3\xA9 \xFF";
     const WebhookEvent event = ReceivedEvent("+49\"1", text, "261207093015", 5);
@@ -35,9 +36,10 @@ TEST(WebhookEvents, BodiesEscapeAnyTextAndIdsAreUniqueOrKeyed) {
     EXPECT_EQ("2026-12-07 09:30:15", body["time"]);
     EXPECT_EQ(32u, event.eventId.size());
     EXPECT_EQ(std::string::npos, event.eventId.find_first_not_of("0123456789abcdef"));
-    EXPECT_NE(event.eventId, ReceivedEvent("+49\"1", text, "261207093015", 5).eventId);
-    EXPECT_EQ(ReceivedEvent("+49", "a", "", 5, "SM 3").eventId, ReceivedEvent("+49", "a", "", 9, "SM 3").eventId);
-    EXPECT_NE(ReceivedEvent("+49", "a", "", 5, "SM 3").eventId, DeliveredEvent("1", 1, 5, "SM 3").eventId);
+    EXPECT_EQ(event.eventId, ReceivedEvent("+49\"1", text, "261207093015", 9).eventId);
+    EXPECT_NE(event.eventId, ReceivedEvent("+49\"1", text, "261207093016", 5).eventId);
+    EXPECT_NE(ResultEvent("1", "+49", 1, "", 5).eventId, ResultEvent("1", "+49", 1, "", 5).eventId);
+    EXPECT_NE(DeliveredEvent("1", 1, 5, "a").eventId, DeliveredEvent("1", 1, 5, "b").eventId);
 }
 
 // Each result's event is queued with its journal entry's drop: none while the update
@@ -73,8 +75,8 @@ TEST(WebhookEvents, ResultsAndReportsQueueTheirEventsOnceWritten) {
 }
 
 // Each road into the inbox queues one event: a stored message (read again after a crash
-// before its delete: the same event, queued once), a direct one through the spool, and
-// the parts of a joined one. A store that cannot queue the event keeps the message in the modem.
+// before its delete: the same event, queued once), a direct one through the spool (given
+// twice by the network: one event), and the parts of a joined one. A store that cannot queue the event keeps the message in the modem.
 TEST(WebhookEvents, EveryRoadIntoTheInboxQueuesItsMessageOnce) {
     EngineHarness h;
     h.LinksUp();
@@ -93,6 +95,7 @@ TEST(WebhookEvents, EveryRoadIntoTheInboxQueuesItsMessageOnce) {
         h.gateway.TakeIndications();
     };
     deliver({"+4918", "direct", "261207093001", 1});
+    deliver({"+4918", "direct", "261207093001", 1});  // the network delivers it again
     ModemMessage part{"+4919", "part two", "261207093002", 1};
     part.partReference = 5;
     part.partCount = 2;
