@@ -58,8 +58,8 @@ public:
     virtual std::vector<RejectedPdu> LoadRejected() = 0;
 
     // Webhook events waiting for the receiver, at most MAX_EVENTS: beyond that the oldest
-    // are dropped, with a warning in the system journal. An event whose event_id is
-    // queued already is not queued twice.
+    // are dropped, with a warning in the system journal (at most one a minute). An event
+    // whose event_id is queued already is not queued twice.
     static constexpr int MAX_EVENTS = 100000;
     virtual bool QueueEvent(const WebhookEvent& event) = 0;
 
