@@ -14,6 +14,7 @@ PACKAGES=(
   xvfb xauth x11-utils xdotool trayer imagemagick chromium fonts-dejavu-core
   procps psmisc
   pandoc dpkg-dev man-db systemd ccache
+  nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
 )
 
 missing=()

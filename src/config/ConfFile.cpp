@@ -13,7 +13,8 @@ namespace {
 
 const char* const kConfNames[] = {"multipart_join", "multipart_timeout", "report_sql",    "claim_sql",
                                   "release_sql",    "reclaim_sql",       "claim_timeout", "reply_numbers",
-                                  "reply_limit",    "outbox_insert_sql"};
+                                  "reply_limit",    "outbox_insert_sql",
+                                  "webhook_url",    "webhook_secret"};
 
 constexpr std::size_t kMaxConfBytes = 64 * 1024;
 
@@ -67,6 +68,12 @@ bool ReadLines(const std::string& path, std::vector<std::string>& lines) {
         start = end + 1;
     }
     return true;
+}
+
+// The value as the file keeps it: a secret too (the file is private to the gateway).
+std::string ConfValue(const std::string& name, const CSettings& settings) {
+    const SettingField& field = *FindSettingField(name);
+    return field.secret && field.text ? settings.*field.text : ShowSetting(field, settings);
 }
 
 }  // namespace
@@ -127,11 +134,11 @@ bool WriteConfFile(const CSettings& settings, const std::string& path) {
             continue;
         }
         if (written[k]) continue;  // a repeated name: the one line written holds the value
-        text += name + "=" + ShowSetting(*FindSettingField(name), settings) + "\n";
+        text += name + "=" + ConfValue(name, settings) + "\n";
         written[k] = true;
     }
     for (std::size_t k = 0; k < written.size(); ++k) {
-        if (!written[k]) text += std::string(kConfNames[k]) + "=" + ShowSetting(*FindSettingField(kConfNames[k]), settings) + "\n";
+        if (!written[k]) text += std::string(kConfNames[k]) + "=" + ConfValue(kConfNames[k], settings) + "\n";
     }
     if (text == old) return true;
     return ReplaceStateFile(path, text);

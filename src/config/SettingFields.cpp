@@ -2,6 +2,7 @@
 
 #include "db/SqlCommand.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -61,6 +62,17 @@ std::optional<std::string> NumberList(const std::string& value) {
         start = end + 1;
     }
     return std::nullopt;
+}
+
+// Empty, or an http or https address.
+std::optional<std::string> WebhookAddress(const std::string& value) {
+    std::string scheme = value.substr(0, value.find("://"));
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::size_t host = scheme.size() + 3;
+    if (value.empty() || ((scheme == "http" || scheme == "https") && host < value.size() && value[host] != '/' &&
+                          value.find(' ') == std::string::npos))
+        return std::nullopt;
+    return std::string("not an http:// or https:// address");
 }
 
 const std::vector<SettingField> kFields = {
@@ -151,6 +163,11 @@ const std::vector<SettingField> kFields = {
               "Queues one message in the outbox for -send with <PHONE> and <MSGBODY> (and <MSGID>, a fresh id, for "
               "databases without returning); the first column of the row it returns is the message's id",
               &CSettings::m_strOutboxInsertSql, CONF_SQL_BYTES),
+    {"webhook_url", "Receiver of the webhook events: an http:// or https:// address; empty: no events are queued",
+     SettingField::Text, nullptr, &CSettings::m_strWebhookUrl, 0, 0, CONF_SQL_BYTES, nullptr, false, EFFECT_NONE,
+     WebhookAddress},
+    Text("webhook_secret", "Key of the HMAC-SHA256 signature each webhook event carries", &CSettings::m_strWebhookSecret,
+         LONG_TEXT_BYTES, EFFECT_NONE, true),
 };
 
 bool ValidUtf8(const std::string& text) {

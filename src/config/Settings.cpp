@@ -44,6 +44,8 @@ void CSettings::SetDefaults() {
     m_strReplyNumbers.clear();
     m_nReplyLimit = 3;
     m_strOutboxInsertSql = DEFAULT_OUTBOX_INSERT_SQL;
+    m_strWebhookUrl.clear();
+    m_strWebhookSecret.clear();
 
     m_bReportSent = 0;
     m_bBatteryWarned = 0;

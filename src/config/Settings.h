@@ -59,6 +59,10 @@ public:
     int m_nReplyLimit = 3;
     // Queues one message (`-send`): "<PHONE>", "<MSGBODY>" and "<MSGID>" (a fresh id) bound.
     std::string m_strOutboxInsertSql = DEFAULT_OUTBOX_INSERT_SQL;
+    // Webhooks: the receiver events are posted to (empty: none are queued) and the key
+    // that signs them.
+    std::string m_strWebhookUrl;
+    std::string m_strWebhookSecret;
 
     // Persisted state written by the engine
     int m_bReportSent = 0;

@@ -21,11 +21,22 @@ bool CGateway::TakeReport(const ModemReport& report) {
         JournalDbError("writing a delivery report", e);
         return false;
     }
-    ::Journal(JOURNAL_INFO, "outbox row %s: status report %d (%s)", submission->msgId.c_str(), report.status,
+    const std::string msgId = submission->msgId;  // Remove lets go of the submission
+    ::Journal(JOURNAL_INFO, "outbox row %s: status report %d (%s)", msgId.c_str(), report.status,
               status == 1 ? "delivered" : status == 0 ? "still trying" : "failed");
-    // A final outcome ends the submission; after a temporary one a later report follows.
-    if (status != 0 && !m_reports.Remove(submission, now))
-        ::Journal(JOURNAL_ERR, "cannot write the state store after outbox row %s: %s", submission->msgId.c_str(),
+    // The event's id is derived from the report: one the modem gives again after a crash
+    // (before it was deleted or acknowledged) reaches the receiver under the same event_id.
+    std::optional<WebhookEvent> event;
+    if (Webhooks())
+        event = DeliveredEvent(msgId, status, now,
+                               msgId + '\x1F' + std::to_string(report.reference) + '\x1F' + report.phone + '\x1F' +
+                                   report.discharge + '\x1F' + std::to_string(report.status));
+    // A final outcome ends the submission, in one transaction with its event; after a
+    // temporary one a later report follows.
+    const bool kept = status != 0 ? m_reports.Remove(submission, now, event ? &*event : nullptr)
+                                  : !event || m_state->QueueEvent(*event);
+    if (!kept)
+        ::Journal(JOURNAL_ERR, "cannot write the state store after outbox row %s: %s", msgId.c_str(),
                   StateError().c_str());
     return true;
 }

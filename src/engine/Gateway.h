@@ -13,6 +13,7 @@
 #include "engine/Ports.h"
 #include "engine/RunState.h"
 #include "engine/StatusBoard.h"
+#include "engine/WebhookEvents.h"
 #include "link/Journal.h"
 
 #include <atomic>
@@ -20,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -105,6 +107,9 @@ public:
     // and are sent again later.
     void SetStateStore(IStateStore* store);
     const COutboxJournal& Journal() const { return m_journal; }
+    // With a webhook receiver set, the events it hears of are queued in the state store in
+    // the transaction that keeps what they report (none without a state store).
+    void SetWebhooks(bool on) { m_bWebhooks = on; }
     const CInboxSpool& Spool() const { return m_spool; }
 
     DeviceInfo Device() const;
@@ -163,6 +168,10 @@ private:
     void HoldDirectDelivery();
     void KeptAgain();
     std::string StateError() const { return m_state ? m_state->LastError() : std::string(); }
+    bool Webhooks() const { return m_bWebhooks && m_state; }
+    // A message read from a store (or taken directly but not spooled) is in the inbox:
+    // its event is queued. -1 when the store refused it (the message then stays).
+    int QueueReceived(const ModemMessage& message, int result);
     void ScanAllStores();
     // A message or report taken directly is kept: the modem may let it go.
     void AcknowledgeDirect();
@@ -172,9 +181,8 @@ private:
     std::vector<OutboxRow> ReadBatch(const std::unordered_set<size_t>& handled);
     bool SendRow(const OutboxRow& row);
     bool Refuse(const OutboxRow& row, const char* reason);
-    // Writes "<REASON>" too: the one kept for the row by KeepReason, "" when none.
+    // Writes "<REASON>" too: the one journalled with the result, "" for a message sent.
     void WriteResult(const std::string& msgId, int result);
-    void KeepReason(const std::string& msgId, const std::string& reason);
     int ScanStore(int used, int total);
 
     CSettings& m_settings;
@@ -205,6 +213,7 @@ private:
     DeviceLinkSettings m_heldLink;
     CInboxSpool m_spool;
     IStateStore* m_state = nullptr;
+    bool m_bWebhooks = false;
     std::vector<WaitingReport> m_waitingReports;
     // Messages the inbox refused for their content, by phone, time and text.
     struct RefusedInsert {
@@ -217,7 +226,6 @@ private:
     bool m_bScanAllStores = true;  // at start, and after the inbox did not take a message
     bool m_bInsertFailing = false;
     bool m_bOutsidePeriod = false;  // rows waited outside the sending period last cycle
-    std::map<std::string, std::string> m_reasons;  // why a row journalled with its result was not sent
     std::atomic<long long> m_nSentCount{0}, m_nFailedCount{0}, m_nUnknownCount{0}, m_nReceivedCount{0};
     std::atomic<long long> m_nRejectedCount{-1}, m_nPending{0};
     int m_nFullScanWait = 0;       // passes until the next full scan

@@ -266,9 +266,16 @@ void CGateway::FlushSpool() {
         if (result == 0) return;
         if (!Settled(result)) {
             ++position;
-        } else if (!m_spool.Remove(position)) {
-            theLog.WriteTimed("The state store could not drop a stored message; after a restart the inbox "
-                              "finds it there already\r\n");
+        } else {
+            // The message leaves the spool with its webhook event in one transaction. Killed
+            // after the insert's commit and before that transaction, the gateway finds it
+            // spooled again; the inbox then has it already, and the event is queued then.
+            std::optional<WebhookEvent> event;
+            if (InInbox(result) && Webhooks())
+                event = ReceivedEvent(message.phone, message.text, message.time, m_clock.WallMs());
+            if (!m_spool.Remove(position, event ? &*event : nullptr))
+                theLog.WriteTimed("The state store could not drop a stored message; after a restart the inbox "
+                                  "finds it there already\r\n");
         }
     }
 }

@@ -14,12 +14,14 @@ bool CInboxSpool::Add(SpooledMessage message) {
     return stored;
 }
 
-bool CInboxSpool::Remove(size_t position) {
+bool CInboxSpool::Remove(size_t position, const WebhookEvent* event) {
     if (position >= m_entries.size()) return true;
     const long long id = m_entries[position].id;
     m_entries.erase(m_entries.begin() + static_cast<long>(position));
+    if (!m_store) return true;
     // One kept only in memory (the store refused it) has nothing to drop.
-    return !m_store || id == 0 || m_store->DropSpooled(id);
+    if (id == 0) return !event || m_store->QueueEvent(*event);
+    return m_store->DropSpooled(id, event);
 }
 
 bool CInboxSpool::StoreKept() {

@@ -12,7 +12,8 @@ public:
     void Attach(IStateStore* store);
     // false when the store could not be written; the message is kept in memory all the same.
     bool Add(SpooledMessage message);
-    bool Remove(size_t position);
+    // Drops the message, queuing `event` (when not nullptr) in the same transaction.
+    bool Remove(size_t position, const WebhookEvent* event = nullptr);
     // Writes the messages kept only in memory to the store; true when none is left so.
     bool StoreKept();
     const std::deque<SpooledMessage>& Entries() const { return m_entries; }

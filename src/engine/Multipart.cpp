@@ -13,7 +13,8 @@ constexpr long long kRetryMs = 30 * 1000;  // after a failed insert of a joined 
 
 int CGateway::StoreReceived(const ModemMessage& message) {
     const bool part = message.partCount > 1 && message.partNumber >= 1 && message.partNumber <= message.partCount;
-    if (!m_settings.m_bMultipartJoin || !part) return InsertReceived(message.phone, message.text, message.time);
+    if (!m_settings.m_bMultipartJoin || !part)
+        return QueueReceived(message, InsertReceived(message.phone, message.text, message.time));
     const MessagePart received{message.phone, message.partReference, message.partCount, message.partNumber,
                                message.text,  message.time,          m_clock.WallMs()};
     if (!m_parts.Add(received)) {
@@ -23,6 +24,17 @@ int CGateway::StoreReceived(const ModemMessage& message) {
     }
     if (m_run.m_bDatabaseLinked == 1) InsertJoinedMessages();
     return 1;
+}
+
+// The message stays in the modem until its event is queued. Killed in between, the
+// gateway reads it again after the restart, and its event carries the same event_id.
+int CGateway::QueueReceived(const ModemMessage& message, int result) {
+    if ((result != 1 && result != kDuplicateKey) || !Webhooks()) return result;
+    if (m_state->QueueEvent(ReceivedEvent(message.phone, message.text, message.time, m_clock.WallMs())))
+        return result;
+    ::Journal(JOURNAL_ERR, "cannot queue the webhook event of a message from %s (%s): it stays in the modem",
+              message.phone.c_str(), StateError().c_str());
+    return -1;
 }
 
 void CGateway::InsertJoinedMessages() {
@@ -42,7 +54,11 @@ void CGateway::InsertJoinedMessages() {
             ::Journal(JOURNAL_WARNING, "message from %s (reference %d) stored without part(s) %s of %d after %d minutes",
                       first.phone.c_str(), first.reference, missing.c_str(), first.count,
                       m_settings.m_nMultipartTimeout);
-        if (!m_parts.Remove(first, m_clock.WallMs()))
+        // As the spool: the parts leave the store with the event of their message.
+        std::optional<WebhookEvent> event;
+        if (result != INSERT_REJECTED && Webhooks())
+            event = ReceivedEvent(first.phone, text, first.time, m_clock.WallMs());
+        if (!m_parts.Remove(first, m_clock.WallMs(), event ? &*event : nullptr))
             ::Journal(JOURNAL_ERR, "cannot drop the stored message from %s from the state store: %s", first.phone.c_str(),
                       StateError().c_str());
     }

@@ -30,6 +30,7 @@ namespace {
 constexpr size_t BATCH_ROWS = 100;
 // The most a "<REASON>" carries.
 constexpr size_t MAX_REASON_BYTES = 200;
+constexpr size_t MAX_REFUSED_PHONE_BYTES = 64;
 
 // The number to dial: digits with an optional leading '+', the separators blank, '-',
 // '.', '(' and ')' dropped. Empty when the text is not a dialable number.
@@ -79,8 +80,7 @@ void CGateway::SetStateStore(IStateStore* store) {
     for (const auto& msgId : unknown) {
         Tell(JOURNAL_WARNING, "Outbox row %s was being sent when the gateway stopped: result unknown (%d), not sent again.",
                            msgId.c_str(), RESULT_UNKNOWN);
-        m_journal.SetResult(msgId, RESULT_UNKNOWN);
-        KeepReason(msgId, "the gateway stopped while the message was being sent");
+        m_journal.SetResult(msgId, RESULT_UNKNOWN, "the gateway stopped while the message was being sent");
         CountResult(RESULT_UNKNOWN);
     }
     for (const auto& msgId : unsent) {
@@ -121,10 +121,6 @@ int CGateway::IdleStatus() const {
     if (m_bInsertFailing) return STATUS_INSERT_ERROR;
     if (m_bOutsidePeriod) return STATUS_PERIOD_EXCEEDED;
     return STATUS_IDLE;
-}
-
-void CGateway::KeepReason(const std::string& msgId, const std::string& reason) {
-    if (!reason.empty()) m_reasons[msgId] = CutUtf8(reason, MAX_REASON_BYTES);
 }
 
 void CGateway::SetInstance(const std::string& name, bool named) {
@@ -173,10 +169,11 @@ void CGateway::CountUnsent() {
 // duplicate key, no connection) throws, and the entry stays.
 void CGateway::WriteResult(const std::string& msgId, int result) {
     long changed = -1;
-    const auto reason = m_reasons.find(msgId);
+    // The reason is kept in the journal, so it survives a restart until the update is written.
+    const COutboxJournal::Entry* entry = m_journal.Find(msgId);
+    const std::string reason = entry && result != RESULT_SENT ? entry->reason : std::string();
     try {
-        changed = m_db.ExecuteChange(BuildUpdateSql(m_settings.m_strUpdateSql, msgId, result, m_strInstance,
-                                                    reason == m_reasons.end() ? std::string() : reason->second));
+        changed = m_db.ExecuteChange(BuildUpdateSql(m_settings.m_strUpdateSql, msgId, result, m_strInstance, reason));
     } catch (const CDbError&) {
         Tell(JOURNAL_ERR, "The update of outbox row %s failed: its result %d stays journalled.", msgId.c_str(), result);
         throw;
@@ -190,8 +187,12 @@ void CGateway::WriteResult(const std::string& msgId, int result) {
         Tell(JOURNAL_WARNING,
              "Outbox row %s is no longer claimed by this gateway (taken back or deleted): result %d not written.",
              msgId.c_str(), result);
-    m_journal.Remove(msgId);
-    if (reason != m_reasons.end()) m_reasons.erase(reason);
+    // The entry leaves the state store with the result's webhook event in one transaction.
+    // Killed after the update's commit and before that transaction, the gateway finds the
+    // entry again, runs the update once more and queues the event then: once.
+    std::optional<WebhookEvent> event;
+    if (entry && Webhooks()) event = ResultEvent(msgId, entry->phone, result, entry->reason, m_clock.WallMs());
+    m_journal.Remove(msgId, event ? &*event : nullptr);
 }
 
 // The claim is journalled before it is made, so that a claim a crash left unused is given
@@ -327,8 +328,8 @@ bool CGateway::Refuse(const OutboxRow& row, const char* reason) {
     --m_settings.m_nUnsent;
     PublishPending();
     Save();
-    m_journal.SetResult(row.msgId, RESULT_FAILED);
-    KeepReason(row.msgId, reason);
+    // The number as the row gave it, for the webhook event: any text, so bounded.
+    m_journal.SetResult(row.msgId, RESULT_FAILED, reason, CutUtf8(row.phone, MAX_REFUSED_PHONE_BYTES));
     WriteResult(row.msgId, RESULT_FAILED);
     return true;
 }
@@ -383,7 +384,7 @@ bool CGateway::SendRow(const OutboxRow& row) {
         return SleepSlices(m_clock, m_run.m_bStop, 10, m_settings.m_nRetryInterval * 100);
     }
 
-    if (!m_journal.MarkPrompting(row.msgId)) {
+    if (!m_journal.MarkPrompting(row.msgId, phone)) {
         Tell(JOURNAL_ERR, "The outbound journal cannot be written (%s): outbox row %s not sent.",
              m_journal.LastError().c_str(), row.msgId.c_str());
         return false;
@@ -414,6 +415,7 @@ bool CGateway::SendRow(const OutboxRow& row) {
         return false;
     }
     int result = RESULT_FAILED;
+    std::string reason;
     if (sent >= 0) {
         result = RESULT_SENT;
         // The message reference, for matching the status report to this row.
@@ -422,16 +424,18 @@ bool CGateway::SendRow(const OutboxRow& row) {
                  StateError().c_str(), row.msgId.c_str());
     } else {
         const std::string error = m_modem.SubmitError();
-        KeepReason(row.msgId, error.empty() ? "refused by the modem" : error);
+        reason = CutUtf8(error.empty() ? "refused by the modem" : error, MAX_REASON_BYTES);
         if (sent == RESULT_UNKNOWN) {
             result = RESULT_UNKNOWN;
+            reason = restarted ? "the modem restarted or went away after the submission"
+                               : "the modem did not answer the submission";
             Tell(JOURNAL_WARNING, "Outbox row %s: the modem %s after the submission; result unknown (%d).",
                  row.msgId.c_str(), restarted ? "restarted or went away" : "did not answer", result);
         }
     }
     if (result != RESULT_UNKNOWN)
         ::Journal(JOURNAL_INFO, "outbox row %s %s", row.msgId.c_str(), result == RESULT_SENT ? "sent" : "refused by the modem");
-    if (!m_journal.SetResult(row.msgId, result))
+    if (!m_journal.SetResult(row.msgId, result, reason))
         Tell(JOURNAL_ERR, "The outbound journal cannot be written (outbox row %s, result %d).", row.msgId.c_str(),
                            result);
     CountResult(result);

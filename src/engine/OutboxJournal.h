@@ -26,21 +26,26 @@ public:
     // refuse a row that is on its way already: claimed leads to prompting, prompting to
     // sending, and nothing leads back.
     bool MarkClaimed(const std::string& msgId);
-    bool MarkPrompting(const std::string& msgId);
+    // `phone`: the number dialled, kept with the entry from here on.
+    bool MarkPrompting(const std::string& msgId, const std::string& phone = {});
     bool MarkSending(const std::string& msgId);
-    bool SetResult(const std::string& msgId, int result);
+    bool SetResult(const std::string& msgId, int result, const std::string& reason = {},
+                   const std::string& phone = {});
     // A row that was prompting or sending and still is not: back to claimed.
     bool Unclaim(const std::string& msgId);
-    bool Remove(const std::string& msgId);
+    // Drops the entry, queuing `event` (when not nullptr) in the same transaction.
+    bool Remove(const std::string& msgId, const WebhookEvent* event = nullptr);
 
     bool Contains(const std::string& msgId) const;
+    const Entry* Find(const std::string& msgId) const;
     const std::vector<Entry>& Entries() const { return m_entries; }
     bool Empty() const { return m_entries.empty(); }
     std::string LastError() const { return m_store ? m_store->LastError() : std::string(); }
 
 private:
-    // Moves the row to `state` (adding it when new); reverted when the store refuses.
-    bool Move(const std::string& msgId, State state, int result = 0);
+    // Moves the row to the state of `updated` (adding it when new), keeping the number
+    // it had; reverted when the store refuses.
+    bool Move(Entry updated);
     Entry* Slot(const std::string& msgId);
 
     IStateStore* m_store = nullptr;

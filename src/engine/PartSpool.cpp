@@ -51,12 +51,12 @@ std::vector<std::vector<MessagePart>> CPartSpool::Ready(long long nowMs, long lo
     return ready;
 }
 
-bool CPartSpool::Remove(const MessagePart& part, long long nowMs) {
+bool CPartSpool::Remove(const MessagePart& part, long long nowMs, const WebhookEvent* event) {
     const MessagePart marker{part.phone, part.reference, part.count, 0, std::string(), std::string(), nowMs};
     std::erase_if(m_parts, [&](const MessagePart& kept) { return kept.SameMessage(part); });
     std::erase_if(m_unstored, [&](const MessagePart& kept) { return kept.SameMessage(part); });
     m_parts.push_back(marker);
-    return !m_store || m_store->MarkStored(marker);
+    return !m_store || m_store->MarkStored(marker, event);
 }
 
 void CPartSpool::Prune(long long nowMs, long long keepMs) {

@@ -21,9 +21,10 @@ public:
     std::vector<std::vector<MessagePart>> Ready(long long nowMs, long long timeoutMs) const;
     // Drops every part of the message `part` belongs to, stored at `nowMs`, and remembers
     // the message until Prune forgets it, so a late repeat of one of its parts is not taken
-    // for a new message. False when the store could not be written (the parts are dropped
+    // for a new message; `event` (when not nullptr) is queued in the same transaction.
+    // False when the store could not be written (the parts are dropped
     // from memory all the same: a restart before then would join the message once more).
-    bool Remove(const MessagePart& part, long long nowMs);
+    bool Remove(const MessagePart& part, long long nowMs, const WebhookEvent* event = nullptr);
     // Forgets stored messages remembered `keepMs` or longer.
     void Prune(long long nowMs, long long keepMs);
     // The parts waiting.

@@ -37,13 +37,13 @@ const Submission* CReportBook::Match(int reference, const std::string& phone, lo
     return newest;
 }
 
-bool CReportBook::Remove(const Submission* submission, long long nowMs) {
+bool CReportBook::Remove(const Submission* submission, long long nowMs, const WebhookEvent* event) {
     std::vector<Submission> kept;
     for (const Submission& s : m_entries)
         if (&s != submission && nowMs - s.sentMs <= KEEP_MS) kept.push_back(s);
-    if (kept.size() == m_entries.size()) return true;
+    if (kept.size() == m_entries.size()) return !m_store || !event || m_store->QueueEvent(*event);
     const Submission none{-1, {}, {}, 0};
-    const bool stored = !m_store || m_store->DropSubmission(submission ? *submission : none, nowMs - KEEP_MS);
+    const bool stored = !m_store || m_store->DropSubmission(submission ? *submission : none, nowMs - KEEP_MS, event);
     m_entries = std::move(kept);
     return stored;
 }

@@ -20,8 +20,9 @@ public:
     // The newest submission within three days with this reference to this recipient
     // (compared by their last nine digits), or nullptr: references wrap at 256.
     const Submission* Match(int reference, const std::string& phone, long long nowMs) const;
-    // Drops a matched submission (its report was final) and everything older than three days.
-    bool Remove(const Submission* submission, long long nowMs);
+    // Drops a matched submission (its report was final) and everything older than three days;
+    // `event` (when not nullptr) is queued in the same transaction.
+    bool Remove(const Submission* submission, long long nowMs, const WebhookEvent* event = nullptr);
     std::size_t Size() const { return m_entries.size(); }
 
 private:

@@ -1,5 +1,6 @@
 #include "shell/GatewayCore.h"
 
+#include "config/SettingFields.h"
 #include "link/Journal.h"
 #include "shell/GatewayState.h"
 
@@ -43,12 +44,29 @@ void CGatewayCore::ApplyLoadedSettings() {
     gateway.SetStateStore(GatewayStateStore().IsOpen() ? &GatewayStateStore() : nullptr);
     if (GatewayStateStore().IsOpen() && !statusFile)
         statusFile = std::make_unique<CStatusFile>(StatePath(STATUS_FILE_NAME), [this] { return StatusSnapshot(); });
+    StartWebhooks();
     // A `-set` from a shell, or systemctl reload, reaches the running gateway.
     gateway.SetSettingsSync([] {
         const bool reload = TakeSettingsReloadRequest();
         if (reload) Journal(JOURNAL_NOTICE, "reloading the settings");
         return SyncSettings(reload);
     });
+}
+
+void CGatewayCore::StartWebhooks() {
+    const std::string& url = theSettings.m_strWebhookUrl;
+    if (url.empty() || webhooks || !GatewayStateStore().IsOpen()) return;
+    // Pellwick.conf keeps a value its check refused, with an error in the journal.
+    if (const auto problem = FindSettingField("webhook_url")->check(url)) {
+        Journal(JOURNAL_ERR, "webhook_url %s: no webhook events are queued", problem->c_str());
+        return;
+    }
+    if (theSettings.m_strWebhookSecret.empty())
+        Journal(JOURNAL_WARNING, "webhook_secret is empty: the receiver cannot tell the gateway's events from others");
+    webhooks = std::make_unique<CWebhookSender>(GatewayStatePath(), url, theSettings.m_strWebhookSecret);
+    webhooks->Start();
+    gateway.SetWebhooks(true);
+    Journal(JOURNAL_NOTICE, "webhook events are delivered to the receiver set in webhook_url");
 }
 
 void CGatewayCore::InstallStopCheck(const std::shared_ptr<CGatewayCore>& core) {
@@ -71,6 +89,8 @@ void CGatewayCore::RequestStop() {
     run.m_bRunning = 0;
     run.m_bStop = 1;
     worker.Wake();
+    // What is still queued is delivered after the next start.
+    if (webhooks) webhooks->RequestStop();
 }
 
 std::string CGatewayCore::StatusSnapshot() const {

@@ -13,6 +13,7 @@
 #include "engine/Worker.h"
 #include "modem/Mobile.h"
 #include "shell/StatusFile.h"
+#include "webhook/WebhookSender.h"
 
 #include <atomic>
 #include <ctime>
@@ -25,8 +26,10 @@ struct CGatewayCore {
 
     // After LoadSettings: the saved retry settings reach the driver; the engine keeps its
     // records in the state store of the folder this process took; settings changed
-    // by another process (or a reload request) reach the gateway.
+    // by another process (or a reload request) reach the gateway. With webhook_url set
+    // (read here, at start), the webhook sender delivers the events the engine queues.
     void ApplyLoadedSettings();
+    void StartWebhooks();
     // Makes every wait inside the driver end once this core's stop flag is set.
     static void InstallStopCheck(const std::shared_ptr<CGatewayCore>& core);
     // Starts the worker thread at raised priority; `body` runs the loop (the worker's own
@@ -50,4 +53,5 @@ struct CGatewayCore {
     std::time_t started = std::time(nullptr);
     // Kept up to date while this process holds its state folder; goes first, with its thread.
     std::unique_ptr<CStatusFile> statusFile;
+    std::unique_ptr<CWebhookSender> webhooks;
 };

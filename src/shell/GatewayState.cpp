@@ -7,6 +7,7 @@ namespace {
 
 CFolderLock g_lock;
 CStateStore g_store;
+std::string g_strStorePath;
 
 int Refuse(const std::string& program, std::FILE* err, const std::string& reason) {
     std::fprintf(err, "%s: %s\n", program.c_str(), reason.c_str());
@@ -18,6 +19,7 @@ int Refuse(const std::string& program, std::FILE* err, const std::string& reason
 }  // namespace
 
 CStateStore& GatewayStateStore() { return g_store; }
+const std::string& GatewayStatePath() { return g_strStorePath; }
 
 int TakeStateFolder(const std::string& folder, const std::string& program, std::FILE* err) {
     if (const std::string unsafe = FolderUnsafeReason(folder); !unsafe.empty())
@@ -33,6 +35,7 @@ int TakeStateFolder(const std::string& folder, const std::string& program, std::
     long holder = 0;
     if (!g_lock.Take(folder, error, holder)) return Refuse(program, err, error + "; this one stops");
     if (!g_store.Open(folder + "/" + CStateStore::FILE_NAME, error)) return Refuse(program, err, error);
+    g_strStorePath = folder + "/" + CStateStore::FILE_NAME;
     std::vector<std::string> damaged;
     if (!g_store.ImportOldFiles(folder, damaged, error)) return Refuse(program, err, error);
     for (const std::string& line : damaged)

@@ -14,3 +14,5 @@ int TakeStateFolder(const std::string& folder, const std::string& program, std::
 
 // The store TakeStateFolder opened; not open in a process that did not take its folder.
 CStateStore& GatewayStateStore();
+// The file of that store ("" before TakeStateFolder opened it).
+const std::string& GatewayStatePath();

@@ -15,6 +15,8 @@ struct JournalEntry {
     std::string msgId;
     JournalState state = JournalState::Sending;
     int result = 0;
+    std::string phone{};   // the number dialled, once known
+    std::string reason{};  // why the result is what it is, with the result
 };
 
 // A message the modem delivered directly, waiting for its inbox row.
@@ -65,4 +67,15 @@ struct RejectedPdu {
     std::string pdu;    // as the modem gave it, "" for a decoded message
     std::string reason;
     std::string phone{}, text{};  // of a decoded message
+};
+
+// An event for the webhook receiver: its JSON body, sent until the receiver takes it.
+// A retry sends the same body, so the receiver sees the same event_id again.
+struct WebhookEvent {
+    long long id = 0;  // the store's key, oldest first
+    std::string eventId;
+    std::string body;
+    int attempts = 0;         // posts the receiver did not take
+    long long nextTryMs = 0;  // wall clock, ms since the epoch
+    long long createdMs = 0;
 };

@@ -1,10 +1,12 @@
 #include "state/StateStore.h"
 
+#include "link/Journal.h"
 #include "state/Statement.h"
 
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,14 +16,16 @@ namespace {
 
 // "PwSt": tells a state store from any other SQLite file.
 constexpr int kApplicationId = 0x50775374;
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 const char* const kSchema = R"(
 create table if not exists outbound_journal(
     seq integer primary key,
     msgid text not null unique,
     state text not null check (state in ('claimed', 'prompting', 'sending', 'result')),
-    result integer not null default 0);
+    result integer not null default 0,
+    phone text not null default '',
+    reason text not null default '');
 create table if not exists waiting_messages(
     id integer primary key,
     received integer not null,
@@ -59,6 +63,19 @@ create table if not exists rejected(
     phone text not null default '',
     text text not null default '');
 create table if not exists imported(name text primary key, at integer not null);
+create table if not exists webhook_events(
+    id integer primary key,
+    event_id text not null unique,
+    body text not null,
+    attempts integer not null default 0,
+    next_try_ms integer not null default 0,
+    created_ms integer not null);
+)";
+
+// A store of version 1 has a journal without the number and the reason.
+const char* const kJournalColumns = R"(
+alter table outbound_journal add column phone text not null default '';
+alter table outbound_journal add column reason text not null default '';
 )";
 
 const char* StateName(JournalState state) {
@@ -169,9 +186,14 @@ bool CStateStore::Open(const std::string& path, std::string& error) {
             Statement wal(m_db, "pragma journal_mode=wal");
             walMode = wal.Row() && (path.empty() || wal.TextAt(0) == "wal");
         }
+        long long version = 0;
+        {
+            Statement user(m_db, "pragma user_version");
+            version = user.Row() ? user.IntAt(0) : 0;
+        }
         if (walMode && Exec("pragma synchronous=full") &&
             Transaction([&] {
-                return Exec(kSchema) &&
+                return Exec(kSchema) && (version != 1 || Exec(kJournalColumns)) &&
                        Exec(("pragma application_id=" + std::to_string(kApplicationId)).c_str()) &&
                        Exec(("pragma user_version=" + std::to_string(kSchemaVersion)).c_str());
             }))
@@ -182,23 +204,34 @@ bool CStateStore::Open(const std::string& path, std::string& error) {
     return false;
 }
 
+bool CStateStore::WithEvent(const WebhookEvent* event, const std::function<bool()>& change) {
+    if (!event) return change();
+    return Transaction([&] { return change() && InsertEvent(*event); });
+}
+
 std::vector<JournalEntry> CStateStore::LoadJournal() {
     std::vector<JournalEntry> entries;
-    Statement select(m_db, "select msgid, state, result from outbound_journal order by seq");
+    Statement select(m_db, "select msgid, state, result, phone, reason from outbound_journal order by seq");
     while (select.Row())
-        entries.push_back({select.TextAt(0), StateFromName(select.TextAt(1)), static_cast<int>(select.IntAt(2))});
+        entries.push_back({select.TextAt(0), StateFromName(select.TextAt(1)), static_cast<int>(select.IntAt(2)),
+                           select.TextAt(3), select.TextAt(4)});
     return entries;
 }
 
 bool CStateStore::PutJournal(const JournalEntry& entry) {
     Statement put(m_db,
-                  "insert into outbound_journal(msgid, state, result) values(?, ?, ?) "
-                  "on conflict(msgid) do update set state = excluded.state, result = excluded.result");
-    return put.Text(entry.msgId).Text(StateName(entry.state)).Int(entry.result).Run() || Fail();
+                  "insert into outbound_journal(msgid, state, result, phone, reason) values(?, ?, ?, ?, ?) "
+                  "on conflict(msgid) do update set state = excluded.state, result = excluded.result, "
+                  "phone = excluded.phone, reason = excluded.reason");
+    return put.Text(entry.msgId).Text(StateName(entry.state)).Int(entry.result).Text(entry.phone).Text(entry.reason)
+               .Run() ||
+           Fail();
 }
 
-bool CStateStore::DropJournal(const std::string& msgId) {
-    return Statement(m_db, "delete from outbound_journal where msgid = ?").Text(msgId).Run() || Fail();
+bool CStateStore::DropJournal(const std::string& msgId, const WebhookEvent* event) {
+    return WithEvent(event, [&] {
+        return Statement(m_db, "delete from outbound_journal where msgid = ?").Text(msgId).Run() || Fail();
+    });
 }
 
 std::vector<SpooledMessage> CStateStore::LoadSpool() {
@@ -216,8 +249,9 @@ bool CStateStore::AddSpooled(SpooledMessage& message) {
     return true;
 }
 
-bool CStateStore::DropSpooled(long long id) {
-    return Statement(m_db, "delete from waiting_messages where id = ?").Int(id).Run() || Fail();
+bool CStateStore::DropSpooled(long long id, const WebhookEvent* event) {
+    return WithEvent(event,
+                     [&] { return Statement(m_db, "delete from waiting_messages where id = ?").Int(id).Run() || Fail(); });
 }
 
 std::vector<MessagePart> CStateStore::LoadParts() {
@@ -241,11 +275,11 @@ bool CStateStore::InsertPart(const MessagePart& part) {
 
 bool CStateStore::AddPart(const MessagePart& part) { return InsertPart(part); }
 
-bool CStateStore::MarkStored(const MessagePart& marker) {
+bool CStateStore::MarkStored(const MessagePart& marker, const WebhookEvent* event) {
     return Transaction([&] {
         Statement drop(m_db, "delete from message_parts where phone = ? and reference = ? and count = ?");
         return (drop.Text(marker.phone).Int(marker.reference).Int(marker.count).Run() || Fail()) &&
-               InsertPart(marker);
+               InsertPart(marker) && (!event || InsertEvent(*event));
     });
 }
 
@@ -272,14 +306,15 @@ bool CStateStore::AddSubmission(const Submission& submission, long long forgetBe
     });
 }
 
-bool CStateStore::DropSubmission(const Submission& submission, long long forgetBeforeMs) {
+bool CStateStore::DropSubmission(const Submission& submission, long long forgetBeforeMs, const WebhookEvent* event) {
     return Transaction([&] {
         Statement drop(m_db,
                        "delete from submissions where id = (select id from submissions where reference = ? and "
                        "msgid = ? and phone = ? and sent_ms = ? limit 1) or sent_ms < ?");
-        return drop.Int(submission.reference).Text(submission.msgId).Text(submission.phone).Int(submission.sentMs)
-                   .Int(forgetBeforeMs).Run() ||
-               Fail();
+        return (drop.Int(submission.reference).Text(submission.msgId).Text(submission.phone).Int(submission.sentMs)
+                    .Int(forgetBeforeMs).Run() ||
+                Fail()) &&
+               (!event || InsertEvent(*event));
     });
 }
 
@@ -329,4 +364,48 @@ std::vector<RejectedPdu> CStateStore::LoadRejected() {
         rejected.push_back({select.TextAt(0), select.TextAt(1), static_cast<int>(select.IntAt(2)), select.TextAt(3),
                             select.TextAt(4), select.TextAt(5), select.TextAt(6)});
     return rejected;
+}
+
+bool CStateStore::InsertEvent(const WebhookEvent& event) {
+    Statement add(m_db, "insert or ignore into webhook_events(event_id, body, created_ms) values(?, ?, ?)");
+    Statement trim(m_db, "delete from webhook_events where id <= (select max(id) from webhook_events) - ?");
+    if (!add.Text(event.eventId).Text(event.body).Int(event.createdMs).Run() || !trim.Int(MAX_EVENTS).Run())
+        return Fail();
+    // While the queue overflows, the journal hears of it once a minute.
+    m_droppedEvents += sqlite3_changes(m_db);
+    const auto now = std::chrono::steady_clock::now();
+    if (m_droppedEvents > 0 && (m_lastDropNote == decltype(now){} || now - m_lastDropNote >= std::chrono::minutes(1))) {
+        Journal(JOURNAL_WARNING, "the webhook queue is full (%d events): %lld of the oldest were dropped unsent",
+                MAX_EVENTS, m_droppedEvents);
+        m_droppedEvents = 0;
+        m_lastDropNote = now;
+    }
+    return true;
+}
+
+bool CStateStore::QueueEvent(const WebhookEvent& event) {
+    return Transaction([&] { return InsertEvent(event); });
+}
+
+bool CStateStore::NextEvent(WebhookEvent& event) {
+    Statement next(m_db,
+                   "select id, event_id, body, attempts, next_try_ms, created_ms from webhook_events order by id limit 1");
+    if (!next.Row()) return false;
+    event = {next.IntAt(0), next.TextAt(1), next.TextAt(2), static_cast<int>(next.IntAt(3)), next.IntAt(4),
+             next.IntAt(5)};
+    return true;
+}
+
+bool CStateStore::DropEvent(long long id) {
+    return Statement(m_db, "delete from webhook_events where id = ?").Int(id).Run() || Fail();
+}
+
+bool CStateStore::PostponeEvent(long long id, int attempts, long long nextTryMs) {
+    Statement postpone(m_db, "update webhook_events set attempts = ?, next_try_ms = ? where id = ?");
+    return postpone.Int(attempts).Int(nextTryMs).Int(id).Run() || Fail();
+}
+
+long long CStateStore::CountEvents() {
+    Statement count(m_db, "select count(*) from webhook_events");
+    return count.Row() ? count.IntAt(0) : 0;
 }

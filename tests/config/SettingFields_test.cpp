@@ -21,7 +21,8 @@ TEST(SettingFields, EveryNameInShowOrder) {
               "port baud_rate retry_interval retry_count smsc long_sms pin dsn db_user db_password select_sql "
               "update_sql insert_sql query_interval sending_period start_time end_time daily_report report_time "
               "battery_warning db_lost_warning report_phone auto_start multipart_join multipart_timeout report_sql "
-              "claim_sql release_sql reclaim_sql claim_timeout reply_numbers reply_limit outbox_insert_sql ");
+              "claim_sql release_sql reclaim_sql claim_timeout reply_numbers reply_limit outbox_insert_sql webhook_url "
+              "webhook_secret ");
 }
 
 // Each value checked as the configuration window checks it: accepted values shown back
@@ -87,6 +88,12 @@ TEST(SettingFields, AssignChecksAndShowsBack) {
         {"reply_numbers", "4917,,4930", "", "an entry of the list is empty"},
         {"reply_limit", "0", "0", ""},
         {"reply_limit", "-1", "", "Please enter an integer between 0 and 1000."},
+        {"webhook_url", "https://hooks.example:8443/sms?x=1", "https://hooks.example:8443/sms?x=1", ""},
+        {"webhook_url", "HTTP://10.0.0.1/", "HTTP://10.0.0.1/", ""},
+        {"webhook_url", "file:///etc/passwd", "", "not an http:// or https:// address"},
+        {"webhook_url", "https:///nohost", "", "not an http:// or https:// address"},
+        {"webhook_url", "hooks.example", "", "not an http:// or https:// address"},
+        {"webhook_secret", "s3cret", "********", ""},
     };
     for (const Case& c : cases) {
         const SettingField* field = FindSettingField(c.name);
@@ -211,7 +218,7 @@ TEST_F(SharedSettings, ConfFileKeepsWhatItDoesNotKnowAndTakesChangesFromTheShell
     EXPECT_EQ(read(), "# Settings of the gateway beyond Pellwick.ini: name=value, one per line.\n"
                       "multipart_join=1\nmultipart_timeout=10\nreport_sql=\nclaim_sql=\nrelease_sql=\n"
                       "reclaim_sql=\nclaim_timeout=30\nreply_numbers=\nreply_limit=3\noutbox_insert_sql=" +
-                          std::string(DEFAULT_OUTBOX_INSERT_SQL) + "\n");
+                          std::string(DEFAULT_OUTBOX_INSERT_SQL) + "\nwebhook_url=\nwebhook_secret=\n");
 
     JournalCapture journal(dir.file("log.sock"));
     std::ofstream(conf) << "# mine\n report_sql = update smsout set delivered=<STATUS> where msgid='<MSGID>'\n"
@@ -225,11 +232,12 @@ TEST_F(SharedSettings, ConfFileKeepsWhatItDoesNotKnowAndTakesChangesFromTheShell
     EXPECT_TRUE(journal.Has("Pellwick.conf line 4: multipart_timeout: Please enter an integer."));
 
     theSettings.m_nMultipartTimeout = 30;
+    theSettings.m_strWebhookSecret = "s3cret";  // kept as it is: the file is private
     ASSERT_EQ(SaveSettings(), 1);
     EXPECT_EQ(read(), "# mine\nreport_sql=update smsout set delivered=<STATUS> where msgid='<MSGID>'\n"
                       "colour=blue\nmultipart_timeout=30\nmultipart_join=0\nclaim_sql=\nrelease_sql=\n"
                       "reclaim_sql=\nclaim_timeout=30\nreply_numbers=\nreply_limit=3\noutbox_insert_sql=" +
-                          std::string(DEFAULT_OUTBOX_INSERT_SQL) + "\n");
+                          std::string(DEFAULT_OUTBOX_INSERT_SQL) + "\nwebhook_url=\nwebhook_secret=s3cret\n");
     EXPECT_EQ(fs::status(conf).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 
     SetFromShell([](CSettings& s) { s.m_strReportSql.clear(); });

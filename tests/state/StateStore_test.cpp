@@ -123,3 +123,86 @@ TEST(StateFolder, LockIsExclusiveAndNamesItsHolder) {
     std::filesystem::permissions(dir.path(), std::filesystem::perms::others_write, std::filesystem::perm_options::add);
     EXPECT_NE(std::string::npos, FolderUnsafeReason(dir.path()).find("writable by other users"));
 }
+
+namespace {
+
+// A statement on the store's file over a connection of its own, as another program would run it.
+void Admin(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr)) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
+
+}  // namespace
+
+// A webhook event is kept exactly when the change it reports is: neither goes without the
+// other. It survives a reopen with its attempts, and an event_id is queued once.
+TEST(StateStore, WebhookEventsAreKeptExactlyWithTheirChange) {
+    TempDir dir;
+    const std::string path = dir.file(CStateStore::FILE_NAME);
+    CStateStore store;
+    std::string error;
+    ASSERT_TRUE(store.Open(path, error)) << error;
+    SpooledMessage message{0, 1, "+49", "hi", "261207093000"};
+    ASSERT_TRUE(store.AddSpooled(message));
+    const WebhookEvent event{0, "e1", "{\"event\":\"sms:received\"}", 0, 0, 1000};
+
+    Admin(path, "create trigger refuse before delete on waiting_messages begin select raise(abort, 'no'); end");
+    EXPECT_FALSE(store.DropSpooled(message.id, &event));
+    EXPECT_EQ(0, store.CountEvents());
+    Admin(path, "drop trigger refuse; create trigger refuse before insert on webhook_events "
+                "begin select raise(abort, 'no'); end");
+    EXPECT_FALSE(store.DropSpooled(message.id, &event));
+    EXPECT_EQ(1u, store.LoadSpool().size());
+    Admin(path, "drop trigger refuse");
+    ASSERT_TRUE(store.DropSpooled(message.id, &event));
+    EXPECT_TRUE(store.LoadSpool().empty());
+    ASSERT_TRUE(store.QueueEvent(event));
+    EXPECT_EQ(1, store.CountEvents());
+
+    CStateStore reopened;
+    ASSERT_TRUE(reopened.Open(path, error)) << error;
+    WebhookEvent next;
+    ASSERT_TRUE(reopened.NextEvent(next));
+    EXPECT_EQ("e1|{\"event\":\"sms:received\"}|0|1000", next.eventId + "|" + next.body + "|" +
+                                                             std::to_string(next.attempts) + "|" +
+                                                             std::to_string(next.createdMs));
+    ASSERT_TRUE(reopened.PostponeEvent(next.id, 3, 12345));
+    ASSERT_TRUE(store.NextEvent(next));
+    EXPECT_EQ(3, next.attempts);
+    EXPECT_EQ(12345, next.nextTryMs);
+    ASSERT_TRUE(store.DropEvent(next.id));
+    EXPECT_FALSE(reopened.NextEvent(next));
+}
+
+// The queue keeps the newest events; the oldest go first.
+TEST(StateStore, WebhookQueueIsBounded) {
+    CStateStore store;
+    std::string error;
+    ASSERT_TRUE(store.Open("", error)) << error;
+    for (int i = 0; i < IStateStore::MAX_EVENTS + 3; ++i)
+        ASSERT_TRUE(store.QueueEvent({0, std::to_string(i), "{}", 0, 0, i}));
+    EXPECT_EQ(IStateStore::MAX_EVENTS, store.CountEvents());
+    WebhookEvent oldest;
+    ASSERT_TRUE(store.NextEvent(oldest));
+    EXPECT_EQ("3", oldest.eventId);
+}
+
+// A store of the previous version keeps its journal and gains the entries' number and reason.
+TEST(StateStore, JournalOfThePreviousVersionIsKept) {
+    TempDir dir;
+    const std::string path = dir.file(CStateStore::FILE_NAME);
+    Admin(path, "pragma application_id=1349997428; pragma user_version=1; create table outbound_journal("
+                "seq integer primary key, msgid text not null unique, state text not null, result integer not null "
+                "default 0); insert into outbound_journal(msgid, state, result) values('7', 'result', 1)");
+    CStateStore store;
+    std::string error;
+    ASSERT_TRUE(store.Open(path, error)) << error;
+    ASSERT_EQ(1u, store.LoadJournal().size());
+    EXPECT_EQ(1, store.LoadJournal()[0].result);
+    ASSERT_TRUE(store.PutJournal({"7", JournalState::Result, -1, "+491", "refused by the modem"}));
+    CStateStore reopened;
+    ASSERT_TRUE(reopened.Open(path, error)) << error;
+    EXPECT_EQ("+491|refused by the modem", reopened.LoadJournal()[0].phone + "|" + reopened.LoadJournal()[0].reason);
+}
