@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 
 #include <csignal>
+#include <cstdio>
 #include <map>
 #include <sstream>
 
@@ -71,6 +72,17 @@ struct HttpGateway {
     }
     std::string Stderr() const { return FileText(rig.dir.file("stderr.txt")); }
 };
+
+// What `pellwick -home FOLDER ARGS` prints.
+std::string Command(const std::string& folder, const std::string& args) {
+    std::string text;
+    if (std::FILE* pipe = ::popen(("'" PELLWICK_BINARY "' -home '" + folder + "' " + args + " 2>&1").c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe)) text += buffer;
+        ::pclose(pipe);
+    }
+    return text;
+}
 
 // The samples of a Prometheus text, by name with labels ("pellwick_link_up{link=\"modem\"}").
 std::map<std::string, double> Samples(const std::string& text) {
@@ -135,6 +147,12 @@ TEST(GatewayHttp, SendAskMetricsAndHealthThroughTheBinary) {
         EXPECT_EQ(value, metrics.count(name) ? metrics[name] : -1) << name;
     const std::string page = gateway.Ask({"GET", "/"}).body;
     EXPECT_NE(std::string::npos, page.find("through HTTP"));
+
+    // A token set from the shell reaches the running gateway; -show masks it.
+    Command(rig.dir.path(), "-set http_token=n3w-t0ken");
+    EXPECT_NE(std::string::npos, Command(rig.dir.path(), "-show").find("\nhttp_token=********\n"));
+    EXPECT_TRUE(WaitFor([&] { return gateway.Ask({"GET", "/metrics"}).status == 401; }, 120));
+    EXPECT_EQ(200, gateway.Ask({"GET", "/metrics", "", {"Authorization: Bearer n3w-t0ken"}}, false).status);
 
     // A modem that no longer answers turns the health check down, with the reason.
     rig.sim.Control("FAULT SILENT 1000000");
