@@ -53,6 +53,8 @@ void CGatewayCore::ApplyLoadedSettings() {
         const bool reload = TakeSettingsReloadRequest();
         if (reload) Journal(JOURNAL_NOTICE, "reloading the settings");
         const int effect = SyncSettings(reload);
+        // The window changes the record without the files: the requests take it each pass.
+        http.Backend().SetSettings(theSettings);
         if (effect != EFFECT_NONE || reload) ApplyHttp();
         return effect;
     });
