@@ -45,6 +45,13 @@ void CGatewayHttpBackend::SetWebhookStore(const std::string& path) {
     m_strStorePath = path;
 }
 
+void CGatewayHttpBackend::NoteDatabase(const std::string& error) {
+    const bool failing = !error.empty();
+    if (failing && !m_bDbFailing) Journal(JOURNAL_WARNING, "HTTP interface: %s", error.c_str());
+    if (!failing && m_bDbFailing) Journal(JOURNAL_NOTICE, "HTTP interface: the database answers again");
+    m_bDbFailing = failing;
+}
+
 SendResult CGatewayHttpBackend::Send(const std::string& to, const std::string& text) {
     const CSettings settings = CurrentSettings();
     std::lock_guard lock(m_dbMutex);
@@ -55,12 +62,12 @@ SendResult CGatewayHttpBackend::Send(const std::string& to, const std::string& t
     result.queued = inserted.outcome == OutboxInsertResult::Queued;
     result.id = inserted.id;
     result.error = inserted.error;
-    if (result.queued && result.id.empty()) {
-        // Queued, but nobody could ever ask for it: said, so the template gets fixed.
-        result.error = "queued, but outbox_insert_sql returned no row and has no <MSGID>: the id is not known";
-        Journal(JOURNAL_WARNING, "HTTP: %s", result.error.c_str());
-    } else if (inserted.outcome == OutboxInsertResult::DatabaseError) {
-        Journal(JOURNAL_WARNING, "HTTP: message not queued: %s", inserted.error.c_str());
+    if (inserted.outcome != OutboxInsertResult::Invalid) NoteDatabase(result.queued ? "" : inserted.error);
+    if (result.queued && result.id.empty() && !m_bIdWarned) {
+        // Queued, but nobody can ask for it: said once, so the template gets fixed.
+        Journal(JOURNAL_WARNING, "HTTP interface: outbox_insert_sql returned no row and has no <MSGID>: the ids of "
+                                 "the messages it queues are not known");
+        m_bIdWarned = true;
     }
     return result;
 }
@@ -78,19 +85,21 @@ StatusResult CGatewayHttpBackend::Status(const std::string& id) {
         const std::optional<std::string> status =
             m_db.ExecuteOnce(BindTemplate(settings.m_strOutboxStatusSql, {{"<MSGID>", id}}, {}));
         if (!status) {
+            NoteDatabase("");
             result.outcome = StatusResult::Outcome::NotFound;
             return result;
         }
         const std::optional<int> number = ParseSettingInteger(*status);
-        if (!number) {
+        if (number) {
+            result.outcome = StatusResult::Outcome::Found;
+            result.status = *number;
+        } else {
             result.error = "outbox_status_sql returned \"" + CutUtf8(*status, 40) + "\", not a number";
-            return result;
         }
-        result.outcome = StatusResult::Outcome::Found;
-        result.status = *number;
     } catch (const CDbError& e) {
         result.error = std::string("outbox_status_sql failed: ") + e.what();
     }
+    NoteDatabase(result.error);
     return result;
 }
 

@@ -37,14 +37,18 @@ public:
 
 private:
     CSettings CurrentSettings();
+    // With m_dbMutex held: one journal line when the database starts or stops failing
+    // ("" for a statement that worked), not one per request.
+    void NoteDatabase(const std::string& error);
 
     const CGateway& m_gateway;
     const RunState& m_run;
     const CStatusBoard& m_status;
     std::mutex m_settingsMutex;  // guards m_settings
     CSettings m_settings;
-    std::mutex m_dbMutex;  // guards m_db
+    std::mutex m_dbMutex;  // guards the three below
     CPrivateDbConnection m_db;
+    bool m_bDbFailing = false, m_bIdWarned = false;
     std::mutex m_storeMutex;  // guards the two below
     std::string m_strStorePath;
     CStateStore m_store;
