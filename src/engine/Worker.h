@@ -28,9 +28,9 @@ public:
     // Feeds the service manager's watchdog: at the start of every pass, and through
     // FeedWatchdogWhileWaiting inside a step. Empty: no watchdog. Set before the loop runs.
     void SetWatchdog(std::function<void()> feed) { m_feedWatchdog = std::move(feed); }
-    // Called from the bounded waits of the steps (a submission may wait minutes on the
-    // modem): feeds the watchdog when called on the thread that runs the passes, at most
-    // once a second. Any thread; a worker that hangs outside such a wait is not fed.
+    // Called from the bounded waits inside the steps (a submission may wait minutes on the
+    // modem): feeds the watchdog at most once a second, and only when called on the thread
+    // that runs the passes. Callable from any thread.
     void FeedWatchdogWhileWaiting();
 
 private:
