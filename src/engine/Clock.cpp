@@ -13,6 +13,8 @@ int CGatewayClock::LocalHour() {
     return local.tm_hour;
 }
 
+void CGatewayClock::SleepMs(int ms) { SlicedSleep(SystemClock(), ms, 100); }
+
 long long CGatewayClock::WallMs() {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);

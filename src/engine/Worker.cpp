@@ -9,6 +9,7 @@ namespace {
 
 constexpr int RUNNING_PASS_MS = 500;
 constexpr int PAUSED_PASS_MS = 1000;
+constexpr int WAIT_FEED_MS = 1000;
 // Between two checks of the stores' counts, for messages that came without indication;
 // the same period as the device information, so both share one wake-up.
 constexpr std::uint32_t STORE_CHECK_PASSES = 10;
@@ -50,9 +51,22 @@ int CWorker::WorkerThreadProc() {
     return 1;
 }
 
+void CWorker::FeedWatchdogWhileWaiting() {
+    if (!m_feedWatchdog || std::this_thread::get_id() != m_passThread.load()) return;
+    const long long now = m_clock.NowMs();
+    if (now - m_lastFeedMs < WAIT_FEED_MS) return;
+    m_lastFeedMs = now;
+    m_feedWatchdog();
+}
+
 void CWorker::Pass() {
     const std::uint32_t tick = m_nTicks.load();
     const long long start = m_clock.NowMs();
+    m_passThread = std::this_thread::get_id();
+    if (m_feedWatchdog) {
+        m_lastFeedMs = start;
+        m_feedWatchdog();
+    }
     if (m_run.m_bRunning == 1) {
         m_gateway.ConnectLinks();
         m_gateway.CheckReports();

@@ -5,6 +5,8 @@
 #include "engine/Gateway.h"
 
 #include <cstdint>
+#include <functional>
+#include <thread>
 
 class CWorker {
 public:
@@ -23,6 +25,14 @@ public:
     void Wake();
     std::uint32_t Ticks() const { return m_nTicks.load(); }
 
+    // Feeds the service manager's watchdog: at the start of every pass, and through
+    // FeedWatchdogWhileWaiting inside a step. Empty: no watchdog. Set before the loop runs.
+    void SetWatchdog(std::function<void()> feed) { m_feedWatchdog = std::move(feed); }
+    // Called from the bounded waits inside the steps (a submission may wait minutes on the
+    // modem): feeds the watchdog at most once a second, and only when called on the thread
+    // that runs the passes. Callable from any thread.
+    void FeedWatchdogWhileWaiting();
+
 private:
     // Sleeps until the deadline (clock time), a wake-up or a stop; with watchModem, input
     // from the modem is handled as it arrives.
@@ -35,4 +45,7 @@ private:
     IGatewayClock& m_clock;
     std::atomic<std::uint32_t> m_nTicks{0};
     int m_wakeFd = -1;
+    std::function<void()> m_feedWatchdog;
+    std::atomic<std::thread::id> m_passThread;
+    long long m_lastFeedMs = 0;  // the pass thread's only
 };

@@ -26,6 +26,12 @@ bool CSystemClock::StopRequested() { return m_stopCheck && m_stopCheck(); }
 
 void CSystemClock::SetStopCheck(std::function<bool()> check) { m_stopCheck = std::move(check); }
 
+void CSystemClock::PumpMessages() {
+    if (m_pump) m_pump();
+}
+
+void CSystemClock::SetPump(std::function<void()> pump) { m_pump = std::move(pump); }
+
 CSystemClock& SystemClock() {
     static CSystemClock clock;
     return clock;

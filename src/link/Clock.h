@@ -15,8 +15,8 @@ public:
     // Sleeps one slice, ending early when input arrives on fd. A simulated clock only
     // sleeps, since time moves only when it says so.
     virtual void SleepUntilReadable(int /*fd*/, int ms) { SleepMs(ms); }
-    // Dispatches the calling thread's pending window messages. The worker thread owns no
-    // windows, so the system clock does nothing here.
+    // Runs between the slices of a wait. The worker thread owns no windows whose messages
+    // it would dispatch; the system clock runs its pump here.
     virtual void PumpMessages() {}
     // True once a shutdown asked every wait to end early.
     virtual bool StopRequested() { return false; }
@@ -28,11 +28,17 @@ public:
     void SleepMs(int ms) override;
     void SleepUntilReadable(int fd, int ms) override;
     bool StopRequested() override;
+    // Runs the pump set with SetPump, if any.
+    void PumpMessages() override;
     // The process shell installs a test of its stop flag here.
     void SetStopCheck(std::function<bool()> check);
+    // What runs in every slice of a wait, on the waiting thread (the process shell feeds
+    // the service manager's watchdog from here). Set before the threads that wait start.
+    void SetPump(std::function<void()> pump);
 
 private:
     std::function<bool()> m_stopCheck;
+    std::function<void()> m_pump;
 };
 
 // The clock every production object uses.

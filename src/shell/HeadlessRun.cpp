@@ -1,6 +1,7 @@
 #include "shell/HeadlessRun.h"
 
 #include "config/SettingsFile.h"
+#include "link/Clock.h"
 #include "link/Journal.h"
 #include "link/LogFile.h"
 #include "shell/GatewayCore.h"
@@ -37,6 +38,15 @@ int RunHeadless(CServiceProcess& process) {
     core->status.SetDisplay([](int, int, const std::string& text) { NotifyServiceStatusText(text); });
     core->status.StartDisplayThread();
     CGatewayCore::InstallStopCheck(core);
+    // Fed every pass, and every second of a wait inside a step, so only a worker that hangs
+    // goes unfed.
+    if (auto feed = process.WatchdogFeeder()) {
+        core->worker.SetWatchdog(std::move(feed));
+        std::weak_ptr<CGatewayCore> weak = core;
+        SystemClock().SetPump([weak] {
+            if (auto c = weak.lock()) c->worker.FeedWatchdogWhileWaiting();
+        });
+    }
 
     std::mutex mutex;
     std::condition_variable stopCommand;

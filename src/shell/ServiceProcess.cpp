@@ -53,6 +53,11 @@ bool CSdNotifier::Notify(const std::string& message) {
     return false;
 }
 
+std::uint64_t CSdNotifier::WatchdogUsec() {
+    std::uint64_t usec = 0;
+    return sd_watchdog_enabled(0, &usec) > 0 ? usec : 0;
+}
+
 void CSyslogEventLog::ReportError(const std::string& first, const std::string& second) {
     Journal(JOURNAL_ERR, "%s: %s", first.c_str(), second.c_str());
 }
@@ -65,6 +70,11 @@ CServiceProcess::CServiceProcess(std::string serviceName, std::string displayNam
       m_eventLog(eventLog),
       m_out(out),
       m_runDialog(std::move(runDialog)) {}
+
+std::function<void()> CServiceProcess::WatchdogFeeder() {
+    if (m_bForeground || m_notifier.WatchdogUsec() == 0) return {};
+    return [&notifier = m_notifier] { notifier.Notify("WATCHDOG=1"); };
+}
 
 ServiceStatusRecord CServiceProcess::Status() const {
     std::lock_guard lock(m_statusMutex);

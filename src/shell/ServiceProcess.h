@@ -5,6 +5,7 @@
 #include "shell/StopSignals.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <mutex>
@@ -46,12 +47,16 @@ public:
     virtual bool Available() = 0;
     // True when the message was delivered; otherwise the error is left with SetLastErrorCode.
     virtual bool Notify(const std::string& message) = 0;
+    // The watchdog interval the service manager asked this process for, in microseconds;
+    // 0 when it watches nothing.
+    virtual std::uint64_t WatchdogUsec() { return 0; }
 };
 
 class CSdNotifier : public IStatusNotifier {
 public:
     bool Available() override;
     bool Notify(const std::string& message) override;
+    std::uint64_t WatchdogUsec() override;
 };
 
 // The application event log: syslog in production.
@@ -94,6 +99,10 @@ public:
     // thread. A stop control that arrived while no window was recorded is posted at once.
     void RecordDialog(std::function<void(int command)> post);
     void ForgetDialog();
+
+    // Feeds the service manager's watchdog ("WATCHDOG=1"); callable from any thread while
+    // the service body runs. Empty when no watchdog was asked for, or in the foreground.
+    std::function<void()> WatchdogFeeder();
 
     int ExitCode() const { return m_nLastError; }
     ServiceStatusRecord Status() const;

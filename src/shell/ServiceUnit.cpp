@@ -39,6 +39,11 @@ std::string ServiceUnitText(const ServiceDefinition& definition) {
     text += "Type=notify\n";
     text += "ExecStart=" + QuotePath(definition.executable) + (instances ? " -instance %i\n" : "\n");
     text += "ExecReload=/bin/kill -HUP $MAINPID\n";
+    // A worker that stops feeding the watchdog is killed and, as a failure, restarted. It
+    // feeds it every pass (at most seconds apart) and every second of a wait on the modem
+    // or between submissions; what remains unfed is database work, each statement limited
+    // to 10 s. Five minutes leave that a wide margin and still end a hang soon.
+    text += "WatchdogSec=5min\n";
     text += "Restart=on-failure\n";
     text += "RestartSec=5s\n";
     // The gateway never runs as root: the packaged one as the account its package

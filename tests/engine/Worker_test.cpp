@@ -164,3 +164,32 @@ TEST(Worker, AWaitingCauseShowsInsteadOfIdle) {
         EXPECT_TRUE(h.modem.sent.empty());
     }
 }
+
+TEST(Worker, FeedsTheWatchdogEveryPassAndEverySecondOfAWait) {
+    EngineHarness h;
+    h.LinksUp();
+    int fed = 0;
+    h.worker.SetWatchdog([&] { ++fed; });
+    for (int i = 0; i < 3; ++i) h.worker.Pass();
+    EXPECT_EQ(3, fed);
+    // A wait on another thread proves nothing about the worker.
+    std::thread([&] { h.worker.FeedWatchdogWhileWaiting(); }).join();
+    EXPECT_EQ(3, fed);
+    // A second into a wait, at once again, a second later.
+    for (int seconds : {1, 0, 1}) {
+        const int before = fed;
+        h.clock.now += seconds * 1000;
+        h.worker.FeedWatchdogWhileWaiting();
+        EXPECT_EQ(before + seconds, fed);
+    }
+}
+
+TEST(GatewayClock, SleepRunsThePumpAndEndsOnStop) {
+    int pumps = 0;
+    SystemClock().SetPump([&] { ++pumps; });
+    SystemClock().SetStopCheck([&] { return pumps >= 3; });
+    CGatewayClock().SleepMs(24 * 3600 * 1000);  // a day's pause between submissions
+    EXPECT_EQ(3, pumps);
+    SystemClock().SetPump(nullptr);
+    SystemClock().SetStopCheck(nullptr);
+}

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -451,13 +452,21 @@ TEST(GatewayBinary, RunAsServiceReportsToTheServiceManager) {
     addr.sun_family = AF_UNIX;
     std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socketPath.c_str());
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    // Waits (bounded) for the next datagram.
-    auto next = [fd]() -> std::string {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 20000) <= 0) return "<none>";
-        char data[4096];
-        ssize_t n = ::recv(fd, data, sizeof data, 0);
-        return n < 0 ? "<error>" : std::string(data, static_cast<std::size_t>(n));
+    // Waits (bounded) for the next datagram, passing over (and counting) the watchdog's;
+    // "<fed>" once the watchdog was fed `feeds` times.
+    int fed = 0;
+    auto next = [fd, &fed](int feeds = INT_MAX) -> std::string {
+        while (fed < feeds) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 20000) <= 0) return "<none>";
+            char data[4096];
+            const ssize_t n = ::recv(fd, data, sizeof data, 0);
+            if (n < 0) return "<error>";
+            std::string message(data, static_cast<std::size_t>(n));
+            if (message != "WATCHDOG=1") return message;
+            ++fed;
+        }
+        return "<fed>";
     };
 
     // The service states, passing over the gateway's own status texts in between.
@@ -470,12 +479,17 @@ TEST(GatewayBinary, RunAsServiceReportsToTheServiceManager) {
         }
     };
 
-    Gateway gateway({{"NOTIFY_SOCKET", socketPath}});
+    Gateway gateway({{"NOTIFY_SOCKET", socketPath}, {"WATCHDOG_USEC", "300000000"}});
     gateway.Start("");
     EXPECT_EQ(next(), "STATUS=Start pending\nEXTEND_TIMEOUT_USEC=3000000");
     EXPECT_EQ(next(), "READY=1\nSTATUS=Running");
     // Each new status of the running gateway is shown by the service manager too.
     EXPECT_EQ(next(), "STATUS=Connect to database.");
+    // The worker feeds the watchdog pass after pass, its links down or not.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (next(3) != "<fed>" && std::chrono::steady_clock::now() < until) {
+    }
+    EXPECT_GE(fed, 3);
     // A service has no window: not one Qt library is loaded.
     EXPECT_EQ(ReadFile("/proc/" + std::to_string(gateway.Pid()) + "/maps").find("libQt6"), std::string::npos);
     gateway.Signal(SIGTERM);

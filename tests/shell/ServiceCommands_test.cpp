@@ -272,8 +272,8 @@ TEST(SystemdUnit, UnitFileText) {
         for (const std::string& line : c.absent) EXPECT_EQ(text.find("\n" + line), std::string::npos) << line;
         // One template for every instance: the name it was written for is nowhere in it.
         EXPECT_TRUE(c.instance.empty() || text.find(c.instance) == std::string::npos);
-        for (const char* line : {"Type=notify\n", "Restart=on-failure\n", "Documentation=man:pellwick(8)\n",
-                                 "User=pellwick\n", "SupplementaryGroups=dialout\n", "LimitCORE=0\n",
+        for (const char* line : {"Type=notify\n", "WatchdogSec=5min\n", "Restart=on-failure\n",
+                                 "Documentation=man:pellwick(8)\n", "User=pellwick\n", "SupplementaryGroups=dialout\n", "LimitCORE=0\n",
                                  "DevicePolicy=closed\n", "DeviceAllow=char-ttyUSB rw\n",
                                  "After=network-online.target postgresql.service mariadb.service\n",
                                  "ExecReload=/bin/kill -HUP $MAINPID\n", "WantedBy=multi-user.target\n"})

@@ -22,8 +22,10 @@ class FakeNotifier : public IStatusNotifier {
 public:
     bool available = true;
     bool deliver = true;
+    std::uint64_t watchdogUsec = 0;
     std::vector<std::string> messages;
     bool Available() override { return available; }
+    std::uint64_t WatchdogUsec() override { return watchdogUsec; }
     bool Notify(const std::string& message) override {
         messages.push_back(message);
         if (!deliver) SetLastErrorCode(ECONNREFUSED);
@@ -314,6 +316,24 @@ TEST_F(ProcessFixture, ForegroundRunEndsOnSigint) {
     EXPECT_EQ(dialog.Commands(), std::vector<int>{32772});
     EXPECT_TRUE(notifier.messages.empty());
     EXPECT_TRUE(eventLog.entries.empty());
+}
+
+TEST_F(ProcessFixture, WatchdogFedOnlyWhenTheServiceManagerWatches) {
+    struct Case {
+        std::uint64_t usec;
+        int foreground;
+        bool fed;
+    };
+    for (const Case& c : {Case{0, 0, false}, Case{300000000, 1, false}, Case{300000000, 0, true}}) {
+        SCOPED_TRACE(std::to_string(c.usec) + (c.foreground ? " foreground" : ""));
+        notifier.messages.clear();
+        notifier.watchdogUsec = c.usec;
+        process.m_bForeground = c.foreground;
+        auto feed = process.WatchdogFeeder();
+        ASSERT_EQ(c.fed, static_cast<bool>(feed));
+        if (feed) feed();
+        EXPECT_EQ(notifier.messages, c.fed ? std::vector<std::string>{"WATCHDOG=1"} : std::vector<std::string>{});
+    }
 }
 
 TEST(NotifyServiceStatusText, SentAsOneStatusField) {
