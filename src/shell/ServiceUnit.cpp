@@ -74,7 +74,8 @@ std::string ServiceUnitText(const ServiceDefinition& definition) {
     // A hand-made install may sit in a home folder: readable, and writable only there.
     text += packaged ? "ProtectHome=yes\n" : "ProtectHome=read-only\n";
     text += "PrivateTmp=yes\n";
-    text += "PrivateUsers=yes\n";
+    // No PrivateUsers=: in a user namespace of its own the service's dialout group is not
+    // mapped, and a modem that only that group may open would be out of reach.
     text += "PrivateMounts=yes\n";
     // Serial ports, USB and Bluetooth modems, and the pseudo-terminal of the simulator;
     // the classes missing from /proc/devices are skipped.
