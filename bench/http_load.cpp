@@ -16,9 +16,9 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <thread>
@@ -138,10 +138,11 @@ void Run(const Target& target, int connection, Clock::time_point end, Tally& tal
     if (fd >= 0) close(fd);
 }
 
+// The nearest-rank percentile: the least value with at least p of the values at or below it.
 double Percentile(const std::vector<double>& sorted, double p) {
     if (sorted.empty()) return 0;
-    std::size_t rank = static_cast<std::size_t>(p * static_cast<double>(sorted.size()));
-    return sorted[std::min(rank, sorted.size() - 1)];
+    const auto rank = static_cast<std::size_t>(std::ceil(p * static_cast<double>(sorted.size())));
+    return sorted[std::clamp<std::size_t>(rank, 1, sorted.size()) - 1];
 }
 
 }  // namespace
