@@ -1,24 +1,25 @@
 #!/usr/bin/env bash
 # The HTTP message API under load, beside the modem loop: runs the built pellwick headless
 # (no display) against modemsim on the demo database (SQLite, data source DADIvav), with
-# HTTP on 127.0.0.1 and a token, and prints
-#   - the modem loop's rate without API load: outbox rows the simulator accepted per second
-#     over DURATION seconds, a backlog of BACKLOG rows keeping the loop busy
-#   - CONNECTIONS keep-alive connections POSTing /v1/messages for DURATION seconds: requests per
-#     second and latency percentiles, and the modem loop's rate meanwhile
-#   - the modem loop's rate once more after the load, so drift of a busy machine shows
+# HTTP on 127.0.0.1 and a token, and prints for phases of DURATION seconds each
+#   - the modem loop's rate without API load: outbox rows the simulator accepted per
+#     second, a backlog of BACKLOG rows keeping the loop busy
+#   - CONNECTIONS keep-alive connections POSTing /v1/messages as fast as they are answered:
+#     requests per second, latency percentiles, and the modem loop's rate meanwhile
+#   - the same connections paced to PACED requests per second in all
+#   - the modem loop's rate once more without API load, so the drift of a busy machine shows
 #   - resident memory (VmRSS, and its peak VmHWM) with HTTP on: idle, halfway through the
-#     load and after it
+#     full load and after it
 #   - whether every 201 left exactly one outbox row
 # Defaults apply except the sending window, which is off, and the retry interval, 0: the
-# loop's fastest pace, where a slowdown shows.
+# loop's fastest pace, where a slowdown shows. The client runs on the same machine.
 #
 #   bench/http.sh [BIN_DIR]      BIN_DIR holds pellwick, modemsim and http_load (default build/bin)
-# Environment: CONNECTIONS (20), DURATION (seconds of each phase, 30), BACKLOG (6000).
+# Environment: CONNECTIONS (20), DURATION (30), PACED (200), BACKLOG (60000).
 set -euo pipefail
 
 BIN=$(cd "${1:-build/bin}" && pwd)
-CONNECTIONS=${CONNECTIONS:-20} SECONDS_EACH=${DURATION:-30} BACKLOG=${BACKLOG:-6000}
+CONNECTIONS=${CONNECTIONS:-20} DURATION=${DURATION:-30} PACED=${PACED:-200} BACKLOG=${BACKLOG:-60000}
 WORK=$(mktemp -d /tmp/pw-bench-http.XXXXXX)
 TOKEN=bench-$RANDOM$RANDOM
 GATEWAY="" MODEM=""
@@ -92,6 +93,27 @@ idle_memory="$(memory), $(threads) threads"
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
+# The modem loop's rate over one phase, with or without a client meanwhile; warns when the
+# outbox ran dry before the phase ended.
+loop_rate() {
+  local from=$1 to=$2
+  per_second "$(submissions "$from" "$to")" $((to - from))
+  [ "$(sql "select count(*) from smsout where status=0")" -gt 0 ] ||
+    echo "note: the outbox ran dry during a phase; raise BACKLOG" >&2
+}
+# Runs the client for a phase at a rate (0: as fast as answered) into load.out.
+api_phase() {
+  "$BIN/http_load" "127.0.0.1:$port" "$TOKEN" "$CONNECTIONS" "$DURATION" "$1" >load.out & client=$!
+}
+field() { sed -n "s/.* $2=\([^ ]*\).*/\1/p" <<<" $1"; }
+describe() {
+  echo "$(field "$1" rps) requests/s ($(field "$1" requests) answered, $(field "$1" created) 201," \
+    "$(field "$1" other) other, $(field "$1" broken) broken)"
+}
+latency() {
+  echo "p50 $(field "$1" p50_ms) ms, p90 $(field "$1" p90_ms) ms, p99 $(field "$1" p99_ms) ms, max $(field "$1" max_ms) ms"
+}
+
 # --- Phase A: the modem loop alone on a backlog ----------------------------------------
 sql "insert into smsout(phone, msgbody)
      with recursive n(i) as (select 1 union all select i + 1 from n where i < $BACKLOG)
@@ -100,44 +122,47 @@ t=$(now_ms)
 for _ in $(seq 600); do [ "$(submissions "$t" 99999999999999)" -gt 0 ] && break; sleep 0.1; done
 sleep 2  # the loop at its pace
 a0=$(now_ms)
-sleep "$SECONDS_EACH"
-a1=$(now_ms)
-rate_a=$(per_second "$(submissions "$a0" "$a1")" $((a1 - a0)))
+sleep "$DURATION"
+rate_a=$(loop_rate "$a0" "$(now_ms)")
 
-# --- Phase B: the same with the API under load -----------------------------------------
+# --- Phase B: the API under full load ---------------------------------------------------
 b0=$(now_ms)
-"$BIN/http_load" "127.0.0.1:$port" "$TOKEN" "$CONNECTIONS" "$SECONDS_EACH" api >load.out & client=$!
-sleep "$(awk -v s="$SECONDS_EACH" 'BEGIN { print s / 2 }')"
+api_phase 0
+sleep "$(awk -v s="$DURATION" 'BEGIN { print s / 2 }')"
 loaded_memory="$(memory), $(threads) threads"
 wait "$client" || true
-b1=$(now_ms)
-rate_b=$(per_second "$(submissions "$b0" "$b1")" $((b1 - b0)))
-pending=$(sql "select count(*) from smsout where status=0 and msgbody like 'backlog %'")
+rate_b=$(loop_rate "$b0" "$(now_ms)")
 after_memory="$(memory), $(threads) threads"
-load=$(cat load.out)
+full=$(cat load.out)
 
-# --- Phase C: the modem loop alone again, the API's rows now queued as well ---------------
+# --- Phase P: the API paced -------------------------------------------------------------
+p0=$(now_ms)
+api_phase "$PACED"
+wait "$client" || true
+rate_p=$(loop_rate "$p0" "$(now_ms)")
+paced=$(cat load.out)
+
+# --- Phase C: the modem loop alone again ------------------------------------------------
 c0=$(now_ms)
-sleep "$SECONDS_EACH"
-c1=$(now_ms)
-rate_c=$(per_second "$(submissions "$c0" "$c1")" $((c1 - c0)))
+sleep "$DURATION"
+rate_c=$(loop_rate "$c0" "$(now_ms)")
 echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)"
 
-field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<" $load"; }
-created=$(field created)
+created=$(($(field "$full" created) + $(field "$paced" created)))
 rows=$(sql "select count(*) from smsout where msgbody like 'api %'")
 distinct=$(sql "select count(distinct msgbody) from smsout where msgbody like 'api %'")
 stop_run
 
-[ "$pending" -gt 0 ] || echo "note: the backlog ran out during phase B; raise BACKLOG" >&2
-printf '%-58s %s\n' \
-  "modem loop, no API load (${SECONDS_EACH} s)" "$rate_a rows/s" \
-  "POST /v1/messages, $CONNECTIONS connections, ${SECONDS_EACH} s" \
-  "$(field rps) requests/s ($(field requests) answered, $created 201, $(field other) other, $(field broken) broken)" \
-  "  latency" "p50 $(field p50_ms) ms, p90 $(field p90_ms) ms, p99 $(field p99_ms) ms, max $(field max_ms) ms" \
-  "modem loop under that load" "$rate_b rows/s" \
-  "modem loop after the load, no API load" "$rate_c rows/s" \
+printf '%-50s %s\n' \
+  "modem loop, no API load (${DURATION} s)" "$rate_a rows/s" \
+  "POST /v1/messages, $CONNECTIONS connections, ${DURATION} s" "$(describe "$full")" \
+  "  latency" "$(latency "$full")" \
+  "  modem loop meanwhile" "$rate_b rows/s" \
+  "the same paced to $PACED requests/s" "$(describe "$paced")" \
+  "  latency" "$(latency "$paced")" \
+  "  modem loop meanwhile" "$rate_p rows/s" \
+  "modem loop, no API load again" "$rate_c rows/s" \
   "outbox rows from the API" "$rows rows, $distinct distinct, for $created answers 201" \
   "memory, HTTP on, headless, idle" "$idle_memory" \
-  "memory halfway through the load" "$loaded_memory" \
-  "memory after the load" "$after_memory"
+  "memory halfway through the full load" "$loaded_memory" \
+  "memory after it" "$after_memory"

@@ -1,10 +1,11 @@
 // Load for the HTTP message API: CONNECTIONS keep-alive connections, each sending one
 // POST /v1/messages after the other (the next once the answer is read) for SECONDS, every
-// message to a number and with a text of its own. Prints one line of name=value pairs:
-// requests answered, those answered 201, other answers, broken exchanges, requests per
-// second, and latency percentiles in milliseconds from the first byte sent to the last
-// byte of the answer.
-//   http_load HOST:PORT TOKEN [CONNECTIONS [SECONDS [TEXT_PREFIX]]]
+// message to a number and with a text ("api PID-...") of its own. RATE paces them to that
+// many requests per second in all; 0, the default, sends as fast as answers come. Prints
+// one line of name=value pairs: requests answered, those answered 201, other answers,
+// broken exchanges, requests per second, and latency percentiles in milliseconds from the
+// first byte sent to the last byte of the answer.
+//   http_load HOST:PORT TOKEN [CONNECTIONS [SECONDS [RATE]]]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -31,7 +32,7 @@ using Clock = std::chrono::steady_clock;
 struct Target {
     sockaddr_in address{};
     std::string token;
-    std::string prefix;
+    Clock::duration interval{};  // between two requests of one connection; zero: none
 };
 
 struct Tally {
@@ -101,7 +102,12 @@ std::optional<Answer> ReadAnswer(int fd, std::string& pending) {
 void Run(const Target& target, int connection, Clock::time_point end, Tally& tally) {
     int fd = -1;
     std::string pending;
+    const Clock::time_point first = Clock::now();
     for (long n = 0; Clock::now() < end; ++n) {
+        if (target.interval > Clock::duration::zero()) {
+            std::this_thread::sleep_until(first + n * target.interval);
+            if (Clock::now() >= end) break;
+        }
         if (fd < 0) {
             fd = Connect(target);
             if (fd < 0) {
@@ -114,7 +120,7 @@ void Run(const Target& target, int connection, Clock::time_point end, Tally& tal
         char to[32];
         std::snprintf(to, sizeof to, "+49%02d%09ld", connection % 100, n % 1000000000);
         const std::string body =
-            std::string("{\"to\":\"") + to + "\",\"text\":\"" + target.prefix + " " + std::to_string(connection) + "-" +
+            std::string("{\"to\":\"") + to + "\",\"text\":\"api " + std::to_string(getpid()) + "-" + std::to_string(connection) + "-" +
             std::to_string(n) + "\"}";
         const std::string request = "POST /v1/messages HTTP/1.1\r\nHost: bench\r\nAuthorization: Bearer " +
                                     target.token + "\r\nContent-Type: application/json\r\nContent-Length: " +
@@ -149,7 +155,7 @@ double Percentile(const std::vector<double>& sorted, double p) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s HOST:PORT TOKEN [CONNECTIONS [SECONDS [TEXT_PREFIX]]]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s HOST:PORT TOKEN [CONNECTIONS [SECONDS [RATE]]]\n", argv[0]);
         return 2;
     }
     Target target;
@@ -164,7 +170,9 @@ int main(int argc, char** argv) {
     target.token = argv[2];
     const int connections = argc > 3 ? std::max(1, std::atoi(argv[3])) : 20;
     const double seconds = argc > 4 ? std::max(0.1, std::atof(argv[4])) : 20;
-    target.prefix = argc > 5 ? argv[5] : "api";
+    const double rate = argc > 5 ? std::atof(argv[5]) : 0;
+    if (rate > 0)
+        target.interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(connections / rate));
 
     std::vector<Tally> tallies(static_cast<std::size_t>(connections));
     const Clock::time_point start = Clock::now();
