@@ -22,11 +22,12 @@ BIN=$(cd "${1:-build/bin}" && pwd)
 CONNECTIONS=${CONNECTIONS:-20} DURATION=${DURATION:-30} PACED=${PACED:-200} BACKLOG=${BACKLOG:-60000}
 WORK=$(mktemp -d /tmp/pw-bench-http.XXXXXX)
 TOKEN=bench-$RANDOM$RANDOM
-GATEWAY="" MODEM=""
+GATEWAY="" MODEM="" client=""
 
 now_ms() { date +%s%3N; }
 
 stop_run() {
+  [ -z "$client" ] || kill "$client" 2>/dev/null || true
   if [ -n "$GATEWAY" ]; then
     kill -TERM "$GATEWAY" 2>/dev/null || true
     for _ in $(seq 400); do kill -0 "$GATEWAY" 2>/dev/null || break; sleep 0.1; done
