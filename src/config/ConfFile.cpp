@@ -14,7 +14,8 @@ namespace {
 const char* const kConfNames[] = {"multipart_join", "multipart_timeout", "report_sql",    "claim_sql",
                                   "release_sql",    "reclaim_sql",       "claim_timeout", "reply_numbers",
                                   "reply_limit",    "outbox_insert_sql",
-                                  "webhook_url",    "webhook_secret"};
+                                  "webhook_url",    "webhook_secret",    "http_listen",   "http_token",
+                                  "outbox_status_sql"};
 
 constexpr std::size_t kMaxConfBytes = 64 * 1024;
 

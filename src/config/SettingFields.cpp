@@ -75,6 +75,21 @@ std::optional<std::string> WebhookAddress(const std::string& value) {
     return std::string("not an http:// or https:// address");
 }
 
+// Empty, or HOST:PORT / [IPv6]:PORT with a port of 0..65535. Only the form: whether the
+// host is an address this machine has is found when the server starts.
+std::optional<std::string> ListenAddressForm(const std::string& value) {
+    if (value.empty()) return std::nullopt;
+    const std::size_t colon = value.rfind(':');
+    const std::string host = colon == std::string::npos ? std::string() : value.substr(0, colon);
+    const std::string port = colon == std::string::npos ? std::string() : value.substr(colon + 1);
+    const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+    const bool hostOk = !host.empty() && (bracketed || host.find_first_of(":[] ") == std::string::npos);
+    if (!hostOk || port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(port) > 65535)
+        return std::string("not HOST:PORT (127.0.0.1:8470, [::1]:8470)");
+    return std::nullopt;
+}
+
 const std::vector<SettingField> kFields = {
     Number("port",
            "The modem's link: 0 the infrared link; n the serial port COMn, which is the entry COMn of the state "
@@ -168,6 +183,19 @@ const std::vector<SettingField> kFields = {
      WebhookAddress},
     Text("webhook_secret", "Key of the HMAC-SHA256 signature each webhook event carries", &CSettings::m_strWebhookSecret,
          LONG_TEXT_BYTES, EFFECT_NONE, true),
+    {"http_listen",
+     "Address and port of the HTTP interface (127.0.0.1:8470, [::1]:8470, 0.0.0.0:8470 for every address); "
+     "empty: no HTTP interface",
+     SettingField::Text, nullptr, &CSettings::m_strHttpListen, 0, 0, LONG_TEXT_BYTES, nullptr, false, EFFECT_NONE,
+     ListenAddressForm},
+    Text("http_token",
+         "The token every HTTP path but /health asks for (Bearer, or Basic with it as the password); the file "
+         "Pellwick.http-token of the state folder or the systemd credential http-token takes its place",
+         &CSettings::m_strHttpToken, LONG_TEXT_BYTES, EFFECT_NONE, true),
+    Statement("outbox_status_sql",
+              "Answers GET /v1/messages/ID of the HTTP interface with <MSGID>: the first column of the row it "
+              "returns is the message's status",
+              &CSettings::m_strOutboxStatusSql, CONF_SQL_BYTES),
 };
 
 bool ValidUtf8(const std::string& text) {

@@ -46,6 +46,9 @@ void CSettings::SetDefaults() {
     m_strOutboxInsertSql = DEFAULT_OUTBOX_INSERT_SQL;
     m_strWebhookUrl.clear();
     m_strWebhookSecret.clear();
+    m_strHttpListen.clear();
+    m_strHttpToken.clear();
+    m_strOutboxStatusSql = DEFAULT_OUTBOX_STATUS_SQL;
 
     m_bReportSent = 0;
     m_bBatteryWarned = 0;

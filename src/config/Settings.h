@@ -7,6 +7,8 @@
 // The default outbox insert of `pellwick -send`.
 inline constexpr const char* DEFAULT_OUTBOX_INSERT_SQL =
     "insert into smsout(phone, msgbody, status) values('<PHONE>', '<MSGBODY>', 0) returning msgid";
+// The default status query of the HTTP interface.
+inline constexpr const char* DEFAULT_OUTBOX_STATUS_SQL = "select status from smsout where msgid='<MSGID>'";
 
 class CSettings {
 public:
@@ -63,6 +65,12 @@ public:
     // that signs them.
     std::string m_strWebhookUrl;
     std::string m_strWebhookSecret;
+    // The HTTP interface: where it listens (empty: off) and the token it asks for (the one
+    // in effect may come from a file or a credential: ReadHttpToken), and the query that
+    // answers for one message's status with "<MSGID>" bound.
+    std::string m_strHttpListen;
+    std::string m_strHttpToken;
+    std::string m_strOutboxStatusSql = DEFAULT_OUTBOX_STATUS_SQL;
 
     // Persisted state written by the engine
     int m_bReportSent = 0;

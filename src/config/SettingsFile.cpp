@@ -369,6 +369,15 @@ std::string ReadStoredPin() {
     return std::string();
 }
 
+std::string ReadHttpToken(const CSettings& settings) {
+    std::string token;
+    if (const char* credentials = std::getenv("CREDENTIALS_DIRECTORY"); credentials && *credentials) {
+        if (ReadSmallFile(std::string(credentials) + "/http-token", token)) return TrimLineEnd(token);
+    }
+    if (ReadSmallFile(StatePath(HTTP_TOKEN_FILE_NAME), token)) return TrimLineEnd(token);
+    return settings.m_strHttpToken;
+}
+
 bool WriteStoredPin(const std::string& pin) {
     const std::string path = StatePath(PIN_FILE_NAME);
     if (pin.empty()) return ::unlink(path.c_str()) == 0 || errno == ENOENT;

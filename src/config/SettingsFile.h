@@ -71,6 +71,15 @@ std::string ReadStoredPin();
 // Writes the PIN file (mode 0600) or, for an empty PIN, removes it; false with errno set.
 bool WriteStoredPin(const std::string& pin);
 
+constexpr const char* HTTP_TOKEN_FILE_NAME = "Pellwick.http-token";
+
+// The token the HTTP interface asks for: the service manager's credential "http-token"
+// ($CREDENTIALS_DIRECTORY/http-token) when present, else the file "Pellwick.http-token" of
+// the state folder, else the setting http_token. The credential and the file are the
+// places a deployment puts a secret deliberately, so they win over the settings file.
+// Trailing line ends and blanks are not part of it.
+std::string ReadHttpToken(const CSettings& settings);
+
 // Holds the lock every writer of the state folder's settings takes (this process and
 // `-set` in another one) for as long as it lives.
 class CSettingsLock {

@@ -33,6 +33,13 @@ SqlCommand WithRowsRead(const std::shared_ptr<CDbConnection>& connection, const 
     return read;
 }
 
+std::optional<std::string> RunOnce(const std::shared_ptr<CDbConnection>& connection, const SqlCommand& command) {
+    CDbStatement statement(connection, CAdoDatabase::TIMEOUT_SECONDS);
+    statement.Execute(WithRowsRead(connection, command));
+    if (statement.ColumnNames().empty() || !statement.Fetch()) return std::nullopt;
+    return statement.GetText(1).value_or(std::string());
+}
+
 }  // namespace
 
 std::string CAdoDatabase::s_strConnect;
@@ -127,10 +134,7 @@ std::optional<std::string> CAdoDatabase::ExecuteOnce(const SqlCommand& command) 
     std::lock_guard lock(ConnectionLock());
     try {
         if (!Connected()) throw CDbError(DB_E_FAIL, "no database connection");
-        CDbStatement statement(s_pConnection, TIMEOUT_SECONDS);
-        statement.Execute(WithRowsRead(s_pConnection, command));
-        if (statement.ColumnNames().empty() || !statement.Fetch()) return std::nullopt;
-        return statement.GetText(1).value_or(std::string());
+        return RunOnce(s_pConnection, command);
     } catch (const CDbError& e) {
         if (!e.IsDuplicateKey()) s_bConnected = 0;
         throw;
@@ -198,4 +202,27 @@ int CAdoDatabase::GetFieldInt(const std::string& column) {
         return static_cast<int>(number);
     }
     throw CDbError(DB_E_FAIL, "column \"" + column + "\" does not hold an integer: \"" + text + "\"");
+}
+
+void CPrivateDbConnection::SetLogin(const std::string& connect, const std::string& user, const std::string& password) {
+    if (connect == m_strConnect && user == m_strUser && password == m_strPassword) return;
+    m_strConnect = connect;
+    m_strUser = user;
+    m_strPassword = password;
+    m_connection.reset();
+}
+
+std::optional<std::string> CPrivateDbConnection::ExecuteOnce(const SqlCommand& command) {
+    try {
+        if (!m_connection) {
+            auto connection = std::make_shared<CDbConnection>();
+            connection->SetLoginTimeout(CAdoDatabase::TIMEOUT_SECONDS);
+            connection->Connect(m_strConnect, m_strUser, m_strPassword);
+            m_connection = std::move(connection);
+        }
+        return RunOnce(m_connection, command);
+    } catch (const CDbError& e) {
+        if (!e.IsDuplicateKey()) m_connection.reset();
+        throw;
+    }
 }

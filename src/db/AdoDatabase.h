@@ -71,3 +71,23 @@ private:
     bool Connected();
     const CDbRecordset& Rows() const;
 };
+
+// A connection of its own, apart from the one the process shares: for a front end whose
+// threads must never wait on the engine's statements nor disturb its connection (the HTTP
+// interface). Not synchronised: its owner lets one thread in at a time.
+class CPrivateDbConnection {
+public:
+    CPrivateDbConnection() = default;
+    CPrivateDbConnection(const CPrivateDbConnection&) = delete;
+    CPrivateDbConnection& operator=(const CPrivateDbConnection&) = delete;
+
+    // Where it logs in; a change drops the open connection.
+    void SetLogin(const std::string& connect, const std::string& user, const std::string& password);
+    // As CAdoDatabase::ExecuteOnce, on this connection: opened on demand, dropped after a
+    // failure so the next call opens a new one.
+    std::optional<std::string> ExecuteOnce(const SqlCommand& command);
+
+private:
+    std::string m_strConnect, m_strUser, m_strPassword;
+    std::shared_ptr<CDbConnection> m_connection;
+};

@@ -4,6 +4,7 @@
 // All steps run on the worker thread; DisconnectLinks also runs once at shutdown.
 #include "config/SettingsFile.h"
 #include "db/DbError.h"
+#include "engine/Activity.h"
 #include "engine/Clock.h"
 #include "engine/InboxSpool.h"
 #include "engine/OutboxJournal.h"
@@ -111,6 +112,9 @@ public:
     // the transaction that keeps what they report (none without a state store).
     void SetWebhooks(bool on) { m_bWebhooks = on; }
     const CInboxSpool& Spool() const { return m_spool; }
+    // Told of every message finished and every submission (nullptr: nobody). Set before
+    // the worker starts; the observer outlives it.
+    void SetActivity(IGatewayActivity* activity) { m_activity = activity; }
 
     DeviceInfo Device() const;
     // Stores the battery level the Information page normalised (below 0 or above 100 -> 100).
@@ -214,6 +218,7 @@ private:
     CInboxSpool m_spool;
     IStateStore* m_state = nullptr;
     bool m_bWebhooks = false;
+    IGatewayActivity* m_activity = nullptr;
     std::vector<WaitingReport> m_waitingReports;
     // Messages the inbox refused for their content, by phone, time and text.
     struct RefusedInsert {

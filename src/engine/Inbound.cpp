@@ -100,6 +100,7 @@ int CGateway::InsertReceived(std::string phone, std::string text, std::string ti
     ::Journal(JOURNAL_INFO, "received message %s the inbox", result == 1 ? "stored in" : "already in");
     Save();
     // A duplicate is a message stored (and answered) before.
+    if (result == 1 && m_activity) m_activity->MessageDone(false, phone, text, "received");
     if (result == 1) AnswerQuery(phone, text);
     return result;
 }

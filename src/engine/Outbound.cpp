@@ -19,6 +19,7 @@
 #include "link/Journal.h"
 #include "link/LogFile.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -325,6 +326,7 @@ std::vector<CGateway::OutboxRow> CGateway::ReadBatch(const std::unordered_set<si
 bool CGateway::Refuse(const OutboxRow& row, const char* reason) {
     Tell(JOURNAL_NOTICE, "Outbox row %s refused (%s): nothing sent.", row.msgId.c_str(), reason);
     CountResult(RESULT_FAILED);
+    if (m_activity) m_activity->MessageDone(true, row.phone, row.text, "failed");
     --m_settings.m_nUnsent;
     PublishPending();
     Save();
@@ -393,8 +395,11 @@ bool CGateway::SendRow(const OutboxRow& row) {
     m_modem.SetReportRequest(report ? 1 : 0);
     bool journalled = true;
     m_modem.SetBeforePdu([&] { return journalled = m_journal.MarkSending(row.msgId); });
+    const auto handedAt = std::chrono::steady_clock::now();
     const int sent = m_modem.SendMessage(phone, text, kind);
     m_modem.SetBeforePdu(nullptr);
+    if (m_activity && sent != SEND_NOT_HANDED)
+        m_activity->Submitted(std::chrono::duration<double>(std::chrono::steady_clock::now() - handedAt).count());
     const bool restarted = m_modem.TakeReset();
     // A modem that restarted lost its settings: the link is opened and set up again.
     if (restarted) m_run.m_bDeviceLinked = 0;
@@ -439,6 +444,9 @@ bool CGateway::SendRow(const OutboxRow& row) {
         Tell(JOURNAL_ERR, "The outbound journal cannot be written (outbox row %s, result %d).", row.msgId.c_str(),
                            result);
     CountResult(result);
+    if (m_activity)
+        m_activity->MessageDone(true, row.phone, row.text,
+                                result == RESULT_SENT ? "sent" : result == RESULT_UNKNOWN ? "unknown" : "failed");
     --m_settings.m_nUnsent;
     PublishPending();
     Save();

@@ -56,6 +56,12 @@ std::string NewMessageId() {
 
 OutboxInsertResult InsertOutboxMessage(const CSettings& settings, IDatabase& db, const std::string& phone,
                                        const std::string& text) {
+    return InsertOutboxMessage(
+        settings, [&db](const SqlCommand& command) { return db.ExecuteOnce(command); }, phone, text);
+}
+
+OutboxInsertResult InsertOutboxMessage(const CSettings& settings, const ExecuteOnceFunction& executeOnce,
+                                       const std::string& phone, const std::string& text) {
     OutboxInsertResult result;
     if (auto problem = OutboxMessageProblem(phone, text)) {
         result.outcome = OutboxInsertResult::Invalid;
@@ -70,7 +76,7 @@ OutboxInsertResult InsertOutboxMessage(const CSettings& settings, IDatabase& db,
     const std::string madeId = NewMessageId();
     try {
         const std::optional<std::string> returned =
-            db.ExecuteOnce(BuildOutboxInsertSql(sqlTemplate, phone, text, madeId));
+            executeOnce(BuildOutboxInsertSql(sqlTemplate, phone, text, madeId));
         result.outcome = OutboxInsertResult::Queued;
         if (returned)
             result.id = *returned;

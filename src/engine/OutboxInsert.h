@@ -5,6 +5,7 @@
 #include "engine/Ports.h"
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -33,6 +34,11 @@ struct OutboxInsertResult {
 // that may use `db`; nothing is retried, so a message is never queued twice.
 OutboxInsertResult InsertOutboxMessage(const CSettings& settings, IDatabase& db, const std::string& phone,
                                        const std::string& text);
+// The same through `executeOnce`, which runs the statement once as IDatabase::ExecuteOnce
+// does (a connection other than the engine's).
+using ExecuteOnceFunction = std::function<std::optional<std::string>(const SqlCommand&)>;
+OutboxInsertResult InsertOutboxMessage(const CSettings& settings, const ExecuteOnceFunction& executeOnce,
+                                       const std::string& phone, const std::string& text);
 
 // A new random id: 32 lower-case hexadecimal digits.
 std::string NewMessageId();

@@ -35,7 +35,9 @@ void RaiseThreadPriority() {
 }  // namespace
 
 CGatewayCore::CGatewayCore()
-    : gateway(theSettings, run, status, clock, modemPort, dbPort, [] { return SaveSettings(); }) {}
+    : gateway(theSettings, run, status, clock, modemPort, dbPort, [] { return SaveSettings(); }) {
+    gateway.SetActivity(&http.Backend());
+}
 
 void CGatewayCore::ApplyLoadedSettings() {
     mobile.SetRetryInterval(theSettings.m_nRetryInterval);
@@ -45,11 +47,16 @@ void CGatewayCore::ApplyLoadedSettings() {
     if (GatewayStateStore().IsOpen() && !statusFile)
         statusFile = std::make_unique<CStatusFile>(StatePath(STATUS_FILE_NAME), [this] { return StatusSnapshot(); });
     StartWebhooks();
+    ApplyHttp();
     // A `-set` from a shell, or systemctl reload, reaches the running gateway.
-    gateway.SetSettingsSync([] {
+    gateway.SetSettingsSync([this] {
         const bool reload = TakeSettingsReloadRequest();
         if (reload) Journal(JOURNAL_NOTICE, "reloading the settings");
-        return SyncSettings(reload);
+        const int effect = SyncSettings(reload);
+        // The window changes the record without the files: the requests take it each pass.
+        http.Backend().SetSettings(theSettings);
+        if (effect != EFFECT_NONE || reload) ApplyHttp();
+        return effect;
     });
 }
 
@@ -66,7 +73,13 @@ void CGatewayCore::StartWebhooks() {
     webhooks = std::make_unique<CWebhookSender>(GatewayStatePath(), url, theSettings.m_strWebhookSecret);
     webhooks->Start();
     gateway.SetWebhooks(true);
+    http.Backend().SetWebhookStore(GatewayStatePath());
     Journal(JOURNAL_NOTICE, "webhook events are delivered to the receiver set in webhook_url");
+}
+
+void CGatewayCore::ApplyHttp() {
+    // Only a run that holds its state folder serves: two gateways on one folder never both listen.
+    if (GatewayStateStore().IsOpen()) http.Apply(theSettings);
 }
 
 void CGatewayCore::InstallStopCheck(const std::shared_ptr<CGatewayCore>& core) {
@@ -86,6 +99,8 @@ std::thread CGatewayCore::StartWorker(const std::shared_ptr<CGatewayCore>& core,
 }
 
 void CGatewayCore::RequestStop() {
+    // Requests under way are answered first; none come in while the engine stops.
+    http.Stop();
     run.m_bRunning = 0;
     run.m_bStop = 1;
     worker.Wake();

@@ -12,6 +12,7 @@
 #include "engine/StatusBoard.h"
 #include "engine/Worker.h"
 #include "modem/Mobile.h"
+#include "shell/GatewayHttp.h"
 #include "shell/StatusFile.h"
 #include "webhook/WebhookSender.h"
 
@@ -30,12 +31,14 @@ struct CGatewayCore {
     // (read here, at start), the webhook sender delivers the events the engine queues.
     void ApplyLoadedSettings();
     void StartWebhooks();
+    // Starts the HTTP interface, or restarts it after its address or token changed.
+    void ApplyHttp();
     // Makes every wait inside the driver end once this core's stop flag is set.
     static void InstallStopCheck(const std::shared_ptr<CGatewayCore>& core);
     // Starts the worker thread at raised priority; `body` runs the loop (the worker's own
     // unless a test replaces it) and workerEnded is set when it returns.
     static std::thread StartWorker(const std::shared_ptr<CGatewayCore>& core, std::function<void()> body);
-    // "Stop && Exit...": paused, stop requested, the worker woken.
+    // "Stop && Exit...": the HTTP interface stopped, paused, stop requested, the worker woken.
     void RequestStop();
     // What `pellwick -status` prints of this gateway, as name=value lines. Any thread.
     std::string StatusSnapshot() const;
@@ -54,4 +57,7 @@ struct CGatewayCore {
     // Kept up to date while this process holds its state folder; goes first, with its thread.
     std::unique_ptr<CStatusFile> statusFile;
     std::unique_ptr<CWebhookSender> webhooks;
+    // Answers from the engine's counters and a database connection of its own; the engine
+    // tells it of each message and submission.
+    CGatewayHttp http{gateway, run, status};
 };

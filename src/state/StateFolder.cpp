@@ -36,7 +36,7 @@ const std::vector<std::string>& StateFileNames() {
         "Pellwick.lock",     "Pellwick.state",     "Pellwick.state-wal",   "Pellwick.state-shm",
         "Pellwick.state-journal", "Pellwick.journal.imported", "Pellwick.spool.imported",
         "Pellwick.parts.imported", "Pellwick.references.imported", "Pellwick.rejected.imported",
-        "Pellwick.status"};
+        "Pellwick.status", "Pellwick.http-token"};
     return names;
 }
 

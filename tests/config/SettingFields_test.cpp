@@ -22,7 +22,7 @@ TEST(SettingFields, EveryNameInShowOrder) {
               "update_sql insert_sql query_interval sending_period start_time end_time daily_report report_time "
               "battery_warning db_lost_warning report_phone auto_start multipart_join multipart_timeout report_sql "
               "claim_sql release_sql reclaim_sql claim_timeout reply_numbers reply_limit outbox_insert_sql webhook_url "
-              "webhook_secret ");
+              "webhook_secret http_listen http_token outbox_status_sql ");
 }
 
 // Each value checked as the configuration window checks it: accepted values shown back
@@ -94,6 +94,17 @@ TEST(SettingFields, AssignChecksAndShowsBack) {
         {"webhook_url", "https:///nohost", "", "not an http:// or https:// address"},
         {"webhook_url", "hooks.example", "", "not an http:// or https:// address"},
         {"webhook_secret", "s3cret", "********", ""},
+        {"http_listen", "127.0.0.1:8470", "127.0.0.1:8470", ""},
+        {"http_listen", "[::1]:0", "[::1]:0", ""},
+        {"http_listen", "", "", ""},
+        {"http_listen", "127.0.0.1", "", "not HOST:PORT (127.0.0.1:8470, [::1]:8470)"},
+        {"http_listen", "::1:8470", "", "not HOST:PORT (127.0.0.1:8470, [::1]:8470)"},
+        {"http_listen", "127.0.0.1:65536", "", "not HOST:PORT (127.0.0.1:8470, [::1]:8470)"},
+        {"http_token", "t0ken", "********", ""},
+        {"outbox_status_sql", "select status from smsout where msgid=<MSGID>", "", ""},
+        {"outbox_status_sql", "select status from smsout where msgid='x<MSGID>'", "",
+         "<MSGID> is part of a longer quoted text: an outside value must fill a whole literal ('<MSGID>') or stand "
+         "bare"},
     };
     for (const Case& c : cases) {
         const SettingField* field = FindSettingField(c.name);
@@ -195,6 +206,24 @@ TEST_F(SharedSettings, AChangeFromTheShellReachesTheRecordAndSurvivesTheGateways
     EXPECT_EQ(theSettings.m_strPin, "");
 }
 
+// The HTTP token: the credential, else its file, else the setting.
+TEST_F(SharedSettings, HttpTokenFromCredentialThenFileThenSetting) {
+    CSettings settings;
+    settings.m_strHttpToken = "from-settings";
+    EXPECT_EQ(ReadHttpToken(settings), "from-settings");
+    std::ofstream(dir.file("Pellwick.http-token")) << "from-file\n";
+    EXPECT_EQ(ReadHttpToken(settings), "from-file");
+    TempDir credentials;
+    std::ofstream(credentials.file("http-token")) << "from-credential\r\n";
+    ::setenv("CREDENTIALS_DIRECTORY", credentials.path().c_str(), 1);
+    EXPECT_EQ(ReadHttpToken(settings), "from-credential");
+    ::unsetenv("CREDENTIALS_DIRECTORY");
+    // A link in its place is not followed.
+    fs::remove(dir.file("Pellwick.http-token"));
+    fs::create_symlink(credentials.file("http-token"), dir.file("Pellwick.http-token"));
+    EXPECT_EQ(ReadHttpToken(settings), "from-settings");
+}
+
 TEST_F(SharedSettings, TheServiceManagersCredentialComesBeforeThePinFile) {
     ASSERT_TRUE(WriteStoredPin("1234"));
     EXPECT_EQ(ReadStoredPin(), "1234");
@@ -218,7 +247,8 @@ TEST_F(SharedSettings, ConfFileKeepsWhatItDoesNotKnowAndTakesChangesFromTheShell
     EXPECT_EQ(read(), "# Settings of the gateway beyond Pellwick.ini: name=value, one per line.\n"
                       "multipart_join=1\nmultipart_timeout=10\nreport_sql=\nclaim_sql=\nrelease_sql=\n"
                       "reclaim_sql=\nclaim_timeout=30\nreply_numbers=\nreply_limit=3\noutbox_insert_sql=" +
-                          std::string(DEFAULT_OUTBOX_INSERT_SQL) + "\nwebhook_url=\nwebhook_secret=\n");
+                          std::string(DEFAULT_OUTBOX_INSERT_SQL) + "\nwebhook_url=\nwebhook_secret=\nhttp_listen=\nhttp_token=\noutbox_status_sql=" +
+                          std::string(DEFAULT_OUTBOX_STATUS_SQL) + "\n");
 
     JournalCapture journal(dir.file("log.sock"));
     std::ofstream(conf) << "# mine\n report_sql = update smsout set delivered=<STATUS> where msgid='<MSGID>'\n"
@@ -237,7 +267,8 @@ TEST_F(SharedSettings, ConfFileKeepsWhatItDoesNotKnowAndTakesChangesFromTheShell
     EXPECT_EQ(read(), "# mine\nreport_sql=update smsout set delivered=<STATUS> where msgid='<MSGID>'\n"
                       "colour=blue\nmultipart_timeout=30\nmultipart_join=0\nclaim_sql=\nrelease_sql=\n"
                       "reclaim_sql=\nclaim_timeout=30\nreply_numbers=\nreply_limit=3\noutbox_insert_sql=" +
-                          std::string(DEFAULT_OUTBOX_INSERT_SQL) + "\nwebhook_url=\nwebhook_secret=s3cret\n");
+                          std::string(DEFAULT_OUTBOX_INSERT_SQL) + "\nwebhook_url=\nwebhook_secret=s3cret\nhttp_listen=\nhttp_token=\n"
+                          "outbox_status_sql=" + std::string(DEFAULT_OUTBOX_STATUS_SQL) + "\n");
     EXPECT_EQ(fs::status(conf).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 
     SetFromShell([](CSettings& s) { s.m_strReportSql.clear(); });
