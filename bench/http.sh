@@ -83,12 +83,10 @@ env -u DISPLAY -u WAYLAND_DISPLAY DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent
 # Connected once the device information was read (the battery query ends it).
 for _ in $(seq 600); do grep -q '"text":"AT+CBC"' record 2>/dev/null && break; sleep 0.1; done
 grep -q '"text":"AT+CBC"' record || { echo "the gateway did not connect the modem" >&2; exit 1; }
-for _ in $(seq 100); do
-  [ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/health")" != 000 ] && break
-  sleep 0.1
-done
-[ "$(curl -s -o /dev/null -w '%{http_code}' -H "Authorization: Bearer $TOKEN" "http://127.0.0.1:$port/metrics")" = 200 ] ||
-  { echo "the gateway does not answer HTTP on 127.0.0.1:$port" >&2; exit 1; }
+metrics() { curl -s -o /dev/null -w '%{http_code}' -H "Authorization: Bearer $TOKEN" "http://127.0.0.1:$port/metrics"; }
+for _ in $(seq 300); do [ "$(metrics)" = 200 ] && break; sleep 0.1; done
+answer=$(metrics)
+[ "$answer" = 200 ] || { echo "the gateway answers GET /metrics on 127.0.0.1:$port with $answer" >&2; exit 1; }
 sleep 3
 idle_memory="$(memory), $(threads) threads"
 
