@@ -28,6 +28,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
 
 struct Target {
     sockaddr_in address{};
@@ -102,6 +103,7 @@ std::optional<Answer> ReadAnswer(int fd, std::string& pending) {
 void Run(const Target& target, int connection, Clock::time_point end, Tally& tally) {
     int fd = -1;
     std::string pending;
+    const std::string text = "api " + std::to_string(getpid()) + "-" + std::to_string(connection) + "-";
     const Clock::time_point first = Clock::now();
     for (long n = 0; Clock::now() < end; ++n) {
         if (target.interval > Clock::duration::zero()) {
@@ -119,9 +121,7 @@ void Run(const Target& target, int connection, Clock::time_point end, Tally& tal
         }
         char to[32];
         std::snprintf(to, sizeof to, "+49%02d%09ld", connection % 100, n % 1000000000);
-        const std::string body =
-            std::string("{\"to\":\"") + to + "\",\"text\":\"api " + std::to_string(getpid()) + "-" + std::to_string(connection) + "-" +
-            std::to_string(n) + "\"}";
+        const std::string body = std::string("{\"to\":\"") + to + "\",\"text\":\"" + text + std::to_string(n) + "\"}";
         const std::string request = "POST /v1/messages HTTP/1.1\r\nHost: bench\r\nAuthorization: Bearer " +
                                     target.token + "\r\nContent-Type: application/json\r\nContent-Length: " +
                                     std::to_string(body.size()) + "\r\n\r\n" + body;
@@ -162,7 +162,8 @@ int main(int argc, char** argv) {
     const std::string listen = argv[1];
     const std::size_t colon = listen.rfind(':');
     target.address.sin_family = AF_INET;
-    if (colon == std::string::npos || inet_pton(AF_INET, listen.substr(0, colon).c_str(), &target.address.sin_addr) != 1) {
+    const std::string host = colon == std::string::npos ? "" : listen.substr(0, colon);
+    if (inet_pton(AF_INET, host.c_str(), &target.address.sin_addr) != 1) {
         std::fprintf(stderr, "%s: not an IPv4 address and port\n", argv[1]);
         return 2;
     }
@@ -172,17 +173,17 @@ int main(int argc, char** argv) {
     const double seconds = argc > 4 ? std::max(0.1, std::atof(argv[4])) : 20;
     const double rate = argc > 5 ? std::atof(argv[5]) : 0;
     if (rate > 0)
-        target.interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(connections / rate));
+        target.interval = std::chrono::duration_cast<Clock::duration>(Seconds(connections / rate));
 
     std::vector<Tally> tallies(static_cast<std::size_t>(connections));
     const Clock::time_point start = Clock::now();
-    const Clock::time_point end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    const Clock::time_point end = start + std::chrono::duration_cast<Clock::duration>(Seconds(seconds));
     {
         std::vector<std::jthread> threads;
         for (int i = 0; i < connections; ++i)
             threads.emplace_back(Run, std::cref(target), i, end, std::ref(tallies[static_cast<std::size_t>(i)]));
     }
-    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    const double elapsed = Seconds(Clock::now() - start).count();
 
     Tally all;
     for (const Tally& t : tallies) {
