@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <malloc.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -266,6 +267,9 @@ int PellwickMain(int argc, char** argv) {
     if (runs) {
         // The PIN and the database password stay out of core dumps and other users' reach.
         ::prctl(PR_SET_DUMPABLE, 0);
+        // Every HTTP connection has a thread; without a bound each could grow a malloc arena
+        // of its own that stays resident after the connection ends.
+        ::mallopt(M_ARENA_MAX, 2);
         if (const int refused = TakeStateFolder(home, program, stderr)) return refused;
         // Settings that exist but cannot be read are never replaced by defaults.
         if (const int unreadable = CheckSettingsReadable(program, stderr)) return unreadable;
