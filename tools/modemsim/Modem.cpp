@@ -483,12 +483,12 @@ void Modem::ShowNextDirect() {
 // No acknowledgement in time: as 27.005 has it, the modem answers the network with an
 // error and turns direct routing off (mt and ds 0); the service centre keeps the message
 // and every one queued behind it, and delivers them again later.
-void Modem::FailAck(const char* result) {
-    Record("{\"t\":" + std::to_string(NowMs()) + ",\"kind\":\"ack\",\"result\":\"" + result + "\",\"pdu\":" +
+void Modem::FailAck(const char* result, int64_t now) {
+    Record("{\"t\":" + std::to_string(now) + ",\"kind\":\"ack\",\"result\":\"" + result + "\",\"pdu\":" +
            JsonString(m_unacked->pdu.hex) + "}");
     m_cnmi[1] = 0;
     m_cnmi[3] = 0;
-    const int64_t due = NowMs() + m_retryWaitMs;
+    const int64_t due = now + m_retryWaitMs;
     m_retries.push_back({m_unacked->pdu, m_unacked->report, due});
     m_unacked.reset();
     for (const auto& d : m_directQueue)
@@ -499,7 +499,7 @@ void Modem::FailAck(const char* result) {
 int Modem::Pump() {
     const int64_t now = NowMs();
     if (m_unacked && m_unacked->due <= now)
-        FailAck("timeout");
+        FailAck("timeout", now);  // the pass's own time: a retry due at once is tried in it
     ShowNextDirect();
     std::vector<DirectDelivery> later;
     for (auto& retry : std::exchange(m_retries, {})) {

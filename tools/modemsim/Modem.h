@@ -161,7 +161,7 @@ private:
     };
     void ShowDirect(const EncodedPdu& pdu, bool report);
     void ShowNextDirect();
-    void FailAck(const char* result);
+    void FailAck(const char* result, int64_t now);
     Result Acknowledge(const Command& c);
     bool DecodeText(const std::string& text, std::string& plain) const;
 
