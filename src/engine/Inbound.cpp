@@ -5,6 +5,7 @@
 #include "db/DbError.h"
 #include "engine/Gateway.h"
 #include "engine/SqlTemplates.h"
+#include "link/Clock.h"
 #include "link/LogFile.h"
 #include "modem/Mobile.h"
 
@@ -61,14 +62,6 @@ bool Offered(const std::vector<std::string>& stores, const char* name) {
     const bool namesAny = std::any_of(std::begin(kStoreOrder[0]), std::end(kStoreOrder[0]),
                                       [&](const char* store) { return Names(stores, store); });
     return !namesAny || Names(stores, name);
-}
-
-std::string LocalTimeText(std::time_t when) {
-    std::tm local{};
-    localtime_r(&when, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
 }
 
 }  // namespace

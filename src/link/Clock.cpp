@@ -47,3 +47,11 @@ bool SlicedSleep(IClock& clock, int ms, int sliceMs) {
         clock.SleepMs(static_cast<int>(std::min<long long>(left, sliceMs)));
     }
 }
+
+std::string LocalTimeText(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}

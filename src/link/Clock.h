@@ -3,7 +3,9 @@
 // driver goes through one of these, so tests can run the multi-second waits on a
 // simulated clock and a shutdown can cut every wait short.
 #include <atomic>
+#include <ctime>
 #include <functional>
+#include <string>
 
 class IClock {
 public:
@@ -47,3 +49,6 @@ CSystemClock& SystemClock();
 // Sleeps ms in slices of sliceMs, pumping messages between slices; ends early when a stop
 // is requested. Returns false when it ended early.
 bool SlicedSleep(IClock& clock, int ms, int sliceMs);
+
+// `when` in local time as "YYYY-MM-DD hh:mm:ss".
+std::string LocalTimeText(std::time_t when);

@@ -1,6 +1,7 @@
 #include "shell/GatewayCore.h"
 
 #include "config/SettingFields.h"
+#include "link/Clock.h"
 #include "link/Journal.h"
 #include "shell/GatewayState.h"
 
@@ -8,14 +9,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string LocalTime(std::time_t when) {
-    std::tm local{};
-    localtime_r(&when, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
 
 // The SIM as the device link last found it.
 std::string SimState(int condition, bool linked) {
@@ -128,6 +121,6 @@ std::string CGatewayCore::StatusSnapshot() const {
     line("rejected", std::to_string(counts.rejected));
     line("pending", std::to_string(counts.pending));
     line("last_error", LastJournalError());
-    line("since", LocalTime(started));
+    line("since", LocalTimeText(started));
     return text;
 }

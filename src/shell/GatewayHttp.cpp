@@ -5,21 +5,13 @@
 #include "db/DbError.h"
 #include "db/SqlCommand.h"
 #include "engine/OutboxInsert.h"
+#include "link/Clock.h"
 #include "link/Journal.h"
 
 #include <algorithm>
 #include <ctime>
 
 namespace {
-
-std::string LocalTime() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
 
 bool SimCondition(int condition) { return condition >= STATUS_SIM_PIN_MISSING && condition <= STATUS_SIM_NOT_READY; }
 
@@ -138,7 +130,7 @@ GatewaySnapshot CGatewayHttpBackend::Snapshot() {
 
 void CGatewayHttpBackend::MessageDone(bool outgoing, const std::string& phone, const std::string& text,
                                       const char* result) {
-    RecentMessage message{LocalTime(), outgoing, CutUtf8(phone, 40), CutUtf8(text, RECENT_TEXT_BYTES), result};
+    RecentMessage message{LocalTimeText(std::time(nullptr)), outgoing, CutUtf8(phone, 40), CutUtf8(text, RECENT_TEXT_BYTES), result};
     std::lock_guard lock(m_activityMutex);
     m_recent.push_front(std::move(message));
     if (m_recent.size() > RECENT_MESSAGES) m_recent.pop_back();

@@ -1,6 +1,7 @@
 // The line-oriented state files of earlier versions, read once into the store.
 #include "state/StateStore.h"
 
+#include "link/Clock.h"
 #include "state/Statement.h"
 
 #include <cerrno>
@@ -137,15 +138,6 @@ bool ReadLines(const std::string& path, std::vector<std::string>& lines, bool& e
     return true;
 }
 
-std::string Now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
-
 }  // namespace
 
 bool CStateStore::ImportOldFiles(const std::string& folder, std::vector<std::string>& damaged, std::string& error) {
@@ -194,7 +186,7 @@ bool CStateStore::ImportOldFiles(const std::string& folder, std::vector<std::str
                 // Kept where an administrator finds it, never silently dropped.
                 const std::string what = which + " line " + std::to_string(i + 1) + " does not parse";
                 damaged.push_back(what + ": " + line);
-                if (!InsertRejected({Now(), "-", 0, line, "damaged: " + what})) return false;
+                if (!InsertRejected({LocalTimeText(std::time(nullptr)), "-", 0, line, "damaged: " + what})) return false;
             }
             Statement mark(m_db, "insert into imported(name, at) values(?, ?)");
             if (!mark.Text(name).Int(static_cast<long long>(std::time(nullptr))).Run()) return Fail();
