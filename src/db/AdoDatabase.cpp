@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cctype>
 #include <cmath>
+#include <condition_variable>
 #include <mutex>
 
 namespace {
@@ -16,6 +17,53 @@ std::recursive_mutex& ConnectionLock() {
     static std::recursive_mutex lock;
     return lock;
 }
+
+// Who goes first to the database. The engine's statements go before those of private
+// connections: a private statement starts only while none of the engine's is under way or
+// waiting, and the engine waits at most for the one private statement already running.
+// Two connections of one process would otherwise meet in the database's locks; on SQLite,
+// which locks the whole file, the loser sleeps in the driver's busy handler, and a stream of
+// inserts from the HTTP interface held the outbox cycle back to a third of its pace.
+class Turns {
+public:
+    static Turns& Instance() {
+        static Turns turns;
+        return turns;
+    }
+    void EngineEnter() {
+        std::unique_lock lock(m_mutex);
+        ++m_nEngine;
+        m_changed.wait(lock, [this] { return !m_bPrivate; });
+    }
+    void EngineLeave() {
+        std::lock_guard lock(m_mutex);
+        if (--m_nEngine == 0) m_changed.notify_all();
+    }
+    void PrivateEnter() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_nEngine == 0 && !m_bPrivate; });
+        m_bPrivate = true;
+    }
+    void PrivateLeave() {
+        std::lock_guard lock(m_mutex);
+        m_bPrivate = false;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_nEngine = 0;  // engine statements running or waiting
+    bool m_bPrivate = false;
+};
+
+// The engine's turn for one statement, taken before the connection's lock.
+struct EngineTurn {
+    EngineTurn() { Turns::Instance().EngineEnter(); }
+    ~EngineTurn() { Turns::Instance().EngineLeave(); }
+    EngineTurn(const EngineTurn&) = delete;
+    EngineTurn& operator=(const EngineTurn&) = delete;
+};
 
 // libsqliteodbc reads rows only from statements that do not begin with insert, update or
 // delete, and drops what their "returning" clause gives. An empty common table expression
@@ -50,7 +98,7 @@ CAdoDatabase::CAdoDatabase() = default;
 
 CAdoDatabase::~CAdoDatabase() {
     std::lock_guard lock(ConnectionLock());
-    m_pRecordset.reset();
+    DropRows();
     m_strPassword.clear();
     m_strUser.clear();
 }
@@ -61,6 +109,7 @@ void CAdoDatabase::SetDataSource(const std::string& connect) {
 }
 
 int CAdoDatabase::OpenDatabase() {
+    EngineTurn turn;
     std::lock_guard lock(ConnectionLock());
     try {
         // Every open starts from new handles.
@@ -92,7 +141,7 @@ int CAdoDatabase::OpenDatabase() {
 int CAdoDatabase::CloseDatabase() {
     std::lock_guard lock(ConnectionLock());
     if (!s_pConnection) return 1;
-    m_pRecordset.reset();
+    DropRows();
     s_pConnection.reset();  // the last owner disconnects
     s_bConnected = 0;
     return 1;
@@ -114,6 +163,7 @@ int CAdoDatabase::ExecuteSql(const SqlCommand& command) {
 }
 
 long CAdoDatabase::ExecuteChange(const SqlCommand& command) {
+    EngineTurn turn;
     std::lock_guard lock(ConnectionLock());
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
@@ -131,6 +181,7 @@ long CAdoDatabase::ExecuteChange(const SqlCommand& command) {
 }
 
 std::optional<std::string> CAdoDatabase::ExecuteOnce(const SqlCommand& command) {
+    EngineTurn turn;
     std::lock_guard lock(ConnectionLock());
     try {
         if (!Connected()) throw CDbError(DB_E_FAIL, "no database connection");
@@ -142,13 +193,18 @@ std::optional<std::string> CAdoDatabase::ExecuteOnce(const SqlCommand& command) 
 }
 
 int CAdoDatabase::OpenQuery(const std::string& sql) {
+    EngineTurn turn;
     std::lock_guard lock(ConnectionLock());
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
             if (!Connected()) return 0;
             // The old rows go first: their cursor is of no further use and may hold locks.
-            m_pRecordset.reset();
+            DropRows();
             m_pRecordset = std::make_unique<CDbRecordset>(s_pConnection, sql, TIMEOUT_SECONDS);
+            // The cursor's read lock would stop a private statement's write: the engine
+            // keeps its turn until the rows are dropped.
+            Turns::Instance().EngineEnter();
+            m_bQueryTurn = true;
             return 1;
         } catch (const CDbError&) {
             s_bConnected = 0;
@@ -159,7 +215,13 @@ int CAdoDatabase::OpenQuery(const std::string& sql) {
 
 void CAdoDatabase::CloseQuery() {
     std::lock_guard lock(ConnectionLock());
+    DropRows();
+}
+
+void CAdoDatabase::DropRows() {
     m_pRecordset.reset();
+    if (m_bQueryTurn) Turns::Instance().EngineLeave();
+    m_bQueryTurn = false;
 }
 
 const CDbRecordset& CAdoDatabase::Rows() const {
@@ -213,6 +275,10 @@ void CPrivateDbConnection::SetLogin(const std::string& connect, const std::strin
 }
 
 std::optional<std::string> CPrivateDbConnection::ExecuteOnce(const SqlCommand& command) {
+    Turns::Instance().PrivateEnter();
+    struct Leave {
+        ~Leave() { Turns::Instance().PrivateLeave(); }
+    } leave;
     try {
         if (!m_connection) {
             auto connection = std::make_shared<CDbConnection>();

@@ -70,11 +70,16 @@ private:
     // Opens the connection when it is not open (throws as OpenDatabase does).
     bool Connected();
     const CDbRecordset& Rows() const;
+    // Drops the rows of the last query and the turn they held.
+    void DropRows();
+
+    bool m_bQueryTurn = false;  // the rows of the last query hold the engine's turn
 };
 
-// A connection of its own, apart from the one the process shares: for a front end whose
-// threads must never wait on the engine's statements nor disturb its connection (the HTTP
-// interface). Not synchronised: its owner lets one thread in at a time.
+// A connection of its own, apart from the one the process shares: for a front end that must
+// not disturb the engine's connection (the HTTP interface). Its statements give way to the
+// engine's: one starts only while no engine statement runs or waits, nor rows of the
+// engine's last query are open. Not synchronised: its owner lets one thread in at a time.
 class CPrivateDbConnection {
 public:
     CPrivateDbConnection() = default;

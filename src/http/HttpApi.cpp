@@ -156,6 +156,11 @@ HttpResponse CHttpApi::TooLarge() const {
     return Error(413, "the body is longer than " + std::to_string(m_nMaxBody) + " bytes");
 }
 
+bool CHttpApi::UsesDatabase(const HttpRequest& request) {
+    const Route route = Resolve(request.path).route;
+    return route == Route::Messages || route == Route::Message;
+}
+
 HttpResponse CHttpApi::Answer(const HttpRequest& request) {
     Match match = Resolve(request.path);
     switch (match.route) {

@@ -38,6 +38,9 @@ public:
     std::optional<HttpResponse> Admit(const HttpRequest& request) const;
     // Answers a request Admit let through, its body complete.
     HttpResponse Answer(const HttpRequest& request);
+    // Whether answering it waits on the database (the message API), rather than only
+    // reading what the gateway holds in memory.
+    static bool UsesDatabase(const HttpRequest& request);
     // The answer to a body that grew past the limit as it came.
     HttpResponse TooLarge() const;
 

@@ -15,6 +15,7 @@
 struct CHttpServer::Exchange {
     HttpRequest request;
     bool tooLarge = false;  // the body grew past the limit: the rest is dropped unread
+    std::optional<HttpResponse> answer;  // the database thread's, for a parked connection
 };
 
 struct CHttpServer::Callbacks {
@@ -38,6 +39,8 @@ MHD_Result Queue(MHD_Connection* connection, const HttpResponse& answer) {
     MHD_destroy_response(response);
     return result;
 }
+
+HttpResponse Stopping() { return {503, "application/json", JsonError("the HTTP interface is stopping"), {}}; }
 
 }  // namespace
 
@@ -72,8 +75,10 @@ std::string CHttpServer::Start(const HttpConfig& config) {
         std::lock_guard lock(m_logMutex);
         m_strStartError.clear();
     }
+    m_bParking = true;
+    m_dbThread = std::thread(&CHttpServer::AnswerParked, this);
     m_bStarting = true;
-    unsigned flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG |
+    unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG |
                      (address->ipv6 ? MHD_USE_IPv6 : 0);
     m_daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &Callbacks::OnRequest, this, MHD_OPTION_SOCK_ADDR,
                                 reinterpret_cast<sockaddr*>(&storage), MHD_OPTION_CONNECTION_LIMIT,
@@ -84,12 +89,20 @@ std::string CHttpServer::Start(const HttpConfig& config) {
                                 MHD_OPTION_END);
     m_bStarting = false;
     if (m_daemon) return "";
-    m_api.reset();
+    Stop();
     std::lock_guard lock(m_logMutex);
     return "cannot listen on " + config.listen + (m_strStartError.empty() ? "" : ": " + m_strStartError);
 }
 
 void CHttpServer::Stop() {
+    // Parked connections are answered and let go first: the library must not be stopped
+    // with one of them parked.
+    {
+        std::lock_guard lock(m_parkedMutex);
+        m_bParking = false;
+    }
+    m_parkedChanged.notify_all();
+    if (m_dbThread.joinable()) m_dbThread.join();
     if (m_daemon) MHD_stop_daemon(m_daemon);
     m_daemon = nullptr;
     m_api.reset();
@@ -134,7 +147,36 @@ MHD_Result CHttpServer::Callbacks::OnRequest(void* self, MHD_Connection* connect
         *uploadSize = 0;
         return MHD_YES;
     }
-    return Queue(connection, exchange->tooLarge ? server->m_api->TooLarge() : server->AnswerSafely(exchange->request));
+    if (exchange->answer) return Queue(connection, *exchange->answer);
+    if (exchange->tooLarge) return Queue(connection, server->m_api->TooLarge());
+    if (CHttpApi::UsesDatabase(exchange->request))
+        return server->Park(connection, exchange) ? MHD_YES : Queue(connection, Stopping());
+    return Queue(connection, server->AnswerSafely(exchange->request));
+}
+
+bool CHttpServer::Park(MHD_Connection* connection, Exchange* exchange) {
+    std::lock_guard lock(m_parkedMutex);
+    if (!m_bParking) return false;
+    MHD_suspend_connection(connection);
+    m_parked.push_back({connection, exchange});
+    m_parkedChanged.notify_one();
+    return true;
+}
+
+void CHttpServer::AnswerParked() {
+    std::unique_lock lock(m_parkedMutex);
+    for (;;) {
+        m_parkedChanged.wait(lock, [this] { return !m_parked.empty() || !m_bParking; });
+        if (m_parked.empty()) return;
+        const Parked next = m_parked.front();
+        m_parked.pop_front();
+        const bool stopping = !m_bParking;
+        lock.unlock();
+        // Once resumed, the connection is the library's again: its exchange is not touched after.
+        next.exchange->answer = stopping ? Stopping() : AnswerSafely(next.exchange->request);
+        MHD_resume_connection(next.connection);
+        lock.lock();
+    }
 }
 
 HttpResponse CHttpServer::AnswerSafely(const HttpRequest& request) {

@@ -1,19 +1,25 @@
 #pragma once
 // The embedded HTTP server, on libmicrohttpd: maintained, packaged in Debian, a plain C
 // API, small, and it bounds what a client can take (connections in all and per address,
-// idle time, header memory). Each connection has a thread of its own that waits on its
-// socket with poll, so descriptor numbers above 1024 are no problem and a backend call
-// that takes its time (a slow database) holds up only its own client. Requests are
-// answered by CHttpApi.
+// idle time, header memory). Two threads, whatever the number of clients: one waits on all
+// sockets with epoll and answers what the gateway holds in memory (the page, /metrics,
+// /health, refusals); the other makes the message API's database calls one after another
+// while their connections are parked, so a slow database holds up neither the others nor
+// the gateway's health. A thread per connection cost memory for nothing: the calls go to
+// one database connection in turn anyway. Requests are answered by CHttpApi.
 #include "http/HttpApi.h"
 #include "http/HttpConfig.h"
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
+struct MHD_Connection;
 struct MHD_Daemon;
 
 class CHttpServer {
@@ -36,7 +42,14 @@ public:
 private:
     struct Exchange;
     struct Callbacks;  // the library's callbacks, in HttpServer.cpp
+    struct Parked {
+        MHD_Connection* connection;
+        Exchange* exchange;
+    };
     HttpResponse AnswerSafely(const HttpRequest& request);
+    // Parks a connection for the database thread; false once it stops taking any.
+    bool Park(MHD_Connection* connection, Exchange* exchange);
+    void AnswerParked();  // the database thread
 
     IHttpBackend& m_backend;
     std::unique_ptr<CHttpApi> m_api;
@@ -47,4 +60,10 @@ private:
     std::string m_strStartError;  // what the library said while it started
     std::chrono::steady_clock::time_point m_nextLog;
     int m_nSuppressedLogs = 0;
+
+    std::thread m_dbThread;
+    std::mutex m_parkedMutex;  // guards the two below
+    std::condition_variable m_parkedChanged;
+    std::deque<Parked> m_parked;
+    bool m_bParking = false;  // the database thread takes connections
 };

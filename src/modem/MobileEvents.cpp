@@ -282,10 +282,11 @@ int CMobile::PollCalls(const std::string& text) {
 // without ending is noise: it is cut to its last 512 characters.
 void CMobile::Housekeeping(const std::string& received) {
     int* positions[] = {&m_nMessagePos, &m_nReportPos, &m_nCallPos};
-    const int least = std::min({m_nMessagePos, m_nReportPos, m_nCallPos});
-    // Consume keeps the text when asked to drop all of it; the positions then stay as they
-    // are, so that nothing already taken is found again.
-    if (least > 0 && static_cast<size_t>(least) < received.size()) {
+    // Consume keeps the text when asked to drop all of it: once every scan has passed the
+    // whole text, all but its last character goes. Keeping the whole text instead let it
+    // grow with every reply of a busy link, and every poll copied it.
+    const int least = std::min({m_nMessagePos, m_nReportPos, m_nCallPos, static_cast<int>(received.size()) - 1});
+    if (least > 0) {
         m_pConnection->Consume(least);
         for (int* p : positions) *p -= least;
     }

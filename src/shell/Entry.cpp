@@ -23,11 +23,14 @@
 #include <cstring>
 #include <strings.h>
 #include <malloc.h>
+#include <sqlite3.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+constexpr sqlite3_int64 SQLITE_CACHE_BYTES = 3 << 20;
 
 bool IsSwitch(const char* arg, const char* name) {
     return (arg[0] == '-' || arg[0] == '/') && ::strcasecmp(arg + 1, name) == 0;
@@ -267,9 +270,13 @@ int PellwickMain(int argc, char** argv) {
     if (runs) {
         // The PIN and the database password stay out of core dumps and other users' reach.
         ::prctl(PR_SET_DUMPABLE, 0);
-        // Every HTTP connection has a thread; without a bound each could grow a malloc arena
-        // of its own that stays resident after the connection ends.
+        // A dozen threads of short work: without a bound each could grow a malloc arena of
+        // its own that stays resident.
         ::mallopt(M_ARENA_MAX, 2);
+        // SQLite's page caches, of every connection in the process (the state store's and
+        // the SQLite driver's), together: each would otherwise keep up to 2 MB of a growing
+        // outbox table.
+        ::sqlite3_soft_heap_limit64(SQLITE_CACHE_BYTES);
         if (const int refused = TakeStateFolder(home, program, stderr)) return refused;
         // Settings that exist but cannot be read are never replaced by defaults.
         if (const int unreadable = CheckSettingsReadable(program, stderr)) return unreadable;

@@ -202,7 +202,8 @@ TEST_F(PollFixture, SameCallerWithinEightSecondsCountsOnce) {
 TEST_F(PollFixture, NoiseIsDroppedAndAnOverlongLineCutToItsLast512Characters) {
     std::string noise;
     for (int i = 0; noise.size() < 1100; ++i) noise += "line " + std::to_string(i) + "\r\n";
-    EXPECT_EQ(1, Poll(noise));
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(1, Poll(noise));
+    EXPECT_LE(device.m_strReceived.size(), 2u);  // whole lines, all scanned, are not kept
     EXPECT_EQ(1, Poll("partial"));
     EXPECT_EQ("partial", device.m_strReceived);  // complete lines without events are gone
     const std::string junk(1100, 'x');
