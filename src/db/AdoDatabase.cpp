@@ -65,15 +65,43 @@ struct EngineTurn {
     EngineTurn& operator=(const EngineTurn&) = delete;
 };
 
+// Whether the statement has the word "returning" outside its quoted texts, names and comments.
+bool HasReturning(const std::string& sql) {
+    for (std::size_t i = 0; i < sql.size();) {
+        const char c = sql[i];
+        if (c == '\'' || c == '"' || c == '`') {
+            const std::size_t end = sql.find(c, i + 1);  // a doubled quote is two quoted parts
+            i = end == std::string::npos ? sql.size() : end + 1;
+        } else if (sql.compare(i, 2, "--") == 0) {
+            i = std::min(sql.find('\n', i), sql.size());
+        } else if (sql.compare(i, 2, "/*") == 0) {
+            const std::size_t end = sql.find("*/", i + 2);
+            i = end == std::string::npos ? sql.size() : end + 2;
+        } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') {
+            std::size_t end = i;
+            while (end < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[end])) || sql[end] == '_')) ++end;
+            std::string word = sql.substr(i, end - i);
+            for (char& w : word) w = static_cast<char>(std::tolower(static_cast<unsigned char>(w)));
+            if (word == "returning") return true;
+            i = end;
+        } else {
+            ++i;
+        }
+    }
+    return false;
+}
+
 // libsqliteodbc reads rows only from statements that do not begin with insert, update or
 // delete, and drops what their "returning" clause gives. An empty common table expression
-// in front, which SQLite takes before any of the three, has it read them.
+// in front, which SQLite takes before any of the three, has it read them. Only then: the
+// driver never runs such a statement when it gives no rows to read.
 SqlCommand WithRowsRead(const std::shared_ptr<CDbConnection>& connection, const SqlCommand& command) {
     const std::size_t first = command.sql.find_first_not_of(" \t\r\n");
     if (first == std::string::npos || connection->DbmsName().rfind("SQLite", 0) != 0) return command;
     std::string keyword = command.sql.substr(first, 6);
     for (char& c : keyword) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (keyword != "insert" && keyword != "update" && keyword != "delete") return command;
+    if (!HasReturning(command.sql)) return command;
     static const std::string prefix = "with pellwick_rows as (select 1) ";
     SqlCommand read = command;
     read.sql.insert(0, prefix);

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -383,6 +384,26 @@ TEST_P(DatabaseTest, CloseFromAnotherThreadWaitsForTheCallInProgress) {
     }
     worker.join();
     EXPECT_GT(rowsRead.load(), 0);
+}
+
+// A connection of the HTTP interface gives way to the engine's: its statement waits while
+// rows of the engine's query are open (on SQLite their read lock would stop it anyway, and
+// the driver's busy wait then stalls whoever comes next), and runs once they are dropped.
+TEST_P(DatabaseTest, APrivateStatementGivesWayToTheEnginesOpenRows) {
+    AddOutbox(1, "+1", "first", 0);
+    ASSERT_EQ(m_db.OpenQuery(BuildSelectSql(kSelect)), 1);
+    CPrivateDbConnection other;
+    other.SetLogin(GetParam().dsn, m_db.m_strUser, m_db.m_strPassword);
+    auto insert = std::async(std::launch::async, [&] {
+        // Also: a statement without a returning clause runs, the word in a text notwithstanding.
+        return other.ExecuteOnce(SqlCommand("insert into smsout(msgid, phone, msgbody) values(2, '+2', 'returning')"));
+    });
+    EXPECT_EQ(insert.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    m_db.CloseQuery();
+    ASSERT_EQ(insert.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_NO_THROW(insert.get());
+    EXPECT_EQ(ReadColumn(m_db, "select msgid from smsout order by msgid", "msgid"),
+              (std::vector<std::string>{"1", "2"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, DatabaseTest, ::testing::Values(kSqlite, kPostgres, kPostgresLegacy, kMariaDb));

@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <cctype>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -90,6 +91,7 @@ inline Reply Fetch(const std::string& host, unsigned port, const Call& call) {
 class CFakeBackend : public IHttpBackend {
 public:
     SendResult Send(const std::string& to, const std::string& text) override {
+        if (onSend) onSend();
         std::lock_guard lock(mutex);
         sends.emplace_back(to, text);
         return sendResult;
@@ -107,6 +109,7 @@ public:
         return snapshot;
     }
 
+    std::function<void()> onSend;  // set before the server starts: runs first in every Send
     std::mutex mutex;
     SendResult sendResult{true, "17", ""};
     std::vector<std::pair<std::string, std::string>> sends;
