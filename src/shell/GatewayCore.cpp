@@ -39,7 +39,7 @@ void CGatewayCore::ApplyLoadedSettings() {
     gateway.SetStateStore(GatewayStateStore().IsOpen() ? &GatewayStateStore() : nullptr);
     if (GatewayStateStore().IsOpen() && !statusFile)
         statusFile = std::make_unique<CStatusFile>(StatePath(STATUS_FILE_NAME), [this] { return StatusSnapshot(); });
-    StartWebhooks();
+    ApplyWebhooks();
     ApplyHttp();
     // A `-set` from a shell, or systemctl reload, reaches the running gateway.
     gateway.SetSettingsSync([this] {
@@ -48,22 +48,41 @@ void CGatewayCore::ApplyLoadedSettings() {
         const int effect = SyncSettings(reload);
         // The window changes the record without the files: the requests take it each pass.
         http.Backend().SetSettings(theSettings);
-        if (effect != EFFECT_NONE || reload) ApplyHttp();
+        if (effect != EFFECT_NONE || reload) {
+            ApplyWebhooks();
+            ApplyHttp();
+        }
         return effect;
     });
 }
 
-void CGatewayCore::StartWebhooks() {
-    const std::string& url = theSettings.m_strWebhookUrl;
-    if (url.empty() || webhooks || !GatewayStateStore().IsOpen()) return;
+void CGatewayCore::ApplyWebhooks() {
+    const std::string url = theSettings.m_strWebhookUrl, secret = theSettings.m_strWebhookSecret;
+    if (!GatewayStateStore().IsOpen() || (webhooksApplied && url == webhookUrl && secret == webhookSecret)) return;
+    webhooksApplied = true;
+    webhookUrl = url;
+    webhookSecret = secret;
+    std::lock_guard lock(webhooksMutex);
+    const bool wasOn = webhooks != nullptr;
+    if (wasOn) {
+        // Queued events stay in the store, for the receiver the settings name from now on.
+        gateway.SetWebhooks(false);
+        http.Backend().SetWebhookStore("");
+        webhooks->Stop();
+        webhooks.reset();
+    }
+    if (url.empty()) {
+        if (wasOn) Journal(JOURNAL_NOTICE, "webhook_url is empty: no more webhook events are queued");
+        return;
+    }
     // Pellwick.conf keeps a value its check refused, with an error in the journal.
     if (const auto problem = FindSettingField("webhook_url")->check(url)) {
         Journal(JOURNAL_ERR, "webhook_url %s: no webhook events are queued", problem->c_str());
         return;
     }
-    if (theSettings.m_strWebhookSecret.empty())
+    if (secret.empty())
         Journal(JOURNAL_WARNING, "webhook_secret is empty: the receiver cannot tell the gateway's events from others");
-    webhooks = std::make_unique<CWebhookSender>(GatewayStatePath(), url, theSettings.m_strWebhookSecret);
+    webhooks = std::make_unique<CWebhookSender>(GatewayStatePath(), url, secret);
     webhooks->Start();
     gateway.SetWebhooks(true);
     http.Backend().SetWebhookStore(GatewayStatePath());
@@ -98,6 +117,7 @@ void CGatewayCore::RequestStop() {
     run.m_bStop = 1;
     worker.Wake();
     // What is still queued is delivered after the next start.
+    std::lock_guard lock(webhooksMutex);
     if (webhooks) webhooks->RequestStop();
 }
 

@@ -20,6 +20,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 struct CGatewayCore {
@@ -27,10 +28,11 @@ struct CGatewayCore {
 
     // After LoadSettings: the saved retry settings reach the driver; the engine keeps its
     // records in the state store of the folder this process took; settings changed
-    // by another process (or a reload request) reach the gateway. With webhook_url set
-    // (read here, at start), the webhook sender delivers the events the engine queues.
+    // by another process (or a reload request) reach the gateway.
     void ApplyLoadedSettings();
-    void StartWebhooks();
+    // With webhook_url set, the webhook sender delivers the events the engine queues; a
+    // changed url or secret restarts it, an empty url stops the queueing.
+    void ApplyWebhooks();
     // Starts the HTTP interface, or restarts it after its address or token changed.
     void ApplyHttp();
     // Makes every wait inside the driver end once this core's stop flag is set.
@@ -56,7 +58,10 @@ struct CGatewayCore {
     std::time_t started = std::time(nullptr);
     // Kept up to date while this process holds its state folder; goes first, with its thread.
     std::unique_ptr<CStatusFile> statusFile;
+    std::mutex webhooksMutex;  // guards webhooks against RequestStop from another thread
     std::unique_ptr<CWebhookSender> webhooks;
+    bool webhooksApplied = false;
+    std::string webhookUrl, webhookSecret;  // what webhooks were last applied with
     // Answers from the engine's counters and a database connection of its own; the engine
     // tells it of each message and submission.
     CGatewayHttp http{gateway, run, status};

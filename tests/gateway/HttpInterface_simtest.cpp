@@ -8,10 +8,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <csignal>
 #include <cstdio>
 #include <map>
@@ -22,19 +18,6 @@
 namespace {
 
 const std::string kToken = "t0k3n-for-the-test";
-
-// A loopback port nobody listens on at the moment.
-unsigned FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 // The gateway binary on the rig's data source with the HTTP interface on a free port.
 struct HttpGateway {

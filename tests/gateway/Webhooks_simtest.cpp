@@ -1,5 +1,7 @@
 // Webhooks through the gateway binary: events queued while the receiver is down reach it
-// once it is back, and events queued when the gateway is killed reach it after the restart.
+// once it is back, and events queued when the gateway is killed reach it after the restart;
+// a receiver set from the shell takes over at once, and status reports become events.
+#include "../http/HttpTestSupport.h"
 #include "GatewayProcess.h"
 #include "GatewayRig.h"
 #include "webhook/WebhookSender.h"
@@ -167,6 +169,51 @@ TEST(GatewayWebhooks, EventsQueuedWhileTheReceiverIsDownOrTheGatewayKilledAllArr
     const std::map<std::string, std::string> phones = {{"1", "+49171"}, {"2", "+49172"}, {"3", "+49173"},
                                                        {"4", "+49174"}, {"5", "+49175"}, {"6", "+41786"}};
     EXPECT_EQ(phones, sent);
+}
+
+// While the first receiver is down, events wait and /metrics counts them; a new receiver
+// and secret set with -set reach the running gateway, which delivers the waiting event
+// there, signed with the new secret, and then the status report as sms:delivered.
+TEST(GatewayWebhooks, AReceiverSetFromTheShellTakesOverAndReportsBecomeEvents) {
+    GatewayRig rig;
+    ASSERT_TRUE(rig.SaveSettingsForTheBinary());
+    rig.Sql("alter table smsout add column delivered integer");
+    Receiver first("old secret"), second("new secret");
+    const unsigned port = FreePort();
+    const std::string token = "t0k3n";
+    std::ofstream(rig.dir.file("Pellwick.conf"), std::ios::app)
+        << "webhook_url=" << first.Url() << "\nwebhook_secret=old secret\nhttp_listen=127.0.0.1:" << port
+        << "\nhttp_token=" << token << "\nreport_sql=update smsout set delivered=<STATUS> where msgid=<MSGID>\n";
+    rig.sim.Control("SET mr 10");
+    rig.Sql("insert into smsout(msgid, phone, msgbody) values(7, '+4917077', 'with a report')");
+    pid_t gateway = StartGatewayProcess(rig.dir.path());
+    auto depth = [&] {
+        const std::string metrics =
+            Fetch("127.0.0.1", port, {"GET", "/metrics", "", {"Authorization: Bearer " + token}}).body;
+        const std::size_t at = metrics.find("\npellwick_webhook_queue_depth ");
+        return at == std::string::npos ? -1 : std::stoi(metrics.substr(at + 30));
+    };
+    ASSERT_TRUE(WaitFor([&] { return first.Refused() >= 1 && depth() == 1; }, 120)) << Stderr(rig) << depth();
+
+    const std::string set = "'" PELLWICK_BINARY "' -home '" + rig.dir.path() + "' -set webhook_url=" + second.Url() +
+                            " 'webhook_secret=new secret' >/dev/null 2>&1";
+    ASSERT_EQ(0, std::system(set.c_str()));
+    second.SetUp(true);
+    ASSERT_TRUE(WaitFor([&] { return second.Taken().size() == 1; }, 120)) << Stderr(rig);
+    rig.sim.Control("REPORT mr=10 to=+4917077 status=0 via=direct");
+    EXPECT_TRUE(WaitFor([&] { return second.Taken().size() == 2 && depth() == 0; }, 120)) << Stderr(rig);
+    EndProcess(gateway, SIGTERM);
+
+    const std::vector<nlohmann::json> taken = second.Taken();
+    ASSERT_EQ(2u, taken.size());
+    EXPECT_EQ("sms:sent", taken[0].value("event", ""));
+    EXPECT_EQ("7", taken[0].value("id", ""));
+    EXPECT_EQ("sms:delivered", taken[1].value("event", ""));
+    EXPECT_EQ("7", taken[1].value("id", ""));
+    EXPECT_EQ(1, taken[1].value("status", -99));
+    EXPECT_EQ(0, second.BadSignatures());
+    EXPECT_TRUE(first.Taken().empty());
+    EXPECT_EQ(std::vector<std::string>{"1"}, rig.Rows("select delivered from smsout", {"delivered"}));
 }
 
 #endif

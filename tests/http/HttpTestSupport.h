@@ -4,6 +4,11 @@
 
 #include <curl/curl.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <functional>
 #include <map>
@@ -85,6 +90,19 @@ inline Reply Fetch(const std::string& host, unsigned port, const Call& call) {
     curl_slist_free_all(headers);
     curl_easy_cleanup(curl);
     return reply;
+}
+
+// A loopback port nobody listens on at the moment.
+inline unsigned FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
 }
 
 // Records what the server asks and answers what the test set.
