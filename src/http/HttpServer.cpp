@@ -5,6 +5,7 @@
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
+#include <unistd.h>
 #include <netinet/in.h>
 
 #include <algorithm>
@@ -71,6 +72,7 @@ std::string CHttpServer::Start(const HttpConfig& config) {
     }
     m_api = std::make_unique<CHttpApi>(m_backend, config.token, config.maxBody);
     m_nMaxBody = config.maxBody;
+    m_nTimeoutSeconds = config.timeoutSeconds;
     {
         std::lock_guard lock(m_logMutex);
         m_strStartError.clear();
@@ -95,15 +97,22 @@ std::string CHttpServer::Start(const HttpConfig& config) {
 }
 
 void CHttpServer::Stop() {
-    // Parked connections are answered and let go first: the library must not be stopped
-    // with one of them parked.
+    // No new connections; the parked ones are answered (the call under way first) and let
+    // go: the library must not be stopped with one of them parked. Their answers are sent
+    // before it stops, so that a client whose message was queued learns its id.
+    const MHD_socket listening = m_daemon ? MHD_quiesce_daemon(m_daemon) : MHD_INVALID_SOCKET;
     {
         std::lock_guard lock(m_parkedMutex);
         m_bParking = false;
     }
     m_parkedChanged.notify_all();
     if (m_dbThread.joinable()) m_dbThread.join();
+    {
+        std::unique_lock lock(m_parkedMutex);
+        m_parkedChanged.wait_for(lock, std::chrono::seconds(m_nTimeoutSeconds + 1), [this] { return m_nResumed == 0; });
+    }
     if (m_daemon) MHD_stop_daemon(m_daemon);
+    if (listening != MHD_INVALID_SOCKET) ::close(listening);
     m_daemon = nullptr;
     m_api.reset();
 }
@@ -174,8 +183,9 @@ void CHttpServer::AnswerParked() {
         lock.unlock();
         // Once resumed, the connection is the library's again: its exchange is not touched after.
         next.exchange->answer = stopping ? Stopping() : AnswerSafely(next.exchange->request);
-        MHD_resume_connection(next.connection);
         lock.lock();
+        ++m_nResumed;
+        MHD_resume_connection(next.connection);
     }
 }
 
@@ -188,9 +198,15 @@ HttpResponse CHttpServer::AnswerSafely(const HttpRequest& request) {
     return {500, "application/json", JsonError("internal error"), {}};
 }
 
-void CHttpServer::Callbacks::OnCompleted(void* /*self*/, MHD_Connection* /*connection*/, void** context,
+void CHttpServer::Callbacks::OnCompleted(void* self, MHD_Connection* /*connection*/, void** context,
                                          MHD_RequestTerminationCode /*code*/) {
-    delete static_cast<Exchange*>(*context);
+    auto* exchange = static_cast<Exchange*>(*context);
+    if (exchange && exchange->answer) {
+        auto* server = static_cast<CHttpServer*>(self);
+        std::lock_guard lock(server->m_parkedMutex);
+        if (--server->m_nResumed == 0) server->m_parkedChanged.notify_all();
+    }
+    delete exchange;
     *context = nullptr;
 }
 

@@ -54,6 +54,7 @@ private:
     IHttpBackend& m_backend;
     std::unique_ptr<CHttpApi> m_api;
     std::size_t m_nMaxBody = 0;
+    unsigned m_nTimeoutSeconds = 0;
     MHD_Daemon* m_daemon = nullptr;
     std::atomic<bool> m_bStarting{false};
     std::mutex m_logMutex;        // guards the members below
@@ -62,8 +63,9 @@ private:
     int m_nSuppressedLogs = 0;
 
     std::thread m_dbThread;
-    std::mutex m_parkedMutex;  // guards the two below
+    std::mutex m_parkedMutex;  // guards the three below
     std::condition_variable m_parkedChanged;
     std::deque<Parked> m_parked;
     bool m_bParking = false;  // the database thread takes connections
+    int m_nResumed = 0;       // connections answered by it whose answer is not yet sent
 };
