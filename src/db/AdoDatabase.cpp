@@ -23,7 +23,7 @@ std::recursive_mutex& ConnectionLock() {
 // waiting, and the engine waits at most for the one private statement already running.
 // Two connections of one process would otherwise meet in the database's locks; on SQLite,
 // which locks the whole file, the loser sleeps in the driver's busy handler, and a stream of
-// inserts from the HTTP interface held the outbox cycle back to a third of its pace.
+// inserts from the HTTP interface held the outbox cycle back.
 class Turns {
 public:
     static Turns& Instance() {
@@ -57,12 +57,19 @@ private:
     bool m_bPrivate = false;
 };
 
-// The engine's turn for one statement, taken before the connection's lock.
-struct EngineTurn {
-    EngineTurn() { Turns::Instance().EngineEnter(); }
-    ~EngineTurn() { Turns::Instance().EngineLeave(); }
-    EngineTurn(const EngineTurn&) = delete;
-    EngineTurn& operator=(const EngineTurn&) = delete;
+// A turn for one scope: the engine's taken before the connection's lock.
+class Turn {
+public:
+    enum Whose { Engine, Private };
+    explicit Turn(Whose whose) : m_whose(whose) {
+        whose == Engine ? Turns::Instance().EngineEnter() : Turns::Instance().PrivateEnter();
+    }
+    ~Turn() { m_whose == Engine ? Turns::Instance().EngineLeave() : Turns::Instance().PrivateLeave(); }
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+
+private:
+    const Whose m_whose;
 };
 
 // Whether the statement has the word "returning" outside its quoted texts, names and comments.
@@ -137,7 +144,7 @@ void CAdoDatabase::SetDataSource(const std::string& connect) {
 }
 
 int CAdoDatabase::OpenDatabase() {
-    EngineTurn turn;
+    Turn turn(Turn::Engine);
     std::lock_guard lock(ConnectionLock());
     try {
         // Every open starts from new handles.
@@ -191,7 +198,7 @@ int CAdoDatabase::ExecuteSql(const SqlCommand& command) {
 }
 
 long CAdoDatabase::ExecuteChange(const SqlCommand& command) {
-    EngineTurn turn;
+    Turn turn(Turn::Engine);
     std::lock_guard lock(ConnectionLock());
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
@@ -209,7 +216,7 @@ long CAdoDatabase::ExecuteChange(const SqlCommand& command) {
 }
 
 std::optional<std::string> CAdoDatabase::ExecuteOnce(const SqlCommand& command) {
-    EngineTurn turn;
+    Turn turn(Turn::Engine);
     std::lock_guard lock(ConnectionLock());
     try {
         if (!Connected()) throw CDbError(DB_E_FAIL, "no database connection");
@@ -221,7 +228,7 @@ std::optional<std::string> CAdoDatabase::ExecuteOnce(const SqlCommand& command) 
 }
 
 int CAdoDatabase::OpenQuery(const std::string& sql) {
-    EngineTurn turn;
+    Turn turn(Turn::Engine);
     std::lock_guard lock(ConnectionLock());
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
@@ -303,10 +310,7 @@ void CPrivateDbConnection::SetLogin(const std::string& connect, const std::strin
 }
 
 std::optional<std::string> CPrivateDbConnection::ExecuteOnce(const SqlCommand& command) {
-    Turns::Instance().PrivateEnter();
-    struct Leave {
-        ~Leave() { Turns::Instance().PrivateLeave(); }
-    } leave;
+    Turn turn(Turn::Private);
     try {
         if (!m_connection) {
             auto connection = std::make_shared<CDbConnection>();
